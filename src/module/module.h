@@ -1,0 +1,253 @@
+// The web module TWebModOrvane: one per request. It owns the settings, the
+// page state, the work buffers of the calendar, the table handles and the
+// page producers, and carries the nineteen actions. Its constructor is the
+// create hook (WebModuleCreate) and its destructor the destroy hook
+// (WebModuleDestroy).
+//
+// Action handlers live in one file per action family:
+//   module/plain_pages.cpp      /Index /Login /Regin /Vaihda /Omat
+//   booking/calendar.cpp        /ResVal /Viikko and the slot renderers
+//   booking/session.cpp         /ChkLogin /LogOut and the session tests
+//   booking/registration.cpp    /SavReg /RegOk
+//   booking/password.cpp        /VaihdaSana /VaihdaOk
+//   booking/reservation.cpp     /Varaa /Var /VarOk
+//   booking/own_reservations.cpp /Poista /PoisVar /PoisOk and OMATLISTA
+#pragma once
+
+#include <array>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/cgi.h"
+#include "frame/page_producer.h"
+#include "store/database.h"
+#include "store/datetime.h"
+#include "store/table.h"
+
+namespace wo {
+
+// Site settings: the WEBPARAM row "01" over these start values.
+struct Settings {
+  std::string OsoiteRivi1, OsoiteRivi2;  // 50
+  std::string Puhelin;                   // 15
+  std::string EMail;                     // 50
+  std::string LnkKoti, LnkSaanto;        // 80
+  int MaxAsVaraus = 4;
+  int ListanMuoto = 0;
+  int NaytaOhjaaja = 0;
+  int PoistaEnnenPv = 0;
+  int MaxVarausPv = 30;
+  int MaxVanhatPv = 180;
+  int MaxVanhatVaraukset = 3;
+  int VarMaksuKaytossa = 0;
+  double Varausmaksu = 0.0;
+  double Luottoraja = 0.0;
+  std::string Logo = "logo.jpg";          // 50
+  std::string OtsikkoYla = "otsikko.html";  // 80
+  std::string OtsikkoAla;                 // 80
+};
+
+struct RegDetailsT {
+  std::string Tunnus;            // 20
+  std::string Sukunimi;          // 35
+  std::string EtuNimi;           // 25
+  std::string KatuOsoite1;       // 30
+  std::string PostiNo;           // 5
+  std::string PostiToimiPaikka;  // 25
+  std::string EMail1;            // 80
+  std::string PuhNo;             // 15
+  std::string MatkaPuh;          // 15
+};
+
+// What an action hands to the tags of its page. Capacities in comments;
+// use Cut() when storing.
+struct PageState {
+  std::string SessionId = "0";             // 50
+  std::string Lang = "FIN";                // 15
+  std::string Resurssi;                    // 5
+  std::string ResourceName = "Ei m\xe4\xe4ritelty";  // 35
+  DateTime ChosenDate = 0;
+  int ErrorCode = 0;
+  std::string ReservationText;  // 80
+  std::string HiddenFields;     // unbounded
+  std::string RegMode;          // 10
+  RegDetailsT RegDetails;
+  std::string CompanyName;  // 50
+};
+
+// Calendar work buffers.
+struct GridCell {
+  std::string Kausi, VuoroNo, VuoroNoSeq, ResNo, Laji, Ohjaaja;  // 5, untrimmed
+  std::string Tyyppi;                                            // 3
+  DateTime Start = 0, End = 0;
+  double Kesto = 0;
+  int Maara = 0, Reserved = 0, Used = 0;
+};
+struct TimeRow {
+  DateTime Start = 0, End = 0;
+  double Kesto = 0;
+  int Used = 0;
+};
+struct ActivityKind {
+  std::string Koodi;    // 5
+  std::string Lyhenne;  // 35
+};
+constexpr int kGridRows = 96;
+constexpr int kGridColumns = 7;
+constexpr int kMaxKinds = 900;
+
+// The fifteen table handles, all closed until an operation opens them.
+struct Tables {
+  explicit Tables(store::Connection& c);
+  store::Table TblWebParam, TblResNimi, TblRes, TblFiVuoro, TblVuoro, TblVaLaji, TblWebReg, TblVa,
+      TblVaAs, TblAsiakas, TblParam, TblWebKoodi, TblWebKeskus, TblVaOhjaaja, FTblLang;
+};
+
+// Where the module finds its INI file and log folder.
+struct ModulePaths {
+  std::string iniFile;    // ".../bin/Velmori.ini"
+  std::string logFolder;  // ".../log/"
+  // From the program's own directory: dir + "../../bin/Velmori.ini".
+  static ModulePaths FromExecutable();
+};
+
+// The outcome of the idle-tested session lookup.
+enum class SessionState {
+  None,      // SessionId "0" or empty, or no WEBREG row has it
+  TimedOut,  // the row was found idle too long; its ID is now "0"
+  Valid      // TblWebReg is positioned on the user's row
+};
+
+class WebModule : public WebModuleBase {
+ public:
+  // WebModuleCreate. Throws when the settings cannot be read.
+  WebModule(const Request& req, Response& resp, const ModulePaths& paths);
+  // WebModuleDestroy.
+  ~WebModule() override;
+
+  std::span<const ActionItem> Actions() override;
+  void ReportException(const char* type, const std::string& msg) noexcept override;
+
+  const Request& req;
+  Response& resp;
+  ModulePaths paths;
+  Settings settings;
+  PageState page;
+  std::string ServerName, ServerAddress;  // 80 each
+  std::unique_ptr<store::Connection> conn;
+  std::unique_ptr<Tables> tbl;
+
+  std::vector<std::array<GridCell, kGridColumns>> WeekGrid;  // kGridRows rows
+  std::vector<TimeRow> TimeRows;                             // kGridRows
+  std::vector<ActivityKind> ActivityKinds;                   // up to kMaxKinds
+  int RowCount = 0, ColumnCount = 0, KindCount = 0;
+
+  PageProducer PageProdRoot, PageProdLogin, PageProdRegin, PageProdVaihda, PageProdOmat,
+      PageProdResVal, PageProdViikko, PageProdVarOk, PageProdVaraa, PageProdRegOk,
+      PageProdVaihdaOk, PageProdPoista, PageProdPoisOk, PageProdError, PageProdPgOts;
+
+  // ---- rendering (module/module.cpp) ----
+  // Sets the producer's file to TemplateDirectory(Lang) + file, renders it
+  // and makes it the response content.
+  void RenderPage(PageProducer& producer, std::string_view file);
+  // "error.html" with the current ErrorCode.
+  void ErrorPage();
+  // "/cgi-bin/WebOrvane.exe/index?Lang=" + Lang (percent-encoded).
+  std::string IndexUrl() const;
+
+  // ---- translated texts (module/translated_text.cpp) ----
+  std::string TranslatedText(std::string_view key, std::string_view def);
+
+  // ---- tags (module/tags.cpp) ----
+  std::string PageProdRootHTMLTag(std::string_view tag);
+  std::string BuildResourceOptions();
+  std::string BuildDayOptions();
+  std::string BuildMonthOptions();
+  std::string BuildYearOptions();
+  std::string BuildCodeSelect(std::string_view resNo);
+  void RenderSlotList(std::string& out);
+  std::string ErrorText();
+  void LoadRegistrationDetails();
+
+  // ---- calendar (booking/calendar.cpp) ----
+  void FillWeekGrid(std::string& out);
+  void RenderWeekGridRows(std::string& out);
+  void RenderDaySlotRows(std::string_view resNo, std::string_view resName, std::string& out);
+  void LoadActivityKinds();
+  std::string ActivityKindText(std::string_view code);
+  std::string InstructorText(std::string_view code);
+  std::string ResourceNameOf(std::string_view code);
+  std::string CentreNameOf(std::string_view code);
+  int PlaceInTimeRow(DateTime start, DateTime end, double kesto, int row);
+  int CountReservations(std::string_view kausi, std::string_view vuoroNo, std::string_view seq);
+  // The booking link "<A HREF=\".../Varaa?...\">" of a slot.
+  std::string BookingLinkOpen(std::string_view kausi, std::string_view vuoroNo, std::string_view seq);
+
+  // ---- sessions (booking/session.cpp) ----
+  // Positions TblWebReg (index "ID;Tunnus", opened) on the row of SessionId;
+  // false for "0", an empty ID or no row. Leaves WEBREG open.
+  bool PlainSessionLookup();
+  // The idle-tested lookup; on TimedOut the row's ID is already "0".
+  SessionState IdleTestedSession();
+  // Aika := now on the current WEBREG row, posted.
+  void RefreshSession();
+
+  // ---- reservation (booking/reservation.cpp) ----
+  int CommitReservation(const std::string& kau, const std::string& vuo, const std::string& seq,
+                        const std::string& asNo, const std::string& korttiLyh, std::string koodi,
+                        int places, double& balance, bool& chargeWebBalance);
+  void CountOpenReservations(std::string_view asNo, int& open, int& past);
+
+  // ---- own reservations (booking/own_reservations.cpp) ----
+  void BuildOwnReservationList(std::string& out);
+  void GetCustomerBalance(std::string_view asNo, double& balance);
+
+  // ---- registration (booking/registration.cpp) ----
+  std::string NextParamNumber(std::string_view key);
+
+  // ---- actions ----
+  void WebModOrvaneWebActRootAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActResValAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActViikkoAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActLoginAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActChkLoginAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActReginAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActSavRegAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActRecOkAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActLogOutAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActVarAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActVarOkAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActVaraaAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActOmatAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActPoistaAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActPoisVarAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActPoisOkAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActVaihdaAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActVaihdaSanaAction(const Request&, Response&, bool&);
+  void WebModOrvaneWebActVaihdaOkAction(const Request&, Response&, bool&);
+
+ private:
+  void WebModuleCreate();
+  void WebModuleDestroy();
+  void LoadSettings();
+  bool inHeader_ = false;  // a header template is being expanded
+  std::vector<ActionItem> actions_;
+};
+
+// Shared small texts.
+std::string PadLeft15(std::string_view s);
+std::string PadKey5(std::string_view s);
+std::string FinnishWeekdayName(int day);
+
+// Session IDs and the password cipher (booking/session.cpp).
+std::string MakeSessionId(std::string_view customerNumber);
+bool SessionTimedOut(DateTime aika);
+std::string EncodePassword(std::string_view plain);
+std::string DecodePassword(std::string_view stored);
+// The cipher's key: INI [Security] PasswordKey, a built-in key when unset.
+void SetPasswordKey(std::string key);
+
+}  // namespace wo

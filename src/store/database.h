@@ -1,0 +1,67 @@
+// The database a request works on: the embedded SQLite file or a PostgreSQL
+// server, chosen by the site's INI settings. Connecting is cheap and lazy;
+// a failure to connect is remembered and raised as DatabaseError by the
+// first table operation, so start-up can go on to its first table.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "store/table.h"
+
+namespace wo::store {
+
+struct ConnectionSettings {
+  std::string serverName;     // INI [DataBase] ServerName
+  std::string serverAddress;  // INI [DataBase] ServerAddress
+  int port = 16000;
+  std::string alias = "VELMORI";
+  std::string user, password;  // PostgreSQL credentials, may be empty
+  std::string databaseFile;    // SQLite file, absolute or relative to cwd
+  // Both server name and address set: PostgreSQL; otherwise SQLite.
+  bool UsesServer() const { return !serverName.empty() && !serverAddress.empty(); }
+};
+
+class Connection {
+ public:
+  virtual ~Connection();
+  // Connects; errors are kept and raised by later operations.
+  static std::unique_ptr<Connection> Open(const ConnectionSettings& s);
+
+  // A write transaction that excludes every other writer until it ends;
+  // waits (several seconds at most) for a busy database. Not nested.
+  virtual void BeginWrite() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  virtual bool InTransaction() const = 0;
+
+  // Creates every table and index that is missing (unique where the schema
+  // says), in one transaction.
+  virtual void CreateSchema() = 0;
+
+  // Backend details used by Table (see store/backend.h).
+  struct Backend;
+  virtual Backend& backend() = 0;
+};
+
+// Runs `fn` inside a write transaction: commits when it returns, rolls back
+// when it throws (and rethrows).
+template <class Fn>
+auto InWriteTransaction(Connection& c, Fn&& fn) {
+  c.BeginWrite();
+  try {
+    if constexpr (std::is_void_v<decltype(fn())>) {
+      fn();
+      c.Commit();
+    } else {
+      auto r = fn();
+      c.Commit();
+      return r;
+    }
+  } catch (...) {
+    if (c.InTransaction()) c.Rollback();
+    throw;
+  }
+}
+
+}  // namespace wo::store
