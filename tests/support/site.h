@@ -1,0 +1,96 @@
+// Test sites: a throwaway install tree with its own SQLite database, for
+// tests that run the program (as a process or in this process) the way a
+// web server does.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "store/database.h"
+
+namespace wo::test {
+
+// The bytes the program wrote, split into its header lines and content.
+struct CgiResult {
+  std::string raw;
+  std::vector<std::string> headerLines;  // without CR LF, up to the blank line
+  std::string body;                      // everything after the blank line
+  int status = 0;                        // from "Status: NNN ..."; 0 when none
+  // The value of the first header line "Name: value"; "" when absent.
+  std::string Header(std::string_view name) const;
+};
+
+// Splits `raw` as written by the program (with headers).
+CgiResult ParseCgiOutput(std::string raw);
+
+// A field value for InsertRow; kNull leaves the field null.
+inline const std::string kNull = std::string("\x01NULL", 5);
+using Row = std::vector<std::pair<std::string, std::string>>;
+
+// Appends one row; values are given as text in the stored forms
+// ("YYYY-MM-DD HH:MM:SS" for date-times, "HH:MM:SS" for times, "1"/"0"
+// for booleans), texts as Windows-1252 bytes. Fields not named stay null.
+void InsertRow(store::Connection& c, std::string_view table, const Row& row);
+
+struct SiteOptions {
+  bool copySiteTemplates = false;  // copy site/Fin and site/Eng of the source tree
+  bool createSchema = true;        // run `weborvane-admin init`
+  std::string extraIni;            // appended to the INI file
+};
+
+class TempSite {
+ public:
+  explicit TempSite(SiteOptions opts = {});
+  ~TempSite();
+  TempSite(const TempSite&) = delete;
+  TempSite& operator=(const TempSite&) = delete;
+
+  const std::string& root() const { return root_; }
+  std::string cgiDir() const { return root_ + "/www/cgi-bin"; }
+  std::string program() const { return cgiDir() + "/WebOrvane.exe"; }
+  std::string iniFile() const { return root_ + "/bin/Velmori.ini"; }
+  std::string dbFile() const { return root_ + "/data/VELMORI.db"; }
+  std::string logDir() const { return root_ + "/log"; }
+
+  // Rewrites the INI: the default one (embedded database) plus `extra`.
+  void WriteIni(std::string_view extra);
+  // Writes www/WebOrvane/<lang>/<file> (lang "Fin" or "Eng").
+  void WriteTemplate(std::string_view lang, std::string_view file, std::string_view bytes);
+
+  // A connection to this site's database (a new one per call).
+  std::unique_ptr<store::Connection> Connect() const;
+
+  // Runs the installed program as the web server would: cwd www/cgi-bin,
+  // SERVER_PROTOCOL HTTP/1.1 unless `env` says otherwise (an empty value
+  // unsets a variable), GET.
+  CgiResult Run(std::string_view path, std::string_view query,
+                const std::map<std::string, std::string>& env = {}) const;
+
+  // The same request served inside this process (cwd switched for the
+  // duration), so tests can look at the database right after.
+  CgiResult RunInProcess(std::string_view path, std::string_view query,
+                         const std::map<std::string, std::string>& env = {}) const;
+
+ private:
+  std::string root_;
+};
+
+// Runs a command line through /bin/sh; returns its exit status and output.
+std::pair<int, std::string> Shell(const std::string& cmd);
+
+// Changes the working directory for the life of the object.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::string& dir);
+  ~ScopedCwd();
+
+ private:
+  std::string old_;
+};
+
+}  // namespace wo::test
