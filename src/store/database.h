@@ -18,6 +18,10 @@ struct ConnectionSettings {
   std::string alias = "VELMORI";
   std::string user, password;  // PostgreSQL credentials, may be empty
   std::string databaseFile;    // SQLite file, absolute or relative to cwd
+  // SQLite only: create the file when it is missing (the admin command's
+  // init). The program itself never does, so that a misplaced file is an
+  // error rather than an empty database.
+  bool createIfMissing = false;
   // Both server name and address set: PostgreSQL; otherwise SQLite.
   bool UsesServer() const { return !serverName.empty() && !serverAddress.empty(); }
 };

@@ -131,8 +131,9 @@ std::string FormatDateTimeShort(DateTime t, std::string_view timeSep) {
 }
 
 std::string ToStoredDateTime(DateTime t) {
-  DateParts p = Decode(t);
-  if (p.msec >= 500) p = Decode(t + 0.0005 / kSecondsPerDay);  // round to whole seconds
+  // Rounded to the nearest whole second first, so 10:00:59.6 is stored as
+  // 10:01:00 (and 23:59:59.6 as the next day's midnight).
+  DateParts p = Decode(static_cast<double>(std::llround(t * kSecondsPerDay)) / kSecondsPerDay);
   char buf[40];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
                 p.minute, p.second);

@@ -59,6 +59,7 @@ class Field {
  private:
   friend class Table;
   Field(Table* t, size_t col) : table_(t), col_(col) {}
+  void Write(const Value& v);
   Table* table_;
   size_t col_;  // position in the handle's field list
 };

@@ -1,0 +1,36 @@
+#include "store/handles.h"
+
+#include <string>
+
+#include "store/table.h"
+
+namespace wo::store {
+
+const std::vector<HandleDef>& HandleDefs() {
+  static const std::vector<HandleDef> defs = {
+      {"TblWebParam", "WEBPARAM", "", "Numero"},
+      {"TblResNimi", "VARESNIMI", "ResNo;ResNimi;ResPaikka;ResWebNayta", "ResNo"},
+      {"TblRes", "VARESNIMI", "", "ResKeskus;ResWebNayta;ResNimi"},
+      {"TblFiVuoro", "VaVuoro", "", "ResNo;VuoroAika"},
+      {"TblVuoro", "VaVuoro", "", "Kausi;VuoroNo;VuoroNoSeq"},
+      {"TblVaLaji", "VALAJI", "", "Koodi"},
+      {"TblWebReg", "WEBREG", "", "Tunnus"},
+      {"TblVa", "VAVARAUS", "", "Kausi;VuoroNo;VuoroNoSeq;Jno"},
+      {"TblVaAs", "VAVARAUS", "VuoroNo;VuoroNoSeq;Jno;AsNo;Status;Kausi", "AsNo;Status"},
+      {"TblAsiakas", "Asiakas", "", "AsNo"},
+      {"TblParam", "PARAM", "", "Avain"},
+      {"TblWebKoodi", "WEBKOODI", "", "ResNo;WebKoodi"},
+      {"TblWebKeskus", "WEBKESKUS", "", "WebKeskus"},
+      {"TblVaOhjaaja", "VAOHJAAJA", "", "Koodi"},
+      {"FTblLang", "KAANNOS", "", "LGKieli;LGSovellus;LGAvain"},
+  };
+  return defs;
+}
+
+const HandleDef& HandleNamed(std::string_view name) {
+  for (const HandleDef& d : HandleDefs())
+    if (name == d.handle) return d;
+  throw DatabaseError("no table handle named " + std::string(name));
+}
+
+}  // namespace wo::store

@@ -1,0 +1,299 @@
+// The embedded database: one SQLite file in WAL mode. Statements are
+// prepared once per connection and reused; a query steps its statement
+// lazily, one row per Next. Before any write outside a transaction, and
+// when a transaction begins or ends, every statement still being read is
+// let go (its handle continues with a fresh query after its last row),
+// so that no old read snapshot stands in the way of the write.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "store/backend.h"
+
+namespace wo::store {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 8000;
+
+class SqliteConnection;
+
+class SqliteRows final : public Rows {
+ public:
+  SqliteRows(SqliteConnection* c, std::string sql, sqlite3_stmt* st);
+  ~SqliteRows() override;
+  Step Next(StoredRow& out) override;
+
+  // Lets go of the statement; see SqliteConnection::LetGo.
+  void LetGo();
+  // The connection is closing.
+  void Detach();
+
+ private:
+  void Release();
+
+  SqliteConnection* conn_;
+  std::string sql_;
+  sqlite3_stmt* st_;
+  int read_ = 0;
+  bool letGo_ = false;
+};
+
+class SqliteConnection final : public Connection, public Connection::Backend {
+ public:
+  explicit SqliteConnection(const ConnectionSettings& s) : file_(s.databaseFile), create_(s.createIfMissing) {
+    dialect.numberedParams = false;
+    dialect.rowId = "rowid";
+    dialect.nullsFirst = "";
+    dialect.returningRowId = false;
+    dialect.batch = 0;
+  }
+
+  ~SqliteConnection() override {
+    for (SqliteRows* r : live_) r->Detach();
+    for (auto& [sql, list] : idle_)
+      for (sqlite3_stmt* st : list) sqlite3_finalize(st);
+    if (db_) sqlite3_close_v2(db_);
+  }
+
+  // ---- Connection ----
+  void BeginWrite() override {
+    Ensure();
+    if (InTransaction()) throw DatabaseError("a write transaction is already open");
+    LetGo();
+    Exec1("BEGIN IMMEDIATE");
+  }
+  void Commit() override {
+    Ensure();
+    LetGo();
+    Exec1("COMMIT");
+  }
+  void Rollback() override {
+    Ensure();
+    LetGo();
+    if (InTransaction()) Exec1("ROLLBACK");
+  }
+  bool InTransaction() const override { return db_ && !sqlite3_get_autocommit(db_); }
+
+  void CreateSchema() override {
+    Ensure();
+    // WAL lets readers go on while a writer works; the mode is kept in the
+    // file, so it is set here once rather than by every request.
+    Exec1("PRAGMA journal_mode=WAL");
+    BeginWrite();
+    try {
+      for (const TableDef& t : AllTables())
+        for (const std::string& sql : CreateStatements(t, false)) Exec1(sql);
+      Commit();
+    } catch (...) {
+      if (InTransaction()) Rollback();
+      throw;
+    }
+  }
+
+  Connection::Backend& backend() override { return *this; }
+
+  // ---- Backend ----
+  void Ensure() override {
+    if (db_) return;
+    if (!error_.empty()) throw DatabaseError(error_);
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create_ ? SQLITE_OPEN_CREATE : 0);
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(file_.c_str(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+      error_ = "cannot open the database file " + file_ + ": " +
+               (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+      sqlite3_close_v2(db);
+      throw DatabaseError(error_);
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db, 1);
+    db_ = db;
+  }
+
+  std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) override {
+    Ensure();
+    if (trace) trace->push_back(sql);
+    sqlite3_stmt* st = Acquire(sql, params);
+    return std::make_unique<SqliteRows>(this, sql, st);
+  }
+
+  ExecResult Exec(const std::string& sql, const std::vector<Stored>& params, bool insert) override {
+    Ensure();
+    if (!InTransaction()) LetGo();
+    if (trace) trace->push_back(sql);
+    sqlite3_stmt* st = Acquire(sql, params);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+      std::string msg = Message(rc);
+      Release(sql, st);
+      throw DatabaseError(msg + " (" + sql + ")");
+    }
+    ExecResult r;
+    r.changes = sqlite3_changes64(db_);
+    if (insert) r.rowId = Stored::OfInt(sqlite3_last_insert_rowid(db_));
+    Release(sql, st);
+    return r;
+  }
+
+  void ExecScript(const std::string& sql) override {
+    Ensure();
+    if (!InTransaction()) LetGo();
+    Exec1(sql);
+  }
+
+  // ---- for SqliteRows ----
+  sqlite3* db() { return db_; }
+  std::string Message(int rc) {
+    std::string m = sqlite3_errmsg(db_);
+    if (m == "not an error" || m.empty()) m = sqlite3_errstr(rc);
+    return "SQLite: " + m + " in " + file_;
+  }
+  void Release(const std::string& sql, sqlite3_stmt* st) {
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    idle_[sql].push_back(st);
+  }
+  void Live(SqliteRows* r) { live_.push_back(r); }
+  void Gone(SqliteRows* r) {
+    live_.erase(std::remove(live_.begin(), live_.end(), r), live_.end());
+  }
+
+ private:
+  void Exec1(const std::string& sql) {
+    char* err = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+      std::string msg = err ? err : sqlite3_errstr(rc);
+      sqlite3_free(err);
+      throw DatabaseError("SQLite: " + msg + " in " + file_ + " (" + sql + ")");
+    }
+  }
+
+  sqlite3_stmt* Acquire(const std::string& sql, const std::vector<Stored>& params) {
+    sqlite3_stmt* st = nullptr;
+    auto it = idle_.find(sql);
+    if (it != idle_.end() && !it->second.empty()) {
+      st = it->second.back();
+      it->second.pop_back();
+    } else {
+      int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                                  &st, nullptr);
+      if (rc != SQLITE_OK) throw DatabaseError(Message(rc) + " (" + sql + ")");
+      ++prepares;
+    }
+    for (size_t i = 0; i < params.size(); ++i) {
+      const Stored& p = params[i];
+      int n = static_cast<int>(i + 1), rc = SQLITE_OK;
+      switch (p.kind) {
+        case Stored::Null: rc = sqlite3_bind_null(st, n); break;
+        case Stored::Int: rc = sqlite3_bind_int64(st, n, p.i); break;
+        case Stored::Real: rc = sqlite3_bind_double(st, n, p.d); break;
+        case Stored::Text:
+          rc = sqlite3_bind_text(st, n, p.s.data(), static_cast<int>(p.s.size()), SQLITE_TRANSIENT);
+          break;
+      }
+      if (rc != SQLITE_OK) {
+        std::string msg = Message(rc);
+        Release(sql, st);
+        throw DatabaseError(msg);
+      }
+    }
+    return st;
+  }
+
+  // Every statement being read lets go of its snapshot.
+  void LetGo() {
+    std::vector<SqliteRows*> live = live_;
+    for (SqliteRows* r : live) r->LetGo();
+  }
+
+  std::string file_;
+  bool create_;
+  sqlite3* db_ = nullptr;
+  std::string error_;
+  std::unordered_map<std::string, std::vector<sqlite3_stmt*>> idle_;
+  std::vector<SqliteRows*> live_;  // rows objects holding a statement
+};
+
+SqliteRows::SqliteRows(SqliteConnection* c, std::string sql, sqlite3_stmt* st)
+    : conn_(c), sql_(std::move(sql)), st_(st) {
+  conn_->Live(this);
+}
+
+SqliteRows::~SqliteRows() { Release(); }
+
+void SqliteRows::Release() {
+  if (!st_) return;
+  conn_->Release(sql_, st_);
+  conn_->Gone(this);
+  st_ = nullptr;
+}
+
+void SqliteRows::LetGo() {
+  if (!st_) return;
+  if (read_ == 0) {
+    // Nothing read yet: the statement simply starts again later, with the
+    // same parameters.
+    sqlite3_reset(st_);
+    return;
+  }
+  letGo_ = true;
+  Release();
+}
+
+void SqliteRows::Detach() {
+  if (st_) sqlite3_finalize(st_);
+  st_ = nullptr;
+  conn_ = nullptr;
+  letGo_ = false;
+}
+
+Rows::Step SqliteRows::Next(StoredRow& out) {
+  if (!st_) {
+    if (letGo_) {
+      letGo_ = false;
+      return Step::More;
+    }
+    if (!conn_) throw DatabaseError("the database connection is closed");
+    return Step::End;
+  }
+  int rc = sqlite3_step(st_);
+  if (rc == SQLITE_DONE) {
+    Release();
+    return Step::End;
+  }
+  if (rc != SQLITE_ROW) {
+    std::string msg = conn_->Message(rc);
+    Release();
+    throw DatabaseError(msg + " (" + sql_ + ")");
+  }
+  int n = sqlite3_column_count(st_);
+  out.cols.resize(n > 0 ? n - 1 : 0);
+  for (int i = 0; i < n; ++i) {
+    Stored& v = i == 0 ? out.rowId : out.cols[i - 1];
+    switch (sqlite3_column_type(st_, i)) {
+      case SQLITE_NULL: v = Stored(); break;
+      case SQLITE_INTEGER: v = Stored::OfInt(sqlite3_column_int64(st_, i)); break;
+      case SQLITE_FLOAT: v = Stored::OfReal(sqlite3_column_double(st_, i)); break;
+      default: {
+        const unsigned char* t = sqlite3_column_text(st_, i);
+        int len = sqlite3_column_bytes(st_, i);
+        v = Stored::OfText(std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(len)));
+      }
+    }
+  }
+  ++read_;
+  return Step::Row;
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenSqlite(const ConnectionSettings& s) {
+  return std::make_unique<SqliteConnection>(s);
+}
+
+}  // namespace wo::store
