@@ -1,22 +1,200 @@
-// UNBUILT: placeholder so the tree links while this file is written.
-#include <stdexcept>
-
+// The web module's life: start-up (INI file, connection, site settings),
+// the end of the request, the error log, and page rendering shared by the
+// actions.
 #include "module/module.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "frame/html.h"
+#include "frame/text.h"
+#include "module/ini.h"
+#include "module/table_guard.h"
+#include "store/handles.h"
 
 namespace wo {
 
-static void Unbuilt(const char* what) { throw std::logic_error(std::string("not built yet: ") + what); }
+namespace {
 
-Tables::Tables(store::Connection& c) : TblWebParam(c, store::TableNamed("WEBPARAM"), "", "Numero"), TblResNimi(c, store::TableNamed("VARESNIMI"), "", "ResNo"), TblRes(c, store::TableNamed("VARESNIMI"), "", "ResNo"), TblFiVuoro(c, store::TableNamed("VaVuoro"), "", "ResNo"), TblVuoro(c, store::TableNamed("VaVuoro"), "", "ResNo"), TblVaLaji(c, store::TableNamed("VALAJI"), "", "Koodi"), TblWebReg(c, store::TableNamed("WEBREG"), "", "Tunnus"), TblVa(c, store::TableNamed("VAVARAUS"), "", "Jno"), TblVaAs(c, store::TableNamed("VAVARAUS"), "", "Jno"), TblAsiakas(c, store::TableNamed("Asiakas"), "", "AsNo"), TblParam(c, store::TableNamed("PARAM"), "", "Avain"), TblWebKoodi(c, store::TableNamed("WEBKOODI"), "", "ResNo"), TblWebKeskus(c, store::TableNamed("WEBKESKUS"), "", "WebKeskus"), TblVaOhjaaja(c, store::TableNamed("VAOHJAAJA"), "", "Koodi"), FTblLang(c, store::TableNamed("KAANNOS"), "", "LGKieli") { Unbuilt("Tables::Tables"); }
-WebModule::WebModule(const Request& q, Response& s, const ModulePaths& p) : req(q), resp(s), paths(p), PageProdRoot(nullptr), PageProdLogin(nullptr), PageProdRegin(nullptr), PageProdVaihda(nullptr), PageProdOmat(nullptr), PageProdResVal(nullptr), PageProdViikko(nullptr), PageProdVarOk(nullptr), PageProdVaraa(nullptr), PageProdRegOk(nullptr), PageProdVaihdaOk(nullptr), PageProdPoista(nullptr), PageProdPoisOk(nullptr), PageProdError(nullptr), PageProdPgOts(nullptr) { Unbuilt("WebModule::WebModule"); }
-WebModule::~WebModule() { Unbuilt("WebModule::~WebModule"); }
-void WebModule::ReportException(const char*, const std::string&) noexcept { Unbuilt("WebModule::ReportException"); }
-void WebModule::RenderPage(PageProducer&, std::string_view) { Unbuilt("WebModule::RenderPage"); }
-void WebModule::ErrorPage() { Unbuilt("WebModule::ErrorPage"); }
-std::string WebModule::IndexUrl() const { Unbuilt("WebModule::IndexUrl"); return {}; }
-ModulePaths ModulePaths::FromExecutable() { Unbuilt("ModulePaths::FromExecutable"); return {}; }
-void WebModule::WebModuleCreate() { Unbuilt("WebModule::WebModuleCreate"); }
-void WebModule::WebModuleDestroy() { Unbuilt("WebModule::WebModuleDestroy"); }
-void WebModule::LoadSettings() { Unbuilt("WebModule::LoadSettings"); }
+// The settings row of WEBPARAM.
+constexpr std::string_view kParamNumero = "01";
+
+}  // namespace
+
+// Each handle as the store defines it: table, visible fields, first index.
+#define WO_HANDLE(name) \
+  name(c, store::TableNamed(store::HandleNamed(#name).table), store::HandleNamed(#name).fields, store::HandleNamed(#name).index)
+
+Tables::Tables(store::Connection& c)
+    : WO_HANDLE(TblWebParam), WO_HANDLE(TblResNimi), WO_HANDLE(TblRes), WO_HANDLE(TblFiVuoro),
+      WO_HANDLE(TblVuoro), WO_HANDLE(TblVaLaji), WO_HANDLE(TblWebReg), WO_HANDLE(TblVa), WO_HANDLE(TblVaAs),
+      WO_HANDLE(TblAsiakas), WO_HANDLE(TblParam), WO_HANDLE(TblWebKoodi), WO_HANDLE(TblWebKeskus),
+      WO_HANDLE(TblVaOhjaaja), WO_HANDLE(FTblLang) {}
+
+#undef WO_HANDLE
+
+ModulePaths ModulePaths::FromExecutable() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  std::string dir;
+  if (n > 0) {
+    std::string exe(buf, static_cast<size_t>(n));
+    size_t slash = exe.rfind('/');
+    dir = slash == std::string::npos ? std::string() : exe.substr(0, slash);
+  }
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return ModulePaths{dir + "../../bin/Velmori.ini", dir + "../../log/"};
+}
+
+WebModule::WebModule(const Request& q, Response& s, const ModulePaths& p)
+    : req(q),
+      resp(s),
+      paths(p),
+      PageProdRoot(nullptr),
+      PageProdLogin(nullptr),
+      PageProdRegin(nullptr),
+      PageProdVaihda(nullptr),
+      PageProdOmat(nullptr),
+      PageProdResVal(nullptr),
+      PageProdViikko(nullptr),
+      PageProdVarOk(nullptr),
+      PageProdVaraa(nullptr),
+      PageProdRegOk(nullptr),
+      PageProdVaihdaOk(nullptr),
+      PageProdPoista(nullptr),
+      PageProdPoisOk(nullptr),
+      PageProdError(nullptr),
+      PageProdPgOts(nullptr) {
+  // Every producer expands its tags through the one tag handler.
+  TagHandler handler = [this](std::string_view tag, const std::vector<std::string>&) {
+    return PageProdRootHTMLTag(tag);
+  };
+  for (PageProducer* pp : {&PageProdRoot, &PageProdLogin, &PageProdRegin, &PageProdVaihda, &PageProdOmat,
+                           &PageProdResVal, &PageProdViikko, &PageProdVarOk, &PageProdVaraa, &PageProdRegOk,
+                           &PageProdVaihdaOk, &PageProdPoista, &PageProdPoisOk, &PageProdError, &PageProdPgOts})
+    *pp = PageProducer(handler);
+  WebModuleCreate();
+}
+
+WebModule::~WebModule() { WebModuleDestroy(); }
+
+// Start-up, in this order: start values (the members' initialisers), the
+// calendar's work buffers, the INI file, the connection, the settings row.
+// A connection that cannot be made shows as the error of the first table
+// operation, the opening of WEBPARAM, which escapes to the frame.
+void WebModule::WebModuleCreate() {
+  WeekGrid.resize(kGridRows);
+  TimeRows.resize(kGridRows);
+  ActivityKinds.reserve(kMaxKinds);
+
+  SiteIni ini = ReadSiteIni(paths.iniFile);
+  ServerName = Cut(ini.ServerName, 80);
+  ServerAddress = Cut(ini.ServerAddress, 80);
+  page.CompanyName = Cut(ini.CompanyName, 50);
+  SetRegionalSeparators(ini.TimeSeparator, ini.DecimalSeparator);
+  SetPasswordKey(ini.PasswordKey);
+
+  conn = store::Connection::Open(ConnectionFromIni(ini));
+  tbl = std::make_unique<Tables>(*conn);
+  LoadSettings();
+}
+
+// The WEBPARAM row "01" over the start values. Each setting has its own
+// rule for a null field: some read as 0 or empty, some keep their start
+// value. Without the row every setting keeps its start value.
+void WebModule::LoadSettings() {
+  store::Table& t = tbl->TblWebParam;
+  TableGuard guard(t);
+  t.Open();
+  if (!t.FindKey({store::Txt(std::string(kParamNumero))})) return;
+  Settings& s = settings;
+  s.OsoiteRivi1 = Cut(t.Text("OsoiteRivi1"), 50);
+  s.OsoiteRivi2 = Cut(t.Text("OsoiteRivi2"), 50);
+  s.Puhelin = Cut(t.Text("Puhelin"), 15);
+  s.EMail = Cut(t.Text("EMail"), 50);
+  s.LnkKoti = Cut(t.Text("LnkKoti"), 80);
+  s.LnkSaanto = Cut(t.Text("LnkSaanto"), 80);
+  s.MaxAsVaraus = static_cast<int>(t.Int("MaxAsVaraus"));
+  s.ListanMuoto = static_cast<int>(t.Int("ListanMuoto"));
+  s.NaytaOhjaaja = static_cast<int>(t.Int("NaytaOhjaaja"));
+  auto intUnlessNull = [&t](std::string_view name, int& setting) {
+    if (!t.IsNull(name)) setting = static_cast<int>(t.Int(name));
+  };
+  intUnlessNull("PoistaEnnenPv", s.PoistaEnnenPv);
+  intUnlessNull("MaxVarausPv", s.MaxVarausPv);
+  intUnlessNull("MaxVanhatPv", s.MaxVanhatPv);
+  intUnlessNull("MaxVanhatVaraukset", s.MaxVanhatVaraukset);
+  intUnlessNull("VarMaksuKaytossa", s.VarMaksuKaytossa);
+  if (!t.IsNull("Varausmaksu")) s.Varausmaksu = t.Float("Varausmaksu");
+  if (!t.IsNull("Luottoraja")) s.Luottoraja = t.Float("Luottoraja");
+  s.Logo = Cut(t.Text("Logo"), 50);
+  if (!t.IsNull("OtsikkoYla")) {
+    std::string yla = Cut(t.Text("OtsikkoYla"), 80);
+    if (!yla.empty()) s.OtsikkoYla = yla;
+  }
+  s.OtsikkoAla = Cut(t.Text("OtsikkoAla"), 80);
+}
+
+// The end of the request: buffers freed, the handles that shared operations
+// leave open closed, then every handle and the connection. Nothing here may
+// throw: the response has been written already.
+void WebModule::WebModuleDestroy() {
+  try {
+    ActivityKinds = {};
+    WeekGrid = {};
+    TimeRows = {};
+  } catch (...) {
+  }
+  if (tbl) {
+    for (store::Table* t : {&tbl->TblWebReg, &tbl->TblVaOhjaaja, &tbl->FTblLang}) {
+      try {
+        if (t->IsOpen()) t->Close();
+      } catch (...) {
+      }
+    }
+  }
+  try {
+    tbl.reset();
+  } catch (...) {
+  }
+  try {
+    conn.reset();
+  } catch (...) {
+  }
+}
+
+// One line per unexpected error in <log folder>/WebOrvane.log. A log that
+// cannot be written is given up silently: the request has its answer.
+void WebModule::ReportException(const char* type, const std::string& msg) noexcept {
+  try {
+    std::string line = ToStoredDateTime(Now());
+    line += '\t';
+    line += req.path().empty() ? std::string("/") : req.path();
+    line += '\t';
+    line += type ? type : "Exception";
+    line += '\t';
+    line += msg;
+    for (size_t i = 0; i < line.size(); ++i)
+      if (line[i] == '\r' || line[i] == '\n') line[i] = ' ';
+    line += '\n';
+    std::string file = paths.logFolder + "WebOrvane.log";
+    if (FILE* f = std::fopen(file.c_str(), "a")) {
+      std::fwrite(line.data(), 1, line.size(), f);
+      std::fclose(f);
+    }
+  } catch (...) {
+  }
+}
+
+void WebModule::RenderPage(PageProducer& producer, std::string_view file) {
+  producer.SetHTMLFile(TemplateDirectory(page.Lang) + std::string(file));
+  resp.SetContent(producer.Content());
+}
+
+void WebModule::ErrorPage() { RenderPage(PageProdError, "error.html"); }
+
+std::string WebModule::IndexUrl() const { return std::string(kProgramUrl) + "index?Lang=" + UrlEncode(page.Lang); }
 
 }  // namespace wo

@@ -29,6 +29,8 @@
 
 namespace wo {
 
+struct TextDef;  // module/texts.h
+
 // Site settings: the WEBPARAM row "01" over these start values.
 struct Settings {
   std::string OsoiteRivi1, OsoiteRivi2;  // 50
@@ -68,7 +70,11 @@ struct PageState {
   std::string SessionId = "0";             // 50
   std::string Lang = "FIN";                // 15
   std::string Resurssi;                    // 5
-  std::string ResourceName = "Ei m\xe4\xe4ritelty";  // 35
+  // 35. A table's name for Resurssi, or Resurssi itself when the table lacks
+  // it (ResourceNameOf, CentreNameOf). Store it as that lookup gives it: the
+  // tags HTML-escape it whenever it equals Resurssi, since it is then the
+  // request's own text.
+  std::string ResourceName = "Ei m\xe4\xe4ritelty";
   DateTime ChosenDate = 0;
   int ErrorCode = 0;
   std::string ReservationText;  // 80
@@ -160,6 +166,8 @@ class WebModule : public WebModuleBase {
 
   // ---- translated texts (module/translated_text.cpp) ----
   std::string TranslatedText(std::string_view key, std::string_view def);
+  // The same for a key of module/texts.h: TranslatedText(texts::C38).
+  std::string TranslatedText(const TextDef& text);
 
   // ---- tags (module/tags.cpp) ----
   std::string PageProdRootHTMLTag(std::string_view tag);

@@ -1,12 +1,61 @@
-// UNBUILT: placeholder so the tree links while this file is written.
-#include <stdexcept>
-
+// Translated texts: the program's labels and messages by key, with their
+// Finnish defaults (module/texts.h).
+//
+// Finnish pages use the defaults and never touch the database. Any other
+// language reads KAANNOS (handle FTblLang, opened by the first text that
+// needs it and left open until the module ends) by language key,
+// application "WebOrvane" and text key. A key the language lacks is added,
+// in use and holding the Finnish default, so that translators find every
+// key the pages ask for.
+#include "frame/text.h"
 #include "module/module.h"
+#include "module/texts.h"
 
 namespace wo {
 
-static void Unbuilt(const char* what) { throw std::logic_error(std::string("not built yet: ") + what); }
+namespace {
 
-std::string WebModule::TranslatedText(std::string_view, std::string_view) { Unbuilt("WebModule::TranslatedText"); return {}; }
+constexpr std::string_view kApplication = "WebOrvane";
+
+}  // namespace
+
+std::string WebModule::TranslatedText(const TextDef& text) { return TranslatedText(text.key, text.fin); }
+
+std::string WebModule::TranslatedText(std::string_view key, std::string_view def) {
+  std::string result(def);
+  if (Upper(page.Lang) == "FIN") return result;
+  // The language key: upper case, at most 10 characters. An empty one (no
+  // Lang in the query) finds no row and seeds none, so the table is not
+  // needed; neither is it for an empty text key.
+  std::string language = Upper(Cut(page.Lang, 10));
+  if (language.empty() || key.empty()) return result;
+
+  store::Table& t = tbl->FTblLang;
+  if (!t.IsOpen()) t.Open();
+  if (t.FindKey({store::Txt(language), store::Txt(std::string(kApplication)), store::Txt(std::string(key))})) {
+    // A row not in use (false or null) shows the default and stays as it is.
+    if (t.Bool("LGKaytossa")) result = t.Text("LGTeksti");
+    return result;
+  }
+
+  // Seed the missing key. Two requests may race to add it; the loser's
+  // append fails on the unique index. Any failure here only costs the row,
+  // never the page, and leaves the handle without a pending append.
+  try {
+    t.Append();
+    t["LGKieli"].SetText(language);
+    t["LGSovellus"].SetText(kApplication);
+    t["LGAvain"].SetText(key);
+    t["LGTeksti"].SetText(def);
+    t["LGKaytossa"].SetBool(true);
+    t.Post();
+  } catch (...) {
+    try {
+      t.Cancel();
+    } catch (...) {
+    }
+  }
+  return result;
+}
 
 }  // namespace wo

@@ -1,0 +1,147 @@
+// The program's own visible texts: each has a fixed key and a Finnish
+// default. Pages in Finnish show the default; other languages look the key up
+// in KAANNOS (WebModule::TranslatedText), which is seeded with the default
+// the first time a key is asked for in a language. Every caller and the
+// site's translation files use these keys; C08 and C09 do not exist.
+#pragma once
+
+#include <string_view>
+
+namespace wo {
+
+struct TextDef {
+  std::string_view key;  // LGAvain
+  std::string_view fin;  // the built-in Finnish default, Windows-1252
+};
+
+namespace texts {
+
+// PGMENU, visitor: login link
+inline constexpr TextDef C01{"C01", "Kirjaudu sis\xe4\xe4n"};
+// PGMENU, visitor: registration link
+inline constexpr TextDef C02{"C02", "Rekister\xf6idy k\xe4ytt\xe4j\xe4ksi"};
+// PGMENU, logged in: own reservations
+inline constexpr TextDef C03{"C03", "Omat varaukset"};
+// PGMENU, logged in: new reservation
+inline constexpr TextDef C04{"C04", "Uusi varaus"};
+// PGMENU, logged in: own details
+inline constexpr TextDef C05{"C05", "Omat tiedot"};
+// PGMENU, logged in: change password
+inline constexpr TextDef C05a{"C05a", "Vaihda salasana"};
+// PGMENU, logged in: log out
+inline constexpr TextDef C06{"C06", "Kirjaudu ulos"};
+// KOTISIVU: home page link
+inline constexpr TextDef C07{"C07", "Kotisivut"};
+// YRSAANTO: first part of the rules link
+inline constexpr TextDef C10{"C10", "Ennen rekister\xf6itymist\xe4: "};
+// YRSAANTO: second part of the rules link
+inline constexpr TextDef C11{"C11", "Lue t\xe4st\xe4 Internet-varausj\xe4rjestelm\xe4n k\xe4ytt\xf6\xe4 koskevat s\xe4\xe4nn\xf6t."};
+// POISENNENPV: before the number of hours
+inline constexpr TextDef C12{"C12", "Varauksen poistaminen on teht\xe4v\xe4 viimeist\xe4\xe4n "};
+// POISENNENPV: after the number of hours
+inline constexpr TextDef C13{"C13", " tuntia ennen varattua tuntia."};
+// ENNAKKOVARAUS: before the fee
+inline constexpr TextDef C14{"C14", "Ennakkovaraus maksaa "};
+// ENNAKKOVARAUSPOIS: before the number of hours
+inline constexpr TextDef C15{"C15", "Ennakkovarausmaksu palautetaan saldoon, jos poistaminen tapahtuu viimeist\xe4\xe4n "};
+// ENNAKKOVARAUSPOIS: after the number of hours
+inline constexpr TextDef C16{"C16", " tuntia ennen varattua tuntia."};
+// ENNAKKOILMOITUS: before the fee
+inline constexpr TextDef C17{"C17", "Jokainen varauksen tekeminen maksaa "};
+// ENNAKKOILMOITUS: after the fee
+inline constexpr TextDef C18{"C18", " euroa, joka v\xe4hennet\xe4\xe4n saldostasi heti kun teet varauksen."};
+// ERROR, code 0
+inline constexpr TextDef C19{"C19", "Hakutoiminnassa tapahtui virhe. Yrit\xe4 kohta uudelleen,tarkista hakuehdot!"};
+// ERROR, code 1
+inline constexpr TextDef C20{"C20", "Varaus on jo olemassa t\xe4lle vuorolle!"};
+// ERROR, code 2, before the number
+inline constexpr TextDef C21{"C21", "K\xe4ytt\xe4m\xe4tt\xf6mi\xe4 varauksia voi olla vain "};
+// ERROR, code 2, after the number
+inline constexpr TextDef C21a{"C21a", " kpl!"};
+// ERROR, code 3
+inline constexpr TextDef C22{"C22", "Pakollisia tietoja puuttuu (sukunimi, etunimi, puh.numero...)!"};
+// ERROR, code 4, before the digit 4
+inline constexpr TextDef C23{"C23", "Tunnus tai salasana on virheellinen ("};
+// ERROR, code 4, after the digit 4
+inline constexpr TextDef C24{"C24", "-14 merkki\xe4)!"};
+// ERROR, code 5
+inline constexpr TextDef C25{"C25", "Varausta ei l\xf6ydy!"};
+// ERROR, code 6, before the number
+inline constexpr TextDef C26{"C26", "Varauksia voi tehd\xe4 vain "};
+// ERROR, code 6, after the number
+inline constexpr TextDef C27{"C27", " p\xe4iv\xe4\xe4 eteenp\xe4in!"};
+// ERROR, code 7, before the number
+inline constexpr TextDef C28{"C28", "K\xe4ytt\xe4m\xe4tt\xf6mi\xe4 vanhoja varauksia voi olla vain "};
+// ERROR, code 7, after the number
+inline constexpr TextDef C28a{"C28a", " kpl!"};
+// ERROR, code 8
+inline constexpr TextDef C29{"C29", "Saldon luottoraja ylitetty!"};
+// RGPASSWORD: label of the password input
+inline constexpr TextDef C30{"C30", "Salasana"};
+// RGMODETXT when updating
+inline constexpr TextDef C31{"C31", "P\xe4ivitys"};
+// RGMODETXT otherwise
+inline constexpr TextDef C32{"C32", "Rekister\xf6ityminen"};
+// RGNAPPI01, logged in: save button
+inline constexpr TextDef C33{"C33", "Talleta muutokset"};
+// RGNAPPI01, visitor: accept button
+inline constexpr TextDef C34{"C34", "Hyv\xe4ksyn s\xe4\xe4nn\xf6t ja haluan rekister\xf6ity\xe4"};
+// RGNAPPI01, visitor: refuse button
+inline constexpr TextDef C35{"C35", "En hyv\xe4ksy s\xe4\xe4nt\xf6j\xe4"};
+// SELECTKOODI: the preselected empty choice
+inline constexpr TextDef C36{"C36", "Ei valintaa"};
+// SELECTKOODI: row label
+inline constexpr TextDef C37{"C37", "Valitse"};
+// slot rows of one resource: text of the reservation link
+inline constexpr TextDef C38{"C38", "Varaa"};
+// list-form header: slot column
+inline constexpr TextDef C39{"C39", "Vuoro"};
+// list-form header: resource column
+inline constexpr TextDef C40{"C40", "Resurssi"};
+// list-form header: activity column
+inline constexpr TextDef C41{"C41", "Laji"};
+// list-form header: instructor column, when NaytaOhjaaja is set
+inline constexpr TextDef C41a{"C41a", "Ohjaaja"};
+// list-form header: action column
+inline constexpr TextDef C42{"C42", "Toiminto"};
+// own-reservations list: date row label
+inline constexpr TextDef C43{"C43", "P\xe4iv\xe4ys"};
+// own-reservations list: user row label
+inline constexpr TextDef C44{"C44", "K\xe4ytt\xe4j\xe4"};
+// own-reservations list: balance row label
+inline constexpr TextDef C45{"C45", "Saldo"};
+// own-reservations list header: slot column
+inline constexpr TextDef C46{"C46", "Vuoro"};
+// own-reservations list header: resource column
+inline constexpr TextDef C47{"C47", "Resurssi"};
+// own-reservations list header: activity column
+inline constexpr TextDef C48{"C48", "Laji"};
+// own-reservations list header: instructor column
+inline constexpr TextDef C48a{"C48a", "Ohjaaja"};
+// own-reservations list header: action column
+inline constexpr TextDef C49{"C49", "Toiminto"};
+// own-reservations list: text of the cancel link
+inline constexpr TextDef C50{"C50", "Poista varaus"};
+// own-reservations list: text of the action cell in one of the two cases in which a row has no cancel link
+inline constexpr TextDef C51{"C51", "Perumaton"};
+// ERROR, code 9
+inline constexpr TextDef C52{"C52", "Vuoroa ei voi en\xe4\xe4 varata!"};
+// ERROR, code 10
+inline constexpr TextDef C53{"C53", "Varausta ei voi en\xe4\xe4 poistaa!"};
+
+// Every key, in key order.
+inline constexpr TextDef kAll[] = {
+    C01, C02, C03, C04, C05, C05a,
+    C06, C07, C10, C11, C12, C13,
+    C14, C15, C16, C17, C18, C19,
+    C20, C21, C21a, C22, C23, C24,
+    C25, C26, C27, C28, C28a, C29,
+    C30, C31, C32, C33, C34, C35,
+    C36, C37, C38, C39, C40, C41,
+    C41a, C42, C43, C44, C45, C46,
+    C47, C48, C48a, C49, C50, C51,
+    C52, C53,
+};
+
+}  // namespace texts
+}  // namespace wo

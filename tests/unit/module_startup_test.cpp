@@ -1,0 +1,188 @@
+// Module start-up: the settings row and its null rules, the INI values, a
+// start-up that cannot read its settings, the error log, and a request that
+// reads nothing it does not need.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "module/module.h"
+#include "module_harness.h"
+#include "store/datetime.h"
+
+namespace wo::test {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+TEST(ModuleStartup, NoSettingsRowKeepsEveryStartValue) {
+  TempSite site;
+  ModuleOnSite m(site);
+  const Settings& s = m->settings;
+  EXPECT_EQ(s.MaxAsVaraus, 4);
+  EXPECT_EQ(s.MaxVarausPv, 30);
+  EXPECT_EQ(s.MaxVanhatPv, 180);
+  EXPECT_EQ(s.MaxVanhatVaraukset, 3);
+  EXPECT_EQ(s.Logo, "logo.jpg");
+  EXPECT_EQ(s.OtsikkoYla, "otsikko.html");
+  EXPECT_EQ(s.OtsikkoAla, "");
+  const PageState& p = m->page;
+  EXPECT_EQ(p.SessionId, "0");
+  EXPECT_EQ(p.Lang, "FIN");
+  EXPECT_EQ(p.ResourceName, "Ei m\xe4\xe4ritelty");
+  EXPECT_EQ(p.ErrorCode, 0);
+  EXPECT_EQ(m->WeekGrid.size(), static_cast<size_t>(kGridRows));
+  EXPECT_EQ(m->TimeRows.size(), static_cast<size_t>(kGridRows));
+  EXPECT_GE(m->ActivityKinds.capacity(), static_cast<size_t>(kMaxKinds));
+  // Another row than "01" is not the settings row.
+  auto c = site.Connect();
+  InsertRow(*c, "WEBPARAM", {{"Numero", "02"}, {"MaxAsVaraus", "9"}});
+  ModuleOnSite m2(site);
+  EXPECT_EQ(m2->settings.MaxAsVaraus, 4);
+}
+
+TEST(ModuleStartup, NullFieldsFollowEachSettingsRule) {
+  TempSite site;
+  auto c = site.Connect();
+  InsertRow(*c, "WEBPARAM", {{"Numero", "01"}});  // every other field null
+  ModuleOnSite m(site);
+  const Settings& s = m->settings;
+  // Null reads as 0 or empty, replacing the start value...
+  EXPECT_EQ(s.MaxAsVaraus, 0);
+  EXPECT_EQ(s.ListanMuoto, 0);
+  EXPECT_EQ(s.NaytaOhjaaja, 0);
+  EXPECT_EQ(s.Logo, "");
+  EXPECT_EQ(s.OtsikkoAla, "");
+  EXPECT_EQ(s.EMail, "");
+  // ...or leaves the start value.
+  EXPECT_EQ(s.MaxVarausPv, 30);
+  EXPECT_EQ(s.MaxVanhatPv, 180);
+  EXPECT_EQ(s.MaxVanhatVaraukset, 3);
+  EXPECT_EQ(s.PoistaEnnenPv, 0);
+  EXPECT_EQ(s.VarMaksuKaytossa, 0);
+  EXPECT_EQ(s.Varausmaksu, 0.0);
+  EXPECT_EQ(s.OtsikkoYla, "otsikko.html");
+}
+
+TEST(ModuleStartup, FullRowIsReadAndEmptyHeaderNameKeepsDefault) {
+  TempSite site;
+  auto c = site.Connect();
+  InsertRow(*c, "WEBPARAM",
+            {{"Numero", "01"}, {"OsoiteRivi1", "Katu 1"}, {"OsoiteRivi2", "00100 Kaupunki"},
+             {"Puhelin", "09-123"}, {"EMail", "info@example.org"}, {"LnkKoti", "http://example.org"},
+             {"LnkSaanto", "http://example.org/rules"}, {"MaxAsVaraus", "6"}, {"ListanMuoto", "2"},
+             {"NaytaOhjaaja", "1"}, {"PoistaEnnenPv", "24"}, {"MaxVarausPv", "14"}, {"MaxVanhatPv", "60"},
+             {"MaxVanhatVaraukset", "2"}, {"VarMaksuKaytossa", "1"}, {"Varausmaksu", "2.5"},
+             {"Luottoraja", "-20"}, {"Logo", "oma.png"}, {"OtsikkoYla", ""}, {"OtsikkoAla", "ala.html"}});
+  ModuleOnSite m(site);
+  const Settings& s = m->settings;
+  EXPECT_EQ(s.OsoiteRivi1, "Katu 1");
+  EXPECT_EQ(s.OsoiteRivi2, "00100 Kaupunki");
+  EXPECT_EQ(s.Puhelin, "09-123");
+  EXPECT_EQ(s.EMail, "info@example.org");
+  EXPECT_EQ(s.LnkKoti, "http://example.org");
+  EXPECT_EQ(s.LnkSaanto, "http://example.org/rules");
+  EXPECT_EQ(s.MaxAsVaraus, 6);
+  EXPECT_EQ(s.ListanMuoto, 2);
+  EXPECT_EQ(s.NaytaOhjaaja, 1);
+  EXPECT_EQ(s.PoistaEnnenPv, 24);
+  EXPECT_EQ(s.MaxVarausPv, 14);
+  EXPECT_EQ(s.MaxVanhatPv, 60);
+  EXPECT_EQ(s.MaxVanhatVaraukset, 2);
+  EXPECT_EQ(s.VarMaksuKaytossa, 1);
+  EXPECT_DOUBLE_EQ(s.Varausmaksu, 2.5);
+  EXPECT_DOUBLE_EQ(s.Luottoraja, -20.0);
+  EXPECT_EQ(s.Logo, "oma.png");
+  EXPECT_EQ(s.OtsikkoYla, "otsikko.html");  // an empty name keeps the default
+  EXPECT_EQ(s.OtsikkoAla, "ala.html");
+}
+
+TEST(ModuleStartup, IniValuesAreCutAndApplied) {
+  TempSite site;
+  site.WriteIni("ServerName=" + std::string(90, 'n') +
+                "\n[site]\ncompanyname=" + std::string(60, 'c') +
+                "\nDecimalSeparator=,\nTimeSeparator=.\n");
+  auto c = site.Connect();
+  InsertRow(*c, "WEBPARAM", {{"Numero", "01"}, {"VarMaksuKaytossa", "1"}, {"Varausmaksu", "5"}});
+  {
+    ModuleOnSite m(site);
+    EXPECT_EQ(m->ServerName, std::string(80, 'n'));
+    EXPECT_EQ(m->ServerAddress, "");
+    EXPECT_EQ(m.Tag("YRITYS"), std::string(50, 'c'));
+    EXPECT_NE(m.Tag("ENNAKKOVARAUS").find("      5,00 Eur."), std::string::npos);
+    FixedClock clock(At(2024, 3, 5, 7, 9));
+    EXPECT_EQ(m.Tag("AIKALEIMA"), "05.03.2024 07.09");
+  }
+  SetRegionalSeparators(":", ".");
+}
+
+TEST(ModuleStartup, UnreadableSettingsGiveTheStartupFailurePage) {
+  TempSite site;
+  site.WriteTemplate("Fin", "index.html", "never shown");
+  ExecSql(site, "DROP TABLE WEBPARAM");
+  CgiResult r = site.RunInProcess("/Index", "");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("<h1>Internal Server Error 500</h1>"), std::string::npos);
+  EXPECT_EQ(r.body.find("never shown"), std::string::npos);
+
+  // A database that cannot be opened at all ends the same way.
+  SiteOptions bare;
+  bare.createSchema = false;
+  TempSite noDb(bare);
+  noDb.WriteIni("DatabaseFile=/nonexistent-dir/x/VELMORI.db\n");
+  r = noDb.Run("/Index", "");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("Exception: "), std::string::npos);
+}
+
+TEST(ModuleStartup, UnexpectedErrorsAreLoggedOneLineEach) {
+  TempSite site;  // no templates at all: every page fails to open its file
+  std::string log = site.logDir() + "/WebOrvane.log";
+  CgiResult r = site.RunInProcess("/Login", "Lang=Eng");
+  EXPECT_EQ(r.status, 500);
+  r = site.Run("/Omat", "");
+  EXPECT_EQ(r.status, 500);
+  std::string text = ReadFile(log);
+  ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+  std::string first = text.substr(0, text.find('\n'));
+  EXPECT_NE(first.find("\t/Login\tTemplateError\tCannot open file ..\\WebOrvane\\Eng\\login.html"), std::string::npos)
+      << first;
+  EXPECT_NE(text.find("\t/Omat\tTemplateError\t"), std::string::npos);
+
+  // A log that cannot be written does not disturb the answer.
+  std::filesystem::remove_all(site.logDir());
+  r = site.RunInProcess("/Index", "");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("Internal Application Error"), std::string::npos);
+}
+
+// A Finnish page whose tags need no table works on a database that holds
+// WEBPARAM and nothing else: start-up and the page read nothing more.
+TEST(ModuleStartup, FinnishPageTouchesOnlyWebParam) {
+  TempSite site;
+  auto c = site.Connect();
+  InsertRow(*c, "WEBPARAM", {{"Numero", "01"}, {"OsoiteRivi1", "Katu 1"}, {"LnkKoti", "http://example.org"}});
+  c.reset();
+  for (const char* t : {"VARESNIMI", "VaVuoro", "VALAJI", "WEBREG", "VAVARAUS", "Asiakas", "PARAM", "WEBKOODI",
+                        "WEBKESKUS", "VAOHJAAJA", "KAANNOS"})
+    ExecSql(site, std::string("DROP TABLE ") + t);
+  site.WriteTemplate("Fin", "index.html", "<#YROSOITE1>|<#ID>|<#LANG>|<#PGMENU>|<#KOTISIVU>|<#ERROR>|<#PGOTSIKKO>");
+  site.WriteTemplate("Fin", "otsikko.html", "[<#LOGO>]");
+  for (const char* q : {"", "Lang=FIN&ID=0", "lang=fin"}) {
+    CgiResult r = site.Run("/Index", q);
+    EXPECT_EQ(r.status, 200) << q << r.body;
+    EXPECT_EQ(r.body.substr(0, 7), "Katu 1|") << q;
+    EXPECT_NE(r.body.find("Kirjaudu sis\xe4\xe4n"), std::string::npos) << q;
+    EXPECT_NE(r.body.find("|[logo.jpg]"), std::string::npos) << q;
+  }
+  // English texts need KAANNOS, which is gone: the page fails, as it must.
+  site.WriteTemplate("Eng", "index.html", "<#PGMENU>");
+  EXPECT_EQ(site.RunInProcess("/Index", "Lang=Eng").status, 500);
+}
+
+}  // namespace
+}  // namespace wo::test
