@@ -1,0 +1,208 @@
+// The week grid form of the calendar (ListanMuoto 0): up to seven days that
+// have slots, counted from ChosenDate within 32 days, as the columns of a
+// table. Ordinary slots fill rows 1, 2, 3 ... of their day; fixed-time slots
+// (Tyyppi "S") sit on time rows shared by all days, kept in time order.
+//
+// The grid holds kGridRows rows and kGridColumns columns and is never
+// written outside them: a slot that would need a row beyond the last is left
+// out of the page, and no slot ever takes a cell that another slot holds.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "booking/calendar.h"
+#include "frame/text.h"
+#include "module/module.h"
+
+namespace wo {
+
+using calendar::CloseOnExit;
+
+namespace {
+
+bool Bookable(const std::string& sessionId, int maara, int reserved, DateTime start, DateTime now) {
+  return sessionId.size() > 10 && maara - reserved > 0 && start > now;
+}
+
+// The row of a fixed-time slot: the first time row of its time of day whose
+// cell in `column` is free (the first such row at all when column is 0);
+// otherwise a new time row after the earlier (and equal) ones. Inserting a
+// row moves the time rows below it one row down, and the cells of every day
+// column too when the row at that place is in use (as a time row or by any
+// cell). 0 when the new row does not fit: the grid is full.
+int PlaceInTimeRowOf(WebModule& m, DateTime start, DateTime end, double kesto, int column) {
+  auto& grid = m.WeekGrid;
+  auto& timeRows = m.TimeRows;
+  if (grid.size() < static_cast<size_t>(kGridRows) || timeRows.size() < static_cast<size_t>(kGridRows)) return 0;
+  const bool checkColumn = column >= 1 && column <= kGridColumns;
+  const long long time = calendar::TimeOfDayMs(start);
+  int before = 0;
+  for (int r = 1; r <= m.RowCount; ++r) {
+    const TimeRow& tr = timeRows[r - 1];
+    if (!tr.Used) continue;
+    const long long t = calendar::TimeOfDayMs(tr.Start);
+    if (t < time) {
+      before = r;
+    } else if (t == time) {
+      if (!checkColumn || !grid[r - 1][column - 1].Used) return r;
+      before = r;  // taken in this column by a slot of the same time: look on
+    }
+  }
+
+  if (m.RowCount >= kGridRows) return 0;  // the last row would be pushed out
+  const int p = before + 1;
+  bool inUse = timeRows[p - 1].Used != 0;
+  for (int c = 1; c <= m.ColumnCount && !inUse; ++c) inUse = grid[p - 1][c - 1].Used != 0;
+  if (inUse && m.ColumnCount > 0) {
+    for (int c = 1; c <= std::min(m.ColumnCount, kGridColumns); ++c) {
+      for (int r = m.RowCount; r >= p; --r) grid[r][c - 1] = grid[r - 1][c - 1];
+      grid[p - 1][c - 1].Used = 0;
+    }
+  }
+  for (int r = m.RowCount; r >= p; --r) timeRows[r] = timeRows[r - 1];
+  timeRows[p - 1] = TimeRow{start, end, kesto, 1};
+  ++m.RowCount;
+  return p;
+}
+
+}  // namespace
+
+// Reads the slots of Resurssi from ChosenDate to 31 days later, 23:59, in one
+// pass over the index range, into WeekGrid / TimeRows; sets `out` to the
+// header row: the empty corner cell and one "<TH>weekday<BR>dd.mm.yyyy</th>"
+// per day, then "</TR>". Reservations are counted per placed slot.
+void WebModule::FillWeekGrid(std::string& out) {
+  if (WeekGrid.size() != static_cast<size_t>(kGridRows)) WeekGrid.resize(kGridRows);
+  for (auto& r : WeekGrid) r.fill(GridCell{});
+  TimeRows.assign(kGridRows, TimeRow{});
+  out = "<TR><th>&nbsp;</th>\r";
+
+  const DateTime from = page.ChosenDate;
+  const DateTime to = page.ChosenDate + 31 + calendar::EndOfDay();
+  int column = 0, row = 1;
+  bool havePreviousDay = false;
+  long long previousDay = 0;
+  bool anyOrdinary = false;  // the kinds are needed only for ordinary cells
+  RowCount = 0;
+  ColumnCount = 1;
+
+  // VAVARAUS is needed only for counting, which a visitor without a
+  // session never does.
+  store::Table& va = tbl->TblVa;
+  CloseOnExit vaCloser(va);
+  if (page.SessionId.size() > 5) {
+    va.SetIndex(calendar::kReservationsBySlot);
+    va.Open();
+  }
+  try {
+    store::Table& slots = tbl->TblFiVuoro;
+    CloseOnExit slotsCloser(slots);
+    slots.SetIndex(calendar::kSlotsByResource);
+    slots.Open();
+    slots.SetRange({store::Txt(page.Resurssi), store::Dt(from)}, {store::Txt(page.Resurssi), store::Dt(to)});
+    if (!slots.IsEmpty()) {
+      while (!slots.Eof()) {
+        const DateTime start = slots.Date("VuoroAika");
+        const double kesto = slots.Date("Kesto");
+        const DateTime end = start + kesto;
+        const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
+        const DateParts p = Decode(start);
+        const long long day = calendar::DayNumber(p.year, p.month, p.day);
+        if (!havePreviousDay || day != previousDay) {
+          ++column;
+          row = 1;
+          havePreviousDay = true;
+          previousDay = day;
+          if (column <= kGridColumns) {
+            out += "<TH>";
+            out += FinnishWeekdayName(calendar::WeekdayOfDayNumber(day));
+            out += "<BR>";
+            out += FormatDate(EncodeDate(p.year, p.month, p.day));
+            out += "</th>\r";
+          }
+        }
+        if (column > kGridColumns) break;  // an eighth day ends the reading
+
+        int target = 0;  // 0: no room, the slot is left out
+        if (tyyppi == "S") {
+          target = PlaceInTimeRowOf(*this, start, end, kesto, column);
+        } else {
+          // Only cells moved down by a new time row can be in the way.
+          while (row <= kGridRows && WeekGrid[row - 1][column - 1].Used) ++row;
+          if (row <= kGridRows) target = row;
+        }
+        if (target > 0) {
+          GridCell& c = WeekGrid[target - 1][column - 1];
+          c.Kausi = Cut(slots.Text("Kausi"), 5);
+          c.VuoroNo = Cut(slots.Text("VuoroNo"), 5);
+          c.VuoroNoSeq = Cut(slots.Text("VuoroNoSeq"), 5);
+          c.ResNo = Cut(slots.Text("ResNo"), 5);
+          c.Laji = Cut(slots.Text("Laji"), 5);
+          c.Ohjaaja = Cut(slots.Text("Ohjaaja"), 5);
+          c.Tyyppi = tyyppi;
+          c.Start = start;
+          c.End = end;
+          c.Kesto = kesto;
+          c.Maara = static_cast<int>(slots.Int("Maara"));
+          c.Used = 1;
+          c.Reserved = CountReservations(c.Kausi, c.VuoroNo, c.VuoroNoSeq);
+          ColumnCount = std::max(ColumnCount, column);
+          RowCount = std::max(RowCount, target);
+          row = target + 1;
+          if (tyyppi != "S") anyOrdinary = true;
+        }
+        slots.Next();
+      }
+    }
+  } catch (...) {
+    out += "</TR>";
+    throw;
+  }
+  out += "</TR>";
+  if (anyOrdinary) LoadActivityKinds();
+}
+
+int WebModule::PlaceInTimeRow(DateTime start, DateTime end, double kesto, int /*row*/) {
+  return PlaceInTimeRowOf(*this, start, end, kesto, 0);
+}
+
+// Appends the grid's rows: column 0 shows a time row's "hh:nn-hh:nn" or the
+// row number, a day column its cell ("&nbsp;" when empty). A bookable slot
+// carries the booking link.
+void WebModule::RenderWeekGridRows(std::string& out) {
+  const int rows = std::min({RowCount, kGridRows, static_cast<int>(WeekGrid.size()),
+                             static_cast<int>(TimeRows.size())});
+  if (rows <= 0) return;
+  const int columns = std::min(ColumnCount, kGridColumns);
+  const DateTime now = Now();
+  const std::string& sep = TimeSeparator();
+  for (int r = 1; r <= rows; ++r) {
+    out += "<tr>\r";
+    const TimeRow& tr = TimeRows[r - 1];
+    out += "<td>";
+    out += tr.Used ? FormatTime(tr.Start, sep) + "-" + FormatTime(tr.End, sep) : std::to_string(r);
+    out += "</td>\r";
+    for (int c = 1; c <= columns; ++c) {
+      const GridCell& cell = WeekGrid[r - 1][c - 1];
+      std::string content;
+      if (cell.Used) {
+        const bool bookable = Bookable(page.SessionId, cell.Maara, cell.Reserved, cell.Start, now);
+        if (cell.Tyyppi == "S") {
+          if (bookable) content = BookingLinkOpen(cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + "Varaa</A>";
+        } else {
+          std::string text = FormatTime(cell.Start, sep) + "-" + FormatTime(cell.End, sep) + "<br>" +
+                             ActivityKindText(cell.Laji);
+          if (cell.Tyyppi == "A") text += " %";
+          if (settings.NaytaOhjaaja != 0 && !cell.Ohjaaja.empty()) text += "<br>" + InstructorText(cell.Ohjaaja);
+          content = bookable ? BookingLinkOpen(cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + text + "</A>" : text;
+        }
+      }
+      out += "<td>";
+      out += content.empty() ? std::string("&nbsp;") : content;
+      out += "</td>\r";
+    }
+    out += "</tr>\r";
+  }
+}
+
+}  // namespace wo
