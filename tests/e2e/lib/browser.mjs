@@ -1,0 +1,119 @@
+// Debian's chromium driven by playwright-core, headless, with a fresh
+// profile; and the checks every page of a road gets: a screenshot, no
+// console error, no failed subresource, and no link that answers 404 or
+// 500.
+import fs from 'node:fs';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+export const CHROMIUM = '/usr/bin/chromium';
+
+// Actions that change what the road depends on (the session, the password,
+// the reservations): the road itself follows their links and forms, so the
+// link check leaves them alone.
+const STATEFUL = /\/cgi-bin\/WebOrvane\.exe\/(LogOut|ChkLogin|SavReg|Var|PoisVar|VaihdaSana)(\?|$)/i;
+
+export async function openBrowser(profileDir) {
+  fs.rmSync(profileDir, { recursive: true, force: true });
+  fs.mkdirSync(profileDir, { recursive: true });
+  const context = await chromium.launchPersistentContext(profileDir, {
+    executablePath: CHROMIUM,
+    headless: true,
+    args: ['--no-sandbox', '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    viewport: { width: 1100, height: 800 },
+    timeout: 60000,
+  });
+  context.setDefaultTimeout(20000);
+  context.setDefaultNavigationTimeout(30000);
+  return context;
+}
+
+// Follows one road through the site: every page it lands on is checked.
+export class Road {
+  constructor(context, { origin, shotDir, log = console.log }) {
+    this.context = context;
+    this.origin = origin;
+    this.shotDir = shotDir;
+    this.log = log;
+    this.step = 0;
+    this.problems = [];
+    this.pending = [];  // console errors and failed loads since the last check
+    this.checkedLinks = new Map();
+    fs.rmSync(shotDir, { recursive: true, force: true });
+    fs.mkdirSync(shotDir, { recursive: true });
+  }
+
+  async newPage() {
+    const page = await this.context.newPage();
+    page.on('console', (m) => {
+      if (m.type() === 'error') this.pending.push(`console error: ${m.text()}`);
+    });
+    page.on('pageerror', (e) => this.pending.push(`page error: ${e.message}`));
+    page.on('requestfailed', (r) => this.pending.push(`failed to load ${r.url()}: ${r.failure()?.errorText}`));
+    page.on('response', (r) => {
+      if (r.status() >= 400) this.pending.push(`HTTP ${r.status()} for ${r.url()}`);
+    });
+    this.page = page;
+    return page;
+  }
+
+  // Checks the page the browser shows now and keeps its screenshot.
+  async visit(name) {
+    const page = this.page;
+    await page.waitForLoadState('load');
+    this.step += 1;
+    const file = path.join(this.shotDir, `${String(this.step).padStart(2, '0')}-${name}.png`);
+    await page.screenshot({ path: file, fullPage: true });
+    const url = page.url();
+    const problems = this.pending.splice(0);
+    const status = await page.evaluate(() => performance.getEntriesByType('navigation')[0]?.responseStatus ?? 0);
+    if (status >= 400) problems.push(`the page itself answered ${status}`);
+    for (const link of await this.links()) {
+      const bad = await this.checkLink(link);
+      if (bad) problems.push(bad);
+    }
+    for (const p of problems) this.problems.push(`${name} (${url}): ${p}`);
+    this.log(`  ${String(this.step).padStart(2, '0')} ${name}: ${url.replace(this.origin, '')}${problems.length ? ` — ${problems.length} problem(s)` : ''}`);
+    return page;
+  }
+
+  async links() {
+    const hrefs = await this.page.$$eval('a[href]', (as) => as.map((a) => a.href));
+    return [...new Set(hrefs)];
+  }
+
+  // 404 or 500 (or any 4xx/5xx) from a link of this site is a problem.
+  // Links to other hosts are not followed: the tests talk to loopback only.
+  async checkLink(href) {
+    if (!href.startsWith(this.origin)) return null;
+    if (STATEFUL.test(href)) return null;
+    const u = href.split('#')[0];
+    if (this.checkedLinks.has(u)) return this.checkedLinks.get(u);
+    let result = null;
+    try {
+      const r = await fetch(u, { redirect: 'manual', signal: AbortSignal.timeout(15000) });
+      await r.arrayBuffer();
+      if (r.status >= 400) result = `link ${u} answers ${r.status}`;
+    } catch (e) {
+      result = `link ${u} fails: ${e.message}`;
+    }
+    this.checkedLinks.set(u, result);
+    return result;
+  }
+
+  // Clicks and waits for the page it leads to (redirects included).
+  async click(selector) {
+    const target = this.page.locator(selector).first();
+    await Promise.all([this.page.waitForNavigation({ waitUntil: 'load' }), target.click()]);
+    return this.page;
+  }
+
+  async goto(url) {
+    await this.page.goto(url.startsWith('http') ? url : this.origin + url, { waitUntil: 'load' });
+    return this.page;
+  }
+
+  expect(ok, message) {
+    if (!ok) throw new Error(`step ${this.step}: ${message} (at ${this.page.url()})`);
+  }
+}
