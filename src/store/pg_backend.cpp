@@ -1,6 +1,324 @@
+// A PostgreSQL server as the database. The client library is loaded with
+// dlopen by the first operation that needs the server: the program does
+// not link it, because a process that merely links it starts several times
+// slower, and most sites use the embedded database.
+//
+// Every value travels as text. Statements are prepared once per connection
+// under names of their own; queries come back whole, in batches that the
+// table handle asks for with LIMIT. A write transaction takes a
+// transaction-scoped advisory lock that every writer takes, so writers
+// queue behind each other and each sees the others' committed rows.
+#include <dlfcn.h>
+#include <libpq-fe.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unordered_map>
+
 #include "store/backend.h"
+
 namespace wo::store {
-std::unique_ptr<Connection> OpenPostgres(const ConnectionSettings&) {
-  throw DatabaseError("PostgreSQL support is being written");
+
+namespace {
+
+constexpr const char* kLockTimeout = "8s";
+// The advisory lock of writers: any number the centre's tools agree on.
+constexpr const char* kWriterLock = "1466921590";
+
+// The functions of the client library that the backend uses.
+struct PqApi {
+  decltype(&::PQconnectdbParams) connectdbParams;
+  decltype(&::PQstatus) status;
+  decltype(&::PQerrorMessage) errorMessage;
+  decltype(&::PQfinish) finish;
+  decltype(&::PQprepare) prepare;
+  decltype(&::PQexecPrepared) execPrepared;
+  decltype(&::PQexec) exec;
+  decltype(&::PQresultStatus) resultStatus;
+  decltype(&::PQresultErrorMessage) resultErrorMessage;
+  decltype(&::PQntuples) ntuples;
+  decltype(&::PQnfields) nfields;
+  decltype(&::PQgetvalue) getvalue;
+  decltype(&::PQgetisnull) getisnull;
+  decltype(&::PQgetlength) getlength;
+  decltype(&::PQclear) clear;
+  decltype(&::PQcmdTuples) cmdTuples;
+  decltype(&::PQcmdStatus) cmdStatus;
+  decltype(&::PQtransactionStatus) transactionStatus;
+};
+
+// Loads the library once per process; nullptr and `error` when it is missing.
+const PqApi* LoadPq(std::string& error) {
+  static PqApi api;
+  static bool tried = false, ok = false;
+  static std::string loadError;
+  if (!tried) {
+    tried = true;
+    void* lib = dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) {
+      const char* e = dlerror();
+      loadError = std::string("the PostgreSQL client library libpq.so.5 cannot be loaded: ") + (e ? e : "");
+    } else {
+      ok = true;
+      auto get = [&](auto& fn, const char* name) {
+        void* p = dlsym(lib, name);
+        if (!p) {
+          ok = false;
+          loadError = std::string("the PostgreSQL client library lacks ") + name;
+        }
+        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(p);
+      };
+      get(api.connectdbParams, "PQconnectdbParams");
+      get(api.status, "PQstatus");
+      get(api.errorMessage, "PQerrorMessage");
+      get(api.finish, "PQfinish");
+      get(api.prepare, "PQprepare");
+      get(api.execPrepared, "PQexecPrepared");
+      get(api.exec, "PQexec");
+      get(api.resultStatus, "PQresultStatus");
+      get(api.resultErrorMessage, "PQresultErrorMessage");
+      get(api.ntuples, "PQntuples");
+      get(api.nfields, "PQnfields");
+      get(api.getvalue, "PQgetvalue");
+      get(api.getisnull, "PQgetisnull");
+      get(api.getlength, "PQgetlength");
+      get(api.clear, "PQclear");
+      get(api.cmdTuples, "PQcmdTuples");
+      get(api.cmdStatus, "PQcmdStatus");
+      get(api.transactionStatus, "PQtransactionStatus");
+    }
+  }
+  if (!ok) error = loadError;
+  return ok ? &api : nullptr;
 }
+
+std::string Chomp(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// A result, cleared when it goes.
+class Result {
+ public:
+  Result(const PqApi* api, PGresult* r) : api_(api), r_(r) {}
+  ~Result() {
+    if (r_) api_->clear(r_);
+  }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  PGresult* get() const { return r_; }
+  PGresult* release() {
+    PGresult* r = r_;
+    r_ = nullptr;
+    return r;
+  }
+  ExecStatusType status() const { return api_->resultStatus(r_); }
+  bool ok() const {
+    ExecStatusType s = status();
+    return r_ && (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK);
+  }
+  std::string message() const { return r_ ? Chomp(api_->resultErrorMessage(r_)) : "no result"; }
+
+ private:
+  const PqApi* api_;
+  PGresult* r_;
+};
+
+class PgRows final : public Rows {
+ public:
+  PgRows(const PqApi* api, PGresult* r) : api_(api), r_(api, r), n_(api->ntuples(r)), cols_(api->nfields(r)) {}
+  Step Next(StoredRow& out) override {
+    if (row_ >= n_) return Step::End;
+    out.cols.resize(cols_ > 0 ? static_cast<size_t>(cols_ - 1) : 0);
+    for (int i = 0; i < cols_; ++i) {
+      Stored& v = i == 0 ? out.rowId : out.cols[static_cast<size_t>(i - 1)];
+      if (api_->getisnull(r_.get(), row_, i))
+        v = Stored();
+      else
+        v = Stored::OfText(std::string(api_->getvalue(r_.get(), row_, i),
+                                       static_cast<size_t>(api_->getlength(r_.get(), row_, i))));
+    }
+    ++row_;
+    return Step::Row;
+  }
+
+ private:
+  const PqApi* api_;
+  Result r_;
+  int n_, cols_, row_ = 0;
+};
+
+class PgConnection final : public Connection, public Connection::Backend {
+ public:
+  explicit PgConnection(const ConnectionSettings& s) : settings_(s) {
+    dialect.numberedParams = true;
+    dialect.rowId = "ctid";
+    dialect.nullsFirst = " NULLS FIRST";
+    dialect.returningRowId = true;
+    dialect.batch = 16;
+  }
+  ~PgConnection() override {
+    if (conn_) api_->finish(conn_);
+  }
+
+  // ---- Connection ----
+  void BeginWrite() override {
+    Ensure();
+    if (InTransaction()) throw DatabaseError("a write transaction is already open");
+    Result r(api_, api_->exec(conn_, (std::string("BEGIN; SET LOCAL lock_timeout = '") + kLockTimeout +
+                                      "'; SELECT pg_advisory_xact_lock(" + kWriterLock + ")")
+                                         .c_str()));
+    if (!r.ok()) {
+      std::string msg = r.message();
+      if (InTransaction()) Simple("ROLLBACK");
+      throw DatabaseError(Where() + ": cannot begin a write transaction: " + msg);
+    }
+  }
+  void Commit() override {
+    Ensure();
+    Result r(api_, api_->exec(conn_, "COMMIT"));
+    if (!r.ok()) throw DatabaseError(Where() + ": commit failed: " + r.message());
+    // COMMIT of a transaction that an error aborted rolls it back.
+    if (std::string(api_->cmdStatus(r.get())) == "ROLLBACK")
+      throw DatabaseError(Where() + ": the transaction failed and was rolled back");
+  }
+  void Rollback() override {
+    Ensure();
+    if (InTransaction()) Simple("ROLLBACK");
+  }
+  bool InTransaction() const override {
+    if (!conn_) return false;
+    PGTransactionStatusType t = api_->transactionStatus(conn_);
+    return t == PQTRANS_INTRANS || t == PQTRANS_INERROR || t == PQTRANS_ACTIVE;
+  }
+
+  void CreateSchema() override {
+    BeginWrite();
+    try {
+      for (const TableDef& t : AllTables())
+        for (const std::string& sql : CreateStatements(t, true)) Simple(sql);
+      Commit();
+    } catch (...) {
+      if (InTransaction()) Rollback();
+      throw;
+    }
+  }
+
+  Connection::Backend& backend() override { return *this; }
+
+  // ---- Backend ----
+  void Ensure() override {
+    if (conn_) return;
+    if (!error_.empty()) throw DatabaseError(error_);
+    api_ = LoadPq(error_);
+    if (!api_) throw DatabaseError(error_);
+    std::string port = std::to_string(settings_.port > 0 ? settings_.port : 16000);
+    const char* keys[] = {"host", "port", "dbname", "application_name", "connect_timeout", "client_encoding",
+                          "options", nullptr, nullptr, nullptr};
+    const char* values[] = {settings_.serverAddress.c_str(),
+                            port.c_str(),
+                            settings_.alias.c_str(),
+                            settings_.serverName.c_str(),
+                            "5",
+                            "UTF8",
+                            "-c DateStyle=ISO -c IntervalStyle=postgres -c client_min_messages=warning "
+                            "-c lock_timeout=8000",
+                            nullptr,
+                            nullptr,
+                            nullptr};
+    int n = 7;
+    if (!settings_.user.empty()) {
+      keys[n] = "user";
+      values[n++] = settings_.user.c_str();
+    }
+    if (!settings_.password.empty()) {
+      keys[n] = "password";
+      values[n++] = settings_.password.c_str();
+    }
+    PGconn* c = api_->connectdbParams(keys, values, 0);
+    if (!c || api_->status(c) != CONNECTION_OK) {
+      error_ = "cannot connect to the database " + settings_.alias + " on the server " +
+               settings_.serverName + " at " + settings_.serverAddress + ":" + port + ": " +
+               (c ? Chomp(api_->errorMessage(c)) : std::string("out of memory"));
+      if (c) api_->finish(c);
+      throw DatabaseError(error_);
+    }
+    conn_ = c;
+  }
+
+  std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) override {
+    PGresult* r = Run(sql, params);
+    return std::make_unique<PgRows>(api_, r);
+  }
+
+  ExecResult Exec(const std::string& sql, const std::vector<Stored>& params, bool) override {
+    Result r(api_, Run(sql, params));
+    ExecResult out;
+    out.changes = std::atoll(api_->cmdTuples(r.get()));
+    if (api_->ntuples(r.get()) > 0 && api_->nfields(r.get()) > 0)
+      out.rowId = Stored::OfText(api_->getvalue(r.get(), 0, 0));
+    return out;
+  }
+
+  void ExecScript(const std::string& sql) override {
+    Ensure();
+    Simple(sql);
+  }
+
+ private:
+  std::string Where() const { return "PostgreSQL database " + settings_.alias; }
+
+  void Simple(const std::string& sql) {
+    Result r(api_, api_->exec(conn_, sql.c_str()));
+    if (!r.ok()) throw DatabaseError(Where() + ": " + r.message() + " (" + sql + ")");
+  }
+
+  // Runs a prepared statement; the result belongs to the caller.
+  PGresult* Run(const std::string& sql, const std::vector<Stored>& params) {
+    Ensure();
+    if (trace) trace->push_back(sql);
+    auto it = names_.find(sql);
+    if (it == names_.end()) {
+      std::string name = "wo" + std::to_string(names_.size() + 1);
+      Result p(api_, api_->prepare(conn_, name.c_str(), sql.c_str(), 0, nullptr));
+      if (!p.ok()) throw DatabaseError(Where() + ": " + p.message() + " (" + sql + ")");
+      ++prepares;
+      it = names_.emplace(sql, name).first;
+    }
+    std::vector<std::string> text(params.size());
+    std::vector<const char*> values(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+      const Stored& v = params[i];
+      char buf[40];
+      switch (v.kind) {
+        case Stored::Null: values[i] = nullptr; continue;
+        case Stored::Int: text[i] = std::to_string(v.i); break;
+        case Stored::Real:
+          std::snprintf(buf, sizeof buf, "%.17g", v.d);
+          text[i] = buf;
+          break;
+        case Stored::Text: text[i] = v.s; break;
+      }
+      values[i] = text[i].c_str();
+    }
+    PGresult* r = api_->execPrepared(conn_, it->second.c_str(), static_cast<int>(params.size()), values.data(),
+                                     nullptr, nullptr, 0);
+    Result check(api_, r);
+    if (!check.ok()) throw DatabaseError(Where() + ": " + check.message() + " (" + sql + ")");
+    return check.release();
+  }
+
+  ConnectionSettings settings_;
+  const PqApi* api_ = nullptr;
+  PGconn* conn_ = nullptr;
+  std::string error_;
+  std::unordered_map<std::string, std::string> names_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenPostgres(const ConnectionSettings& s) {
+  return std::make_unique<PgConnection>(s);
+}
+
 }  // namespace wo::store

@@ -76,6 +76,7 @@ struct Table::Impl {
   std::vector<const ColumnDef*> cols;
   size_t visible = 0;
   std::vector<size_t> index;  // positions in `cols`
+  std::vector<size_t> unique;  // the table's unique key, positions in `cols`
   std::string selectSql, orderSql;
 
   bool open = false;
@@ -123,6 +124,22 @@ struct Table::Impl {
         at = cols.end() - 1;
       }
       index.push_back(static_cast<size_t>(at - cols.begin()));
+    }
+    // The unique key is read too: it finds a row again on an engine whose
+    // row identity changes when another handle updates the row.
+    unique.clear();
+    for (const IndexDef& ixd : def.indexes) {
+      if (!ixd.unique) continue;
+      for (const std::string& n : SplitList(ixd.fields)) {
+        const ColumnDef* c = def.Column(n);
+        auto at = std::find(cols.begin(), cols.end(), c);
+        if (at == cols.end()) {
+          cols.push_back(c);
+          at = cols.end() - 1;
+        }
+        unique.push_back(static_cast<size_t>(at - cols.begin()));
+      }
+      break;
     }
     const Dialect& d = dialect();
     selectSql = std::string("SELECT ") + d.rowId;
@@ -428,11 +445,7 @@ struct Table::Impl {
         mode = Mode::Browse;
         return;
       }
-      q.text += std::string(" WHERE ") + d.rowId + " = ";
-      q.Param(buf.rowId);
-      if (d.returningRowId) q.text += std::string(" RETURNING ") + d.rowId;
-      ExecResult r = be().Exec(q.text, q.params, false);
-      if (r.changes == 0) Fail("the row was changed or deleted by another user");
+      ExecResult r = WriteRow(q, cur, d.returningRowId);
       if (!r.rowId.IsNull()) buf.rowId = r.rowId;
     }
     // The written row is the current one; a Next continues after it.
@@ -443,16 +456,39 @@ struct Table::Impl {
     pos = Pos::Row;
   }
 
+  // Runs the UPDATE or DELETE in `q` (without its WHERE) on the row `r`:
+  // by its identity, and where the engine's identity changes with every
+  // update (PostgreSQL's ctid) by its unique key when the identity no
+  // longer names a row.
+  ExecResult WriteRow(const Sql& q, const StoredRow& r, bool returning) {
+    const Dialect& d = dialect();
+    std::string ret = returning ? std::string(" RETURNING ") + d.rowId : "";
+    Sql byId = q;
+    byId.text += std::string(" WHERE ") + d.rowId + " = ";
+    byId.Param(r.rowId);
+    ExecResult res = be().Exec(byId.text + ret, byId.params, false);
+    if (res.changes == 0 && d.returningRowId && !unique.empty()) {
+      Sql byKey = q;
+      byKey.text += " WHERE ";
+      Sql keyCond(d);
+      keyCond.params = byKey.params;
+      for (size_t p : unique) Eq(keyCond, cols[p]->name, r.cols[p]);
+      byKey.text += keyCond.text;
+      byKey.params = keyCond.params;
+      res = be().Exec(byKey.text + ret, byKey.params, false);
+    }
+    if (res.changes == 0) Fail("the row was changed or deleted by another user");
+    return res;
+  }
+
   void Delete() {
     NeedOpen("delete");
     mode = Mode::Browse;
     Resolve();
     if (pos != Pos::Row) Fail("no current row to delete");
     Sql q(dialect());
-    q.text = "DELETE FROM " + def.name + " WHERE " + dialect().rowId + " = ";
-    q.Param(cur.rowId);
-    ExecResult r = be().Exec(q.text, q.params, false);
-    if (r.changes == 0) Fail("the row was changed or deleted by another user");
+    q.text = "DELETE FROM " + def.name;
+    WriteRow(q, cur, false);
     Drop();
     StartAfter(cur);
     Pull();

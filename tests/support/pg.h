@@ -55,3 +55,9 @@ class PgDatabase {
       GTEST_SKIP() << "\n*** PostgreSQL is not installed on this machine: SKIPPING the "    \
                       "PostgreSQL tests (run scripts/install-deps) ***\n";                  \
   } while (0)
+
+// Test files that need the server are named tests/unit/store_*_test.cpp or
+// tests/unit/*_pg_test.cpp: tests/store.cmake compiles them a second time,
+// with WO_PG_TESTS defined, into store_pg_tests, which ctest runs while the
+// throwaway server is up. Instantiate the PostgreSQL cases under
+// `#ifdef WO_PG_TESTS` and the SQLite ones otherwise.

@@ -387,7 +387,10 @@ TEST_P(StoreTable, TwoReservationHandlesSeeEachOthersRows) {
   va.Edit();
   va["AsNimi"].SetText("Maija");
   va.Post();
+  // Rows with equal keys come in the engine's order: find the slot's row.
   vaAs.First();
+  if (vaAs.Text("VuoroNo") != "   10") vaAs.Next();
+  ASSERT_EQ(vaAs.Text("VuoroNo"), "   10");
   vaAs.Edit();
   vaAs["Status"].SetInt(1);
   vaAs.Post();
