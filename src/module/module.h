@@ -250,9 +250,15 @@ std::string PadLeft15(std::string_view s);
 std::string PadKey5(std::string_view s);
 std::string FinnishWeekdayName(int day);
 
-// Session IDs and the password cipher (booking/session.cpp).
+// Session IDs (booking/session.cpp): the trimmed customer number's length
+// plus 16 random letters and digits. SessionTimedOut: more than 600 whole
+// seconds, or a day or more, between aika and now, in either direction.
 std::string MakeSessionId(std::string_view customerNumber);
 bool SessionTimedOut(DateTime aika);
+// The password cipher (booking/password_cipher.cpp): a password of n <= 14
+// bytes is stored in n + 1 printable characters; any bytes up to 43 round
+// trip. DecodePassword gives "" for a text EncodePassword never writes, so
+// test a typed password with accounts::PasswordMatches (booking/accounts.h).
 std::string EncodePassword(std::string_view plain);
 std::string DecodePassword(std::string_view stored);
 // The cipher's key: INI [Security] PasswordKey, a built-in key when unset.
