@@ -136,8 +136,10 @@ TempSite::TempSite(SiteOptions opts) {
   }
   WriteIni(opts.extraIni);
   if (opts.createSchema) {
-    auto [rc, out] = Shell(std::string(WO_ADMIN_PROGRAM) + " --ini '" + iniFile() + "' init 2>&1");
-    if (rc != 0) throw std::runtime_error("weborvane-admin init failed: " + out);
+    store::ConnectionSettings s;
+    s.databaseFile = dbFile();
+    s.createIfMissing = true;
+    store::Connection::Open(s)->CreateSchema();
   }
 }
 

@@ -39,7 +39,7 @@ void InsertRow(store::Connection& c, std::string_view table, const Row& row);
 
 struct SiteOptions {
   bool copySiteTemplates = false;  // copy site/Fin and site/Eng of the source tree
-  bool createSchema = true;        // run `weborvane-admin init`
+  bool createSchema = true;        // create every table and index
   std::string extraIni;            // appended to the INI file
 };
 

@@ -32,7 +32,7 @@ TEST_F(ProgramTest, PageOfTheDefaultActionForUnknownPaths) {
     EXPECT_EQ(r.raw, Headers(fin.size()) + fin) << path;
   }
   test::CgiResult eng = site.Run("/foo", "Lang=Eng");
-  EXPECT_EQ(eng.raw, Headers(16) + "<p>Start page</p>");
+  EXPECT_EQ(eng.raw, Headers(17) + "<p>Start page</p>");
 }
 
 TEST_F(ProgramTest, WithoutServerProtocolOnlyTheContentIsWritten) {
