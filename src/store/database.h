@@ -1,7 +1,14 @@
 // The database a request works on: the embedded SQLite file or a PostgreSQL
-// server, chosen by the site's INI settings. Connecting is cheap and lazy;
-// a failure to connect is remembered and raised as DatabaseError by the
-// first table operation, so start-up can go on to its first table.
+// server, chosen by the site's INI settings. Connecting is cheap and lazy:
+// nothing happens until the first operation that needs the database; a
+// failure to connect is remembered and raised as DatabaseError (with the
+// file or server and the engine's message) by that operation and every
+// later one, so start-up can go on to its first table.
+//
+// SQLite: the file must exist (see createIfMissing); WAL mode, which init
+// sets in the file; a busy database is waited for up to 8 seconds.
+// PostgreSQL: host serverAddress, the given port, database `alias`,
+// application name serverName; the client library is loaded only then.
 #pragma once
 
 #include <memory>
@@ -32,15 +39,19 @@ class Connection {
   // Connects; errors are kept and raised by later operations.
   static std::unique_ptr<Connection> Open(const ConnectionSettings& s);
 
-  // A write transaction that excludes every other writer until it ends;
-  // waits (several seconds at most) for a busy database. Not nested.
+  // A write transaction that excludes every other writer until it ends
+  // (SQLite: BEGIN IMMEDIATE; PostgreSQL: a transaction-scoped advisory
+  // lock that every writer takes), so that what it reads stays true until
+  // it commits. Waits up to 8 seconds for another writer, then raises
+  // DatabaseError. Not nested: BeginWrite inside one raises DatabaseError.
+  // Writes outside a transaction commit one by one.
   virtual void BeginWrite() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
 
   // Creates every table and index that is missing (unique where the schema
-  // says), in one transaction.
+  // says), in one transaction; existing tables are left as they are.
   virtual void CreateSchema() = 0;
 
   // Backend details used by Table (see store/backend.h).

@@ -3,8 +3,12 @@
 // ranges, walking, append / edit / post / delete, typed field access).
 //
 // A handle costs nothing until it is opened; rows are fetched from the
-// backend only when a walk, find or count asks for them. Every failure of
-// the store raises DatabaseError.
+// backend only when a walk, find or count asks for them, through the
+// database's indexes (a field list that no index matches is still ordered
+// correctly, only slower). Several handles on one table see each other's
+// posted rows at once: every First, FindKey and SetRange queries afresh.
+// Every failure of the store raises DatabaseError; a failed Post writes
+// nothing. The Connection must outlive its handles.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +38,7 @@ inline Value Txt(std::string s) { return Value(std::move(s)); }
 inline Value Int(int64_t v) { return Value(v); }
 inline Value Dt(DateTime v) { return Value(static_cast<double>(v)); }
 
-class Connection;  // the backend, see store/connection.h
+class Connection;  // see store/database.h
 class Table;
 
 // One field of a handle's current row.
@@ -42,14 +46,21 @@ class Field {
  public:
   const ColumnDef& def() const;
   bool IsNull() const;
-  // Reads: a null reads as "", 0, 0.0, 0.0 and false.
-  std::string AsText() const;   // Windows-1252; numbers as decimal text
+  // Reads of the current row (of the pending row during append or edit);
+  // with no current row (closed, at the end) every field reads as null.
+  // A null reads as "", 0, 0.0, 0.0 and false. A stored value that is not
+  // of the field's kind (a text that is no number) raises DatabaseError.
+  std::string AsText() const;   // Windows-1252; numbers as decimal text,
+                                // date-times as "YYYY-MM-DD HH:MM:SS",
+                                // booleans as "1" / "0"
   int64_t AsInt() const;
   double AsFloat() const;
   DateTime AsDateTime() const;  // a Time field gives its fraction of a day
   bool AsBool() const;
-  // Writes, REQUIRES: the handle is in append or edit state.
-  void SetText(std::string_view v);  // cut to the field's width
+  // Writes, REQUIRES: the handle is in append or edit state (otherwise
+  // DatabaseError). A value the field cannot hold (a smallint out of range,
+  // a text that is no number for a numeric field) raises DatabaseError.
+  void SetText(std::string_view v);  // cut to the field's width; "" stays "" (not null)
   void SetInt(int64_t v);
   void SetFloat(double v);
   void SetDateTime(DateTime v);
@@ -67,7 +78,9 @@ class Field {
 class Table {
  public:
   // `fields`: the handle's field subset, ";"-separated (empty: all columns
-  // of the table); `index`: ";"-separated index fields.
+  // of the table); `index`: ";"-separated index fields. Names compare
+  // without case; an unknown one raises DatabaseError at the first use.
+  // Construction touches no database.
   Table(Connection& conn, const TableDef& def, std::string_view fields, std::string_view index);
   ~Table();
   Table(const Table&) = delete;
@@ -76,8 +89,15 @@ class Table {
   const TableDef& def() const;
 
   // Open positions the handle on the first row of its index (or the end of
-  // an empty table). Close forgets the current row, the range and any
-  // pending append or edit. Opening an open handle changes nothing.
+  // an empty table); the row is read when first needed. Close forgets the
+  // current row, the range and any pending append or edit. Opening an open
+  // handle changes nothing. A database that could not be reached raises
+  // its connection error here. Every other operation but SetIndex, Eof,
+  // Cancel and the field lookups REQUIRES an open handle (DatabaseError).
+  //
+  // The moves (First, Next, FindKey, SetRange, CancelRange, SetIndex) post
+  // a pending append or edit in which a field was set, and drop it
+  // otherwise.
   void Open();
   void Close();
   bool IsOpen() const;
@@ -87,27 +107,38 @@ class Table {
   void SetIndex(std::string_view fieldList);
   const std::string& Index() const;
 
-  // Values for the first k index fields (1 <= k <= index size). True and
-  // positioned on the first row (in index order) whose leading index fields
-  // equal the values; false otherwise (the position is then undefined).
-  // Next() after a successful find walks on over the rows with that key.
+  // Values for the first k index fields (1 <= k <= index size, otherwise
+  // DatabaseError). True and positioned on the first row (in index order,
+  // inside the range if one is set) whose leading index fields equal the
+  // values; false otherwise (then Eof() is true). A null value matches a
+  // null field. Next() after a successful find walks on in index order,
+  // over the other rows with that key and beyond.
   bool FindKey(const std::vector<Value>& key);
 
   // Restricts First/Next/Eof/IsEmpty/RecordCount to the rows whose first k
   // index fields lie between lo and hi, both inclusive (lexicographically,
   // k = lo.size() = hi.size()). Positions on the first row of the range.
+  // Date-time bounds compare to the whole second; a null bound matches
+  // only where lo and hi are both null at the same place.
   void SetRange(const std::vector<Value>& lo, const std::vector<Value>& hi);
   void CancelRange();
 
   void First();
   void Next();
-  bool Eof() const;   // true once Next has moved past the last row
+  bool Eof() const;   // true once Next has moved past the last row, on an
+                      // empty table or range, and on a closed handle
   bool IsEmpty();     // no row (inside the range)
   int RecordCount();  // rows inside the range (all rows when none)
 
   // Append starts a new row with every field null; Edit starts editing the
-  // current row (REQUIRES: !Eof()). Post writes it: an appended row becomes
-  // the current row. Delete removes the current row and moves to the next.
+  // current row (REQUIRES: !Eof(), otherwise DatabaseError). Post writes it
+  // — only the fields that were set, so fields the handle does not see and
+  // other fields changed meanwhile keep their values — and the written row
+  // becomes the current one; Next goes on after it in index order. Post
+  // raises DatabaseError, writing nothing and staying in append or edit,
+  // when a required field is null, a unique index refuses the row, or the
+  // edited row is gone. Post outside append or edit does nothing.
+  // Delete removes the current row (REQUIRES: !Eof()) and moves to the next.
   void Append();
   void Edit();
   void Post();
