@@ -6,6 +6,7 @@
 #include "booking/calendar.h"
 #include "frame/text.h"
 #include "module/module.h"
+#include "module/texts.h"
 
 namespace wo {
 
@@ -25,7 +26,7 @@ void WebModule::RenderDaySlotRows(std::string_view resNo, std::string_view resNa
 
   const std::string& sep = TimeSeparator();
   const bool loggedIn = page.SessionId.size() > 10;
-  std::string linkText;  // text(C38), fetched at the first link
+  std::string linkText;  // C38, fetched at the first link
   bool haveLinkText = false;
 
   store::Table& va = tbl->TblVa;
@@ -62,7 +63,7 @@ void WebModule::RenderDaySlotRows(std::string_view resNo, std::string_view resNa
         bookable = maara - CountReservations(kausi, vuoroNo, seq) > 0;
         if (bookable) {
           if (!haveLinkText) {
-            linkText = TranslatedText("C38", "Varaa");
+            linkText = TranslatedText(texts::C38);
             haveLinkText = true;
           }
           out += BookingLinkOpen(kausi, vuoroNo, seq) + linkText + "</A>";

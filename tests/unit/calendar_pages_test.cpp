@@ -1,0 +1,187 @@
+// /ResVal and /Viikko, the name lookups, the activity kinds, the booking
+// link and the calendar arithmetic of the week grid.
+#include <string>
+
+#include "booking/calendar.h"
+#include "calendar_fixture.h"
+
+namespace wo::test::cal {
+namespace {
+
+class CalendarPages : public ::testing::Test {
+ protected:
+  CalendarSite centre;
+  FixedNow now{At(2024, 1, 1, 14, 30)};
+
+  void SetUp() override {
+    centre.site().WriteTemplate("Fin", "viikko.html", "viikko");
+    centre.site().WriteTemplate("Fin", "resval.html", "resval <#ID>");
+    centre.site().WriteTemplate("Fin", "error.html", "error");
+    InsertRow(centre.conn(), "WEBKESKUS", {{"WebKeskus", "C1"}, {"WebKeskusNimi", "Keskus"}, {"WebNayta", "1"}});
+  }
+
+  // Runs /Viikko on a module of its own and hands it to `check`.
+  template <class Check>
+  void Viikko(const std::string& query, Check check, int listanMuoto = 0) {
+    ModuleHere m(centre.site(), "/Viikko", query);
+    m->settings.ListanMuoto = listanMuoto;
+    bool handled = true;
+    m->WebModOrvaneWebActViikkoAction(m.request(), m.response(), handled);
+    check(*m, m.response().content());
+  }
+};
+
+TEST_F(CalendarPages, ViikkoTakesTheDateOrToday) {
+  Viikko("ID=0&Lang=FIN&Resurssi=R1&PP=29&KK=2&VV=2024", [](WebModule& m, const std::string& page) {
+    EXPECT_EQ(page, "viikko");
+    EXPECT_EQ(m.page.ChosenDate, At(2024, 2, 29));
+    EXPECT_EQ(m.page.ResourceName, "Halli");
+  });
+  for (const char* bad : {"PP=31&KK=2&VV=2024", "PP=29&KK=2&VV=2023", "PP=x&KK=2&VV=2024", "PP=1&KK=13&VV=2024",
+                          "PP=1&KK=1&VV=", "PP=1&KK=1&Other=1"})
+    Viikko(std::string("ID=0&Resurssi=R1&") + bad, [bad](WebModule& m, const std::string&) {
+      EXPECT_EQ(m.page.ChosenDate, At(2024, 1, 1)) << bad;  // today at midnight
+    });
+}
+
+TEST_F(CalendarPages, ViikkoNeedsFiveFields) {
+  Viikko("ID=ABCDEFGHIJKL&Lang=FIN&Resurssi=R1&PP=2", [](WebModule& m, const std::string& page) {
+    EXPECT_EQ(page, "error");
+    EXPECT_EQ(m.page.SessionId, "0");
+    EXPECT_EQ(m.page.Resurssi, "");
+  });
+}
+
+TEST_F(CalendarPages, ResourceNameByTheListForm) {
+  Viikko("ID=0&Lang=FIN&Resurssi=ZZ&PP=2&KK=1&VV=2024",
+         [](WebModule& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "ZZ"); });
+  Viikko("ID=0&Lang=FIN&Resurssi=&PP=2&KK=1&VV=2024",
+         [](WebModule& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, ""); });
+  Viikko("ID=0&Lang=FIN&Resurssi=C1&PP=2&KK=1&VV=2024",
+         [](WebModule& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "Keskus"); }, 2);
+  Viikko("ID=0&Lang=FIN&Resurssi=R1&PP=2&KK=1&VV=2024",
+         [](WebModule& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "R1"); }, 2);
+  // The code is cut to five characters before it is looked up.
+  Viikko("ID=0&Lang=FIN&Resurssi=R1%20%20%20XYZ&PP=2&KK=1&VV=2024", [](WebModule& m, const std::string&) {
+    EXPECT_EQ(m.page.Resurssi, "R1   ");
+    EXPECT_EQ(m.page.ResourceName, "R1   ");
+    EXPECT_FALSE(m.tbl->TblResNimi.IsOpen());
+  });
+}
+
+TEST_F(CalendarPages, ResValShowsTheFormOrTheErrorPage) {
+  EXPECT_EQ(centre.site().RunInProcess("/ResVal", "ID=ABCDEFGHIJKL&Lang=FIN").body, "resval ABCDEFGHIJKL");
+  EXPECT_EQ(centre.site().RunInProcess("/ResVal", "").body, "error");
+}
+
+TEST_F(CalendarPages, PreviousWeekNeverBeforeToday) {
+  centre.site().WriteTemplate("Fin", "viikko.html", "<#EVKOLNK>|<#SVKOLNK>|<#RESURSSI>");
+  const std::string base = "<A HREF=\"/cgi-bin/WebOrvane.exe/Viikko?ID=0&Lang=FIN&Resurssi=R1";
+  EXPECT_EQ(centre.site().RunInProcess("/Viikko", "ID=0&Lang=FIN&Resurssi=R1&PP=4&KK=1&VV=2024").body,
+            base + "&PP=1&KK=1&VV=2024\">|" + base + "&PP=11&KK=1&VV=2024\">|Halli");
+  EXPECT_EQ(centre.site().RunInProcess("/Viikko", "ID=0&Lang=FIN&Resurssi=R1&PP=9&KK=1&VV=2024").body,
+            base + "&PP=2&KK=1&VV=2024\">|" + base + "&PP=16&KK=1&VV=2024\">|Halli");
+}
+
+TEST_F(CalendarPages, CodeShownAsTheNameIsEscapedOnce) {
+  centre.site().WriteTemplate("Fin", "viikko.html", "<#RESURSSI>");
+  EXPECT_EQ(centre.site().RunInProcess("/Viikko", "ID=0&Lang=FIN&Resurssi=%3Cb%3E&PP=2&KK=1&VV=2024").body,
+            "&lt;b&gt;");
+}
+
+class CalendarLookups : public ::testing::Test {
+ protected:
+  CalendarSite centre;
+};
+
+TEST_F(CalendarLookups, ActivityKindsExactCodesAndTheirLimit) {
+  std::string sql = "BEGIN;INSERT INTO VALAJI(Koodi,Lyhenne) VALUES('K10','Kuntosali'),('K2',NULL);";
+  for (int i = 0; i < 905; ++i) sql += "INSERT INTO VALAJI(Koodi,Lyhenne) VALUES('A" + std::to_string(1000 + i) + "','L" + std::to_string(i) + "');";
+  centre.Sql(sql + "COMMIT;");
+  ModuleHere m(centre.site());
+  m->LoadActivityKinds();
+  EXPECT_FALSE(m->tbl->TblVaLaji.IsOpen());
+  EXPECT_EQ(m->KindCount, 900);  // A1000..A1899 in Koodi order; the rest ignored
+  EXPECT_EQ(m->ActivityKindText("A1899"), "L899");
+  EXPECT_EQ(m->ActivityKindText("A1900"), "A1900");
+  ModuleHere few(centre.site());
+  centre.Sql("DELETE FROM VALAJI WHERE Koodi LIKE 'A%';");
+  few->LoadActivityKinds();
+  EXPECT_EQ(few->KindCount, 3);
+  EXPECT_EQ(few->ActivityKindText("K1"), "Sali");
+  EXPECT_EQ(few->ActivityKindText("K10"), "Kuntosali");
+  EXPECT_EQ(few->ActivityKindText("k1"), "k1");
+  EXPECT_EQ(few->ActivityKindText("K1 "), "K1 ");
+  EXPECT_EQ(few->ActivityKindText("K2"), "&nbsp;");  // no Lyhenne
+  EXPECT_EQ(few->ActivityKindText(""), "&nbsp;");
+}
+
+TEST_F(CalendarLookups, InstructorsByNaytaOhjaaja) {
+  InsertRow(centre.conn(), "VAOHJAAJA", {{"Koodi", "O1"}, {"Lyhenne", "MV"}, {"Nimi", "Matti Virtanen"}});
+  InsertRow(centre.conn(), "VAOHJAAJA", {{"Koodi", "O2"}, {"Nimi", "Ei Lyhennett\xe4"}});
+  ModuleHere m(centre.site());
+  const std::pair<int, std::string> cases[] = {{0, "&nbsp;"}, {1, "MV"}, {2, "Matti Virtanen"}, {3, "O1"}};
+  for (const auto& [setting, expected] : cases) {
+    m->settings.NaytaOhjaaja = setting;
+    EXPECT_EQ(m->InstructorText("O1"), expected) << setting;
+  }
+  m->settings.NaytaOhjaaja = 1;
+  EXPECT_EQ(m->InstructorText("O2"), "&nbsp;");
+  EXPECT_EQ(m->InstructorText("O9"), "O9");
+  EXPECT_EQ(m->InstructorText(""), "&nbsp;");
+  EXPECT_TRUE(m->tbl->TblVaOhjaaja.IsOpen());  // until the module ends
+}
+
+TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
+  InsertRow(centre.conn(), "WEBKESKUS", {{"WebKeskus", "C1"}, {"WebKeskusNimi", "Keskus"}});
+  ModuleHere m(centre.site());
+  EXPECT_EQ(m->ResourceNameOf("R2"), "Kentt\xe4");
+  EXPECT_EQ(m->ResourceNameOf("C1"), "C1");
+  EXPECT_EQ(m->ResourceNameOf(""), "");
+  EXPECT_EQ(m->CentreNameOf("C1"), "Keskus");
+  EXPECT_EQ(m->CentreNameOf("R1"), "R1");
+  EXPECT_FALSE(m->tbl->TblResNimi.IsOpen());
+  EXPECT_FALSE(m->tbl->TblWebKeskus.IsOpen());
+}
+
+TEST_F(CalendarLookups, CountAndLinkOfOneSlot) {
+  centre.AddReservations("2024", "   12", "    1", 2);
+  centre.AddReservations("2024", "   12", "    2", 1);
+  ModuleHere m(centre.site());
+  m->page.SessionId = "123456";
+  EXPECT_EQ(m->CountReservations("2024", "   12", "    1"), 2);
+  EXPECT_EQ(m->CountReservations("2024", "   12", "    3"), 0);
+  EXPECT_FALSE(m->tbl->TblVa.IsOpen());
+  m->page.SessionId = "12345";
+  EXPECT_EQ(m->CountReservations("2024", "   12", "    1"), 0);
+
+  m->page.SessionId = kSession;
+  m->page.Lang = "Eng";
+  EXPECT_EQ(m->BookingLinkOpen("2024", "   12", "    1"),
+            "<A HREF=\"/cgi-bin/WebOrvane.exe/Varaa?ID=" + kSession + "&Lang=Eng&Kau=2024&Vuo=12&Seq=1\">");
+  m->page.SessionId = "a&b c\"d";
+  m->page.Lang = "\"><x";
+  EXPECT_EQ(m->BookingLinkOpen(" 24 ", "1", "2"),
+            "<A HREF=\"/cgi-bin/WebOrvane.exe/Varaa?ID=a%26b%20c%22d&Lang=%22%3E%3Cx&Kau=24&Vuo=1&Seq=2\">");
+}
+
+TEST(CalendarArithmetic, DayNumbersAndWeekdaysFrom1600To3999) {
+  EXPECT_EQ(calendar::DayNumber(1600, 1, 1), 1);
+  EXPECT_EQ(calendar::WeekdayOfDayNumber(1), 7);  // a Saturday
+  EXPECT_EQ(calendar::WeekdayOfDayNumber(calendar::DayNumber(2024, 1, 1)), 2);  // a Monday
+  EXPECT_EQ(calendar::DayNumber(1900, 3, 1) - calendar::DayNumber(1900, 2, 28), 1);
+  EXPECT_EQ(calendar::DayNumber(2000, 3, 1) - calendar::DayNumber(2000, 2, 28), 2);
+  // Every day of the range: one more than the day before, and the weekday
+  // that the date-time arithmetic gives.
+  const DateTime first = EncodeDate(1600, 1, 1), last = EncodeDate(3999, 12, 31);
+  int mismatches = 0;
+  for (DateTime t = first; t <= last; t += 1) {
+    DateParts p = Decode(t);
+    long long n = calendar::DayNumber(p.year, p.month, p.day);
+    if (n != static_cast<long long>(t - first) + 1 || calendar::WeekdayOfDayNumber(n) != DayOfWeek(t)) ++mismatches;
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
+}  // namespace wo::test::cal
