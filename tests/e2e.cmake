@@ -28,8 +28,10 @@ if(NOT WEBORVANE_FUZZ)
   wo_e2e_test(e2e_race_pg race.mjs --pg)
   # The PostgreSQL roads use the server's database VELMORI, the one name the
   # program connects to: one test at a time.
+  # The program reaches its server on port 16000 only.
   set_tests_properties(e2e_road_pg e2e_race_pg PROPERTIES
-    FIXTURES_REQUIRED pg RESOURCE_LOCK weborvane_pg_velmori)
+    FIXTURES_REQUIRED pg RESOURCE_LOCK weborvane_pg_velmori
+    ENVIRONMENT "WO_PG_PORT=16000;WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane")
   # The load test measures nothing, but it should not share the two cores
   # with the other browser tests.
   set_tests_properties(e2e_load PROPERTIES RESOURCE_LOCK weborvane_e2e_cpu)
