@@ -12,3 +12,12 @@ add_dependencies(booking_concurrency_tests weborvane_cgi weborvane-admin)
 add_test(NAME booking_concurrency_sqlite
   COMMAND booking_concurrency_tests --gtest_filter=*/SimultaneousCommits.*/Sqlite)
 set_tests_properties(booking_concurrency_sqlite PROPERTIES TIMEOUT 300)
+
+# The PostgreSQL variant needs the throwaway server of tests/store.cmake (the
+# fixture "pg") on port 16000, the one port the program uses, and recreates the
+# server's database VELMORI, which every PostgreSQL road of the program shares.
+add_test(NAME booking_concurrency_pg
+  COMMAND booking_concurrency_tests --gtest_filter=*/SimultaneousCommits.*/Postgres)
+set_tests_properties(booking_concurrency_pg PROPERTIES
+  TIMEOUT 300 FIXTURES_REQUIRED pg RESOURCE_LOCK weborvane_pg_velmori
+  ENVIRONMENT "WO_PG_PORT=16000;WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane")

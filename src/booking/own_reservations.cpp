@@ -8,6 +8,7 @@
 // after it neither deletes nor refunds. The delete, the refund and the
 // session refresh are one write transaction.
 #include "booking/booking_common.h"
+#include "module/texts.h"
 
 namespace wo {
 
@@ -35,15 +36,15 @@ void WebModule::BuildOwnReservationList(std::string& out) {
 
   const std::string name = Cut(reg.Text("Sukunimi") + " " + reg.Text("EtuNimi"), 80);
   const std::string asNo = reg.Text("AsNo");
-  out += "<tr>\r<th width=\"28%\">" + TranslatedText("C43", "P\xe4iv\xe4ys") + "</th><th colspan=" + colspan + ">" +
+  out += "<tr>\r<th width=\"28%\">" + TranslatedText(texts::C43) + "</th><th colspan=" + colspan + ">" +
          FormatDateTimeShort(nowT, sep) + "</th>\r</tr>\r";
   // The name is the user's own typing: escaped like every such value.
-  out += "<tr>\r<th>" + TranslatedText("C44", "K\xe4ytt\xe4j\xe4") + "</th><th colspan=" + colspan + ">" +
+  out += "<tr>\r<th>" + TranslatedText(texts::C44) + "</th><th colspan=" + colspan + ">" +
          HtmlEscape(name) + "</th>\r</tr>\r";
   if (settings.VarMaksuKaytossa == 1) {
     double balance = reg.Float("TmpSaldo");
     GetCustomerBalance(asNo, balance);
-    out += "<tr>\r<th>" + TranslatedText("C45", "Saldo") + "</th><th colspan=" + colspan + ">" +
+    out += "<tr>\r<th>" + TranslatedText(texts::C45) + "</th><th colspan=" + colspan + ">" +
            FormatAmount10_2(balance) + " EUR</th>\r</tr>\r";
   }
 
@@ -53,10 +54,10 @@ void WebModule::BuildOwnReservationList(std::string& out) {
   vaAs.SetRange(k, k);
   if (vaAs.IsEmpty()) return;
 
-  out += "<tr class=\"otsikko\">\r<th>" + TranslatedText("C46", "Vuoro") + "</th><th>" +
-         TranslatedText("C47", "Resurssi") + "</th><th>" + TranslatedText("C48", "Laji") + "</th>";
-  if (showInstructor) out += "<th>" + TranslatedText("C48a", "Ohjaaja") + "</th>";
-  out += "<th>" + TranslatedText("C49", "Toiminto") + "</th>\r</tr>\r";
+  out += "<tr class=\"otsikko\">\r<th>" + TranslatedText(texts::C46) + "</th><th>" +
+         TranslatedText(texts::C47) + "</th><th>" + TranslatedText(texts::C48) + "</th>";
+  if (showInstructor) out += "<th>" + TranslatedText(texts::C48a) + "</th>";
+  out += "<th>" + TranslatedText(texts::C49) + "</th>\r</tr>\r";
 
   LoadActivityKinds();
   OpenWithIndex(vuoro, "Kausi;VuoroNo;VuoroNoSeq");
@@ -80,11 +81,11 @@ void WebModule::BuildOwnReservationList(std::string& out) {
       out += "<td><A HREF=\"" + std::string(kProgramUrl) + "Poista?ID=" + UrlEncode(page.SessionId) +
              "&Lang=" + UrlEncode(page.Lang) + "&Kau=" + UrlEncode(Trim(kausi)) + "&Vuo=" + UrlEncode(Trim(vuoroNo)) +
              "&Seq=" + UrlEncode(Trim(seq)) + "&JNo=" + std::to_string(jno) + "\">" +
-             TranslatedText("C50", "Poista varaus") + "</A></td>\r";
+             TranslatedText(texts::C50) + "</A></td>\r";
     } else if (start >= now) {
       out += "<td>&nbsp;</td>\r";
     } else {
-      out += "<td>" + TranslatedText("C51", "Perumaton") + "</td>\r";
+      out += "<td>" + TranslatedText(texts::C51) + "</td>\r";
     }
     out += "</tr>\r";
   }

@@ -1,28 +1,71 @@
 // The stores the concurrency tests run over: the embedded SQLite file of a
-// throwaway site and, where the test server is up, PostgreSQL.
+// throwaway site and the PostgreSQL test server (support/pg.h), where the
+// program reaches the database VELMORI on port 16000.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "store/backend.h"
 #include "store/database.h"
+#include "support/pg.h"
 #include "support/site.h"
 
 namespace wo::test {
 
 struct Backend {
   std::string name;
-  std::string extraIni;                       // appended to the site's INI file
-  std::function<bool()> available;            // false: the tests are skipped
-  std::function<void()> prepare;              // before the site is created
+  std::function<std::string()> extraIni;  // appended to the site's INI file
+  // Empty when the tests can run; otherwise why they are skipped.
+  std::function<std::string()> unavailable;
+  std::function<void()> prepare;  // before the site is created
   std::function<std::unique_ptr<store::Connection>(const TempSite&)> connect;
+  bool createSchema = true;  // the site creates its SQLite schema
 };
 
-inline const Backend kSqlite{"Sqlite", "", [] { return true; }, [] {},
-                             [](const TempSite& s) { return s.Connect(); }};
+inline void PrintTo(const Backend* b, std::ostream* os) { *os << b->name; }
 
-inline std::vector<const Backend*> AllBackends() { return {&kSqlite}; }
+inline const Backend kSqlite{"Sqlite", [] { return std::string(); }, [] { return std::string(); }, [] {},
+                             [](const TempSite& s) { return s.Connect(); }, true};
+
+// The database the program opens on a server: the alias, exactly.
+inline const char kPgAlias[] = "VELMORI";
+
+// Drops and creates VELMORI on the test server and creates the schema.
+inline void RecreatePgVelmori() {
+  try {
+    auto server = store::Connection::Open(PgSettings("postgres"));
+    server->backend().ExecScript(std::string("DROP DATABASE IF EXISTS \"") + kPgAlias + "\" WITH (FORCE)");
+    server->backend().ExecScript(std::string("CREATE DATABASE \"") + kPgAlias +
+                                 "\" ENCODING 'UTF8' TEMPLATE template0");
+  } catch (const store::DatabaseError& e) {
+    const PgServer srv = PgServerFromEnv();
+    throw std::runtime_error("the PostgreSQL test server at " + srv.host + ":" + std::to_string(srv.port) +
+                             " cannot recreate " + kPgAlias + " (tests/pg/pg-server.sh start): " + e.what());
+  }
+  store::Connection::Open(PgSettings(kPgAlias))->CreateSchema();
+}
+
+inline const Backend kPostgres{
+    "Postgres",
+    [] {
+      const PgServer srv = PgServerFromEnv();
+      return "[DataBase]\nServerName=WebOrvaneTest\nServerAddress=" + srv.host + "\nUser=" + srv.user + "\n";
+    },
+    [] {
+      if (!PgInstalled()) return std::string("PostgreSQL is not installed on this machine (scripts/install-deps)");
+      if (PgServerFromEnv().port != 16000)
+        return std::string("the program reaches its server on port 16000 only; the test server is elsewhere");
+      return std::string();
+    },
+    RecreatePgVelmori,
+    [](const TempSite&) { return store::Connection::Open(PgSettings(kPgAlias)); },
+    false};
+
+inline std::vector<const Backend*> AllBackends() { return {&kSqlite, &kPostgres}; }
 
 }  // namespace wo::test

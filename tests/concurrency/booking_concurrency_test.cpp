@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "concurrency/backends.h"
 #include "store/database.h"
 #include "store/datetime.h"
 #include "store/table.h"
 #include "support/site.h"
-#include "concurrency/backends.h"
 
 namespace wo::test {
 namespace {
@@ -91,9 +91,10 @@ class SimultaneousCommits : public ::testing::TestWithParam<const Backend*> {
  protected:
   void SetUp() override {
     const Backend& b = *GetParam();
-    if (!b.available()) GTEST_SKIP() << b.name << " is not available here";
+    const std::string why = b.unavailable();
+    if (!why.empty()) GTEST_SKIP() << "\n*** " << b.name << " SKIPPED: " << why << " ***\n";
     b.prepare();
-    site_ = std::make_unique<TempSite>(SiteOptions{false, true, b.extraIni});
+    site_ = std::make_unique<TempSite>(SiteOptions{false, b.createSchema, b.extraIni()});
     site_->WriteTemplate("Fin", "error.html", "E:<#ERROR>");
     conn_ = b.connect(*site_);
   }

@@ -114,7 +114,7 @@ TEST_F(Cancel, ConfirmationPage) {
   EXPECT_EQ(Get("/Poista", Q(id, "7", "+2+")).body, "Sali 1 : 12.06.2030 09:30 - 10:30 Sulkis|" + hidden);
   // An unknown slot leaves the description empty.
   EXPECT_EQ(Get("/Poista", Q(id, "8", "2")).body.substr(0, 1), "|");
-  EXPECT_EQ(Get("/Poista", Key(id, "7")).body, ErrorPageWith(kMsgGeneric));
+  EXPECT_EQ(Get("/Poista", "ID=" + id + "&Lang=Fin&Kau=2030&Vuo=7").body, ErrorPageWith(kMsgGeneric));
   EXPECT_EQ(Get("/Poista", Q("0", "7", "2")).Header("Location"), "/cgi-bin/WebOrvane.exe/index?Lang=Fin");
 }
 

@@ -72,9 +72,9 @@ TEST_F(Reserve, HorizonAndStartedSlotAtConfirmationAndCommit) {
 
   // The commit refuses the same way and writes nothing; a refusal for the
   // horizon does not refresh the session.
-  StoppedClock::Value() = now + 100 * kSecond;
-  EXPECT_EQ(Get("/Var", Key(id, "1")).body, ErrorPageWith(msg6));
-  EXPECT_EQ(SecondsApart(UserRow("u1").aika, now), 0);
+  const std::string idle = User("u2", "78", "", {{"Aika", ToStoredDateTime(now - 60 * kSecond)}});
+  EXPECT_EQ(Get("/Var", Key(idle, "1")).body, ErrorPageWith(msg6));
+  EXPECT_EQ(SecondsApart(UserRow("u2").aika, now), -60);
   EXPECT_EQ(Get("/Var", Key(id, "3")).body, ErrorPageWith(kMsgSlotClosed));
   EXPECT_EQ(Get("/Var", Key(id, "4")).body, ErrorPageWith(kMsgSlotClosed));
   EXPECT_EQ(Get("/Var", Key(id, "9")).body, ErrorPageWith(kMsgNotFound));
