@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "unit/booking_fixture.h"
+#include "unit/module_harness.h"
 
 namespace wo::booking_test {
 namespace {
@@ -207,6 +208,19 @@ TEST_F(Cancel, ReserveThenCancelRestoresBalanceAndPlace) {
   EXPECT_DOUBLE_EQ(UserRow("ua").tmpSaldo, 2.0);
   EXPECT_EQ(Get("/Var", Key(b, "12")).status, 302);
   EXPECT_EQ(Jnos("12"), std::vector<int64_t>{1});
+}
+
+TEST_F(Cancel, FailedRefundKeepsTheReservation) {
+  Params({{"VarMaksuKaytossa", "1"}, {"Varausmaksu", "5.0"}});
+  const std::string a = User("ua", "70");
+  Customer("70", "-20.0");
+  Slot("7", now + 1);
+  Booking("7", 1, "70");
+  // The row is deleted before the refund, which then fails.
+  test::ExecSql(site(), "CREATE TRIGGER refuse BEFORE UPDATE ON Asiakas BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  EXPECT_EQ(Get("/PoisVar", Q(a, "7", "1")).status, 500);
+  EXPECT_EQ(Reservations().size(), 1u);
+  EXPECT_DOUBLE_EQ(Billed("70"), -20.0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "frame/html.h"
 #include "unit/booking_fixture.h"
+#include "unit/module_harness.h"
 
 namespace wo::booking_test {
 namespace {
@@ -312,6 +313,20 @@ TEST_F(Reserve, RequestValuesAreEscapedInHiddenFieldsAndRedirects) {
   EXPECT_EQ(done.Header("Location"),
             "/cgi-bin/WebOrvane.exe/VarOk?ID=" + id + "%22%3E%3Cb%3E&Lang=Fin%22x");
   EXPECT_EQ(Reservations().size(), 1u);
+}
+
+TEST_F(Reserve, FailedWriteRollsBackTheFeeAndTheRefresh) {
+  Params({{"VarMaksuKaytossa", "1"}, {"Varausmaksu", "5.0"}, {"Luottoraja", "-100"}});
+  const DateTime minuteAgo = now - 60 * kSecond;
+  const std::string id = User("u1", "77", "", {{"Aika", ToStoredDateTime(minuteAgo)}});
+  Customer("77", "-10.0");
+  Slot("12", tomorrow18);
+  // The customer's fee is posted before the row; the row's insert then fails.
+  test::ExecSql(site(), "CREATE TRIGGER refuse BEFORE INSERT ON VAVARAUS BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  EXPECT_EQ(Get("/Var", Key(id, "12")).status, 500);
+  EXPECT_DOUBLE_EQ(Billed("77"), -10.0);
+  EXPECT_EQ(SecondsApart(UserRow("u1").aika, now), -60);
+  EXPECT_TRUE(Reservations().empty());
 }
 
 }  // namespace
