@@ -7,7 +7,7 @@
 # tests beside this one.
 set(WO_PG_TEST_PORT 16000 CACHE STRING "port of the throwaway PostgreSQL server of the tests")
 set(WO_PG_SERVER ${CMAKE_CURRENT_SOURCE_DIR}/pg/pg-server.sh)
-set(WO_PG_ENV "WO_PG_PORT=${WO_PG_TEST_PORT};WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane")
+set(WO_PG_ENV "WO_PG_PORT=${WO_PG_TEST_PORT};WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane;WO_PG_LEASE=${PROJECT_BINARY_DIR}")
 
 add_test(NAME pg.server.start COMMAND sh ${WO_PG_SERVER} start)
 set_tests_properties(pg.server.start PROPERTIES FIXTURES_SETUP pg TIMEOUT 180 ENVIRONMENT "${WO_PG_ENV}")

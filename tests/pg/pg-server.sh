@@ -6,12 +6,19 @@
 # The server runs as an unprivileged user (the "postgres" system user when
 # started by root, otherwise the caller), trusts local TCP connections and
 # has the role $WO_PG_USER ("weborvane") with CREATEDB, which the tests use.
-# Starting an already running server changes nothing.
+#
+# Several test runs (build trees) may share the server: each start takes a
+# lease named by $WO_PG_LEASE (default: the current folder), each stop
+# gives its lease back, and the server stops with the last lease. Starts
+# and stops run one at a time under a lock file.
 set -eu
 
 PORT="${WO_PG_PORT:-16000}"
 ROLE="${WO_PG_USER:-weborvane}"
 DIR="${WO_PG_DIR:-/tmp/weborvane-pg-$PORT}"
+LEASES="$DIR.leases"
+LEASE="$(printf '%s' "${WO_PG_LEASE:-$(pwd)}" | cksum | cut -d' ' -f1)"
+LOCK="$DIR.lock"
 
 bindir() {
   for d in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V -r); do
@@ -39,9 +46,11 @@ start() {
     exit 0
   fi
   if [ -f "$DIR/data/postmaster.pid" ] && as_user "'$BIN/pg_ctl' -D '$DIR/data' status" >/dev/null 2>&1; then
+    mkdir -p "$LEASES" && touch "$LEASES/$LEASE"
     echo "pg-server: already running in $DIR"
     return 0
   fi
+  rm -rf "$LEASES"
   rm -rf "$DIR"
   mkdir -p "$DIR"
   chown "$RUNAS" "$DIR"
@@ -64,20 +73,28 @@ HBA
   as_user "'$BIN/pg_ctl' -D '$DIR/data' -l '$DIR/server.log' -w -t 60 start" >/dev/null ||
     { cat "$DIR/server.log" >&2; exit 1; }
   as_user "'$BIN/psql' -h '$DIR' -p $PORT -U postgres -d postgres -qAt -c \"CREATE ROLE $ROLE LOGIN CREATEDB\"" >/dev/null
+  mkdir -p "$LEASES" && touch "$LEASES/$LEASE"
   echo "pg-server: running on 127.0.0.1:$PORT (role $ROLE), data in $DIR"
 }
 
 stop() {
+  rm -f "$LEASES/$LEASE"
+  if [ -n "$(ls -A "$LEASES" 2>/dev/null)" ]; then
+    echo "pg-server: still used by $(ls -A "$LEASES" | wc -l) other test run(s)"
+    return 0
+  fi
   if [ -d "$DIR/data" ]; then
     BIN=$(bindir) || true
     if [ -n "${BIN:-}" ]; then
       as_user "'$BIN/pg_ctl' -D '$DIR/data' -m immediate -w stop" >/dev/null 2>&1 || true
     fi
   fi
-  rm -rf "$DIR"
+  rm -rf "$DIR" "$LEASES"
   echo "pg-server: stopped"
 }
 
+exec 9>"$LOCK"
+flock 9
 case "${1:-}" in
   start) start ;;
   stop) stop ;;

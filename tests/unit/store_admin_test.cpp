@@ -1,7 +1,9 @@
 // `weborvane-admin init` and `translations import / export`, run as the
 // built command against a temporary INI file.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -210,6 +212,11 @@ class StoreAdminTexts : public ::testing::TestWithParam<Engine> {
     // The command connects to the alias VELMORI on port 16000, as a site does.
     test::PgServer srv = test::PgServerFromEnv();
     if (srv.port != 16000) GTEST_SKIP() << "the test server is not on port 16000";
+    // Test runs of other build trees may share the server and this name.
+    lockFd = open(("/tmp/weborvane-pg-" + std::to_string(srv.port) + ".VELMORI.lock").c_str(),
+                  O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(lockFd, 0);
+    ASSERT_EQ(flock(lockFd, LOCK_EX), 0);
     try {
       Server("DROP DATABASE IF EXISTS \"VELMORI\" WITH (FORCE)");
       Server("CREATE DATABASE \"VELMORI\" ENCODING 'UTF8' TEMPLATE template0");
@@ -225,6 +232,7 @@ class StoreAdminTexts : public ::testing::TestWithParam<Engine> {
   }
   void TearDown() override {
     if (pgCreated) Server("DROP DATABASE IF EXISTS \"VELMORI\" WITH (FORCE)");
+    if (lockFd >= 0) close(lockFd);  // and with it the lock
   }
   static void Server(const std::string& sql) {
     Connection::Open(test::PgSettings("postgres"))->backend().ExecScript(sql);
@@ -247,6 +255,7 @@ class StoreAdminTexts : public ::testing::TestWithParam<Engine> {
   std::unique_ptr<test::TestDatabase> db;
   ConnectionSettings settings;
   bool pgCreated = false;
+  int lockFd = -1;
 };
 
 // The schema as the engine reports it: column names and types, unique
