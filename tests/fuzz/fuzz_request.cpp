@@ -1,7 +1,7 @@
 // Fuzz target: the whole request path. Each input is one CGI request —
 // an action path and a query string — served in this process by the web
 // module against a small site with the default templates, a demonstration
-// centre and one logged-in user. The database is put back to its starting
+// centre with its English texts and one logged-in user. The database is put back to its starting
 // bytes after every request, so inputs do not depend on each other.
 //
 // Input: byte 0 chooses the path (one of the nineteen actions, or the path
@@ -9,6 +9,7 @@
 // prepend the logged-in user's ID, bit 1: Lang=Eng, bit 2: no protocol, so
 // no header block), the rest is the query string (cut at a NUL byte, which
 // no CGI environment can carry).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -18,10 +19,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "frame/cgi.h"
 #include "frame/text.h"
+#include "module/module.h"
 #include "support/site.h"
 
 namespace {
@@ -34,7 +39,16 @@ constexpr const char* kPaths[] = {"/Index", "/ResVal", "/Viikko", "/Login", "/Ch
                                   "/VaihdaSana", "/VaihdaOk"};
 constexpr size_t kPathCount = sizeof kPaths / sizeof kPaths[0];
 
-wo::test::TempSite* site = nullptr;
+// The site: an install tree on tmpfs when there is one, so that the
+// database's syncs cost nothing and the fuzzer spends its time in the
+// program.
+struct Site {
+  std::string root;
+  std::string cgiDir() const { return root + "/www/cgi-bin"; }
+  std::string ini() const { return root + "/bin/Velmori.ini"; }
+  std::string db() const { return root + "/data/VELMORI.db"; }
+};
+Site site;
 std::string pristine;  // the database file as it was after set-up
 std::string sessionId;
 
@@ -51,10 +65,8 @@ std::string ReadAll(const std::string& path) {
 
 void RestoreDatabase() {
   std::error_code ec;
-  fs::remove(site->dbFile() + "-wal", ec);
-  fs::remove(site->dbFile() + "-shm", ec);
-  fs::remove(site->dbFile() + "-journal", ec);
-  std::ofstream f(site->dbFile(), std::ios::binary | std::ios::trunc);
+  for (const char* ext : {"-wal", "-shm", "-journal"}) fs::remove(site.db() + ext, ec);
+  std::ofstream f(site.db(), std::ios::binary | std::ios::trunc);
   f.write(pristine.data(), static_cast<std::streamsize>(pristine.size()));
 }
 
@@ -64,31 +76,64 @@ bool AllowedHeader(const std::string& line) {
   return false;
 }
 
-void SetUp() {
-  wo::test::SiteOptions opts;
-  opts.copySiteTemplates = true;
-  site = new wo::test::TempSite(opts);
-  std::string admin = std::string(WO_ADMIN_PROGRAM) + " --ini '" + site->iniFile() + "' ";
-  auto [rc, out] = wo::test::Shell(admin + "demo 2>&1");
-  Require(rc == 0, "weborvane-admin demo failed", out);
-  std::string texts = std::string(WO_SOURCE_DIR) + "/site/texts";
-  if (fs::is_directory(texts)) {
-    for (const auto& e : fs::directory_iterator(texts)) {
-      auto [rc2, out2] = wo::test::Shell(admin + "translations import '" + e.path().string() + "' 2>&1");
-      Require(rc2 == 0, "translations import failed", out2);
-    }
+// One request served in this process, as the program serves it.
+wo::test::CgiResult Serve(const std::string& path, const std::string& query, bool withProtocol) {
+  std::map<std::string, std::string> vars = {{"REQUEST_METHOD", "GET"},
+                                             {"PATH_INFO", path},
+                                             {"QUERY_STRING", query},
+                                             {"REMOTE_ADDR", "127.0.0.1"}};
+  if (withProtocol) vars["SERVER_PROTOCOL"] = "HTTP/1.1";
+  std::string out;
+  {
+    wo::test::ScopedCwd cwd(site.cgiDir());
+    wo::ModulePaths paths{site.ini(), site.root + "/log/"};
+    int devnull = open("/dev/null", O_RDONLY);
+    wo::RunCgi([&](const std::string& name) {
+                 auto it = vars.find(name);
+                 return it == vars.end() ? std::string() : it->second;
+               },
+               devnull, [&](std::string_view bytes) { out.append(bytes); },
+               [&](const wo::Request& req, wo::Response& resp) {
+                 return std::unique_ptr<wo::WebModuleBase>(std::make_unique<wo::WebModule>(req, resp, paths));
+               });
+    close(devnull);
   }
+  return withProtocol ? wo::test::ParseCgiOutput(out) : wo::test::CgiResult{out, {}, out, 0};
+}
+
+void RemoveSite() {
+  std::error_code ec;
+  if (!site.root.empty()) fs::remove_all(site.root, ec);
+}
+
+void SetUp() {
+  std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::string tmpl = base + "/wo-fuzz-XXXXXX";
+  Require(mkdtemp(tmpl.data()) != nullptr, "mkdtemp failed", tmpl);
+  site.root = tmpl;
+  std::atexit(RemoveSite);
+  for (const char* d : {"www/cgi-bin", "www/WebOrvane", "bin", "log", "data"}) fs::create_directories(site.root + "/" + d);
+  for (const char* lang : {"Fin", "Eng"})
+    fs::copy(std::string(WO_SOURCE_DIR) + "/site/" + lang, site.root + "/www/WebOrvane/" + lang,
+             fs::copy_options::recursive);
+  std::ofstream(site.ini()) << "[DataBase]\nServerName=\nServerAddress=\nDatabaseFile=../data/VELMORI.db\n"
+                               "[Site]\nCompanyName=Fuzz <&> \"Centre\"\n";
+  std::string admin = std::string(WO_ADMIN_PROGRAM) + " --ini '" + site.ini() + "' ";
+  auto [rc, out] = wo::test::Shell(admin + "init 2>&1 && " + admin + "demo 2>&1 && " + admin +
+                                   "translations import '" + WO_SOURCE_DIR + "/site/texts/eng.tsv' 2>&1");
+  Require(rc == 0, "weborvane-admin failed", out);
   // One registered, logged-in user whose ID inputs may carry.
-  wo::test::CgiResult r = site->RunInProcess(
+  wo::test::CgiResult r = Serve(
       "/SavReg",
       "ID=0&Lang=Fin&Tunnus=fuzzuser&Koodi=fuzzpass1&SNimi=Fuzz&ENimi=Tester&Os01=Katu+1&Os02=00100"
-      "&Os03=Helsinki&EMail=f%40example.org&Puh=0401234567&MPuh=&Toim=OK");
+      "&Os03=Helsinki&EMail=f%40example.org&Puh=0401234567&MPuh=&Toim=OK",
+      true);
   std::string loc = r.Header("Location");
   size_t at = loc.find("ID=");
   Require(at != std::string::npos, "registration gave no session", r.raw);
   sessionId = loc.substr(at + 3, loc.find('&', at) - at - 3);
-  pristine = ReadAll(site->dbFile());
-  Require(!pristine.empty(), "no database file", site->dbFile());
+  pristine = ReadAll(site.db());
+  Require(!pristine.empty(), "no database file", site.db());
 }
 
 }  // namespace
@@ -120,9 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   query += rest;
   bool headers = !(flags & 4);
 
-  wo::test::CgiResult r =
-      site->RunInProcess(path, query, headers ? std::map<std::string, std::string>{}
-                                              : std::map<std::string, std::string>{{"SERVER_PROTOCOL", ""}});
+  wo::test::CgiResult r = Serve(path, query, headers);
   RestoreDatabase();
 
   std::string detail = "path: " + path + "\nquery: " + query + "\noutput:\n" + r.raw.substr(0, 2000);
