@@ -128,7 +128,7 @@ export async function startServer(site, { port = null } = {}) {
   port = port || await freePort();
   const conf = path.join(site.prefix, 'lighttpd.conf');
   const text = run(path.join(site.source, 'scripts', 'lighttpd-conf'), [site.prefix, String(port), '127.0.0.1']);
-  fs.writeFileSync(conf, text + (process.env.WO_E2E_LIGHTTPD_APPEND ? `\n${process.env.WO_E2E_LIGHTTPD_APPEND}\n` : ''));
+  fs.writeFileSync(conf, text);
   const lighttpd = fs.existsSync('/usr/sbin/lighttpd') ? '/usr/sbin/lighttpd' : 'lighttpd';
   const child = spawn(lighttpd, ['-D', '-f', conf], { stdio: ['ignore', 'inherit', 'inherit'] });
   children.add(child);
