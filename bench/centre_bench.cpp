@@ -757,7 +757,7 @@ Site PgSite(const Options& o, PgServer& server) {
   PgSink sink(c);
   s.centre = Generate(sink, 1);
   PgExec(c, "COMMIT");
-  PgExec(c, "ANALYZE");
+  PgExec(c, "ANALYZE webparam, varesnimi, vavuoro, valaji, webreg, vavaraus, asiakas, webkoodi, webkeskus, vaohjaaja");
   PQfinish(c);
   Admin(o, s, "translations import '" + (fs::path(o.source) / "site/texts/eng.tsv").string() + "'");
   std::printf("pg: %lld slots, %lld reservations on the server (%.1f s to load)\n", s.centre.slots,
@@ -771,8 +771,17 @@ struct Line {
   std::string label;
   double floor, page, ratio, goal;
   double large = 0, growth = 0;
-  double peakMb = 0;
+  double peakMb = 0, floorPeakMb = 0;
 };
+
+// "" when every goal of a line is met, else which ones were missed.
+std::string Missed(bool ratio, bool growth, bool memory) {
+  std::string m;
+  if (ratio) m += " ratio";
+  if (growth) m += " growth";
+  if (memory) m += " memory";
+  return m.empty() ? m : "  MISSED:" + m;
+}
 
 }  // namespace
 
@@ -819,6 +828,7 @@ int main(int argc, char** argv) {
       std::vector<Samples> s = SideBySide(reqs, o.runs);
       Line l{p.label, s[0].median(), s[1].median(), s[1].median() / s[0].median(), p.goal};
       l.peakMb = s[1].peakKb / 1024.0;
+      l.floorPeakMb = s[0].peakKb / 1024.0;
       if (large) {
         l.large = s[2].median();
         l.growth = s[2].median() / s[1].median() - 1;
@@ -867,6 +877,7 @@ int main(int argc, char** argv) {
         std::vector<Samples> s = SideBySide(reqs, std::max(5, o.runs / 2));
         Line l{p.label, s[0].median(), s[1].median(), s[1].median() / s[0].median(), 1.2};
         l.peakMb = s[1].peakKb / 1024.0;
+        l.floorPeakMb = s[0].peakKb / 1024.0;
         pgLines.push_back(l);
         std::printf("  measured %s on PostgreSQL\n", p.label.c_str());
       }
@@ -887,10 +898,10 @@ int main(int argc, char** argv) {
         std::snprintf(big, sizeof big, "%.2f", l.large);
         std::snprintf(growth, sizeof growth, "%+.1f%%", l.growth * 100);
       }
-      bool miss = l.ratio > l.goal || (large && l.growth > 0.10) || l.peakMb >= 8;
-      missed += miss;
+      std::string miss = Missed(l.ratio > l.goal, large && l.growth > 0.10, l.peakMb >= 8);
+      missed += !miss.empty();
       std::printf("%-24s %9.2f %9.2f %7.2f %6.1f %10s %8s %8.1f%s\n", l.label.c_str(), l.floor, l.page, l.ratio,
-                  l.goal, big, growth, l.peakMb, miss ? "  MISSED" : "");
+                  l.goal, big, growth, l.peakMb, miss.c_str());
       if (l.ratio > worst) {
         worst = l.ratio;
         worstLabel = l.label;
@@ -903,16 +914,22 @@ int main(int argc, char** argv) {
                   "lighttpd /Viikko", rpsFloor, rpsViikko, r, ">=0.5", r < 0.5 ? "  MISSED" : "");
     }
     for (const Line& l : pgLines) {
-      bool miss = l.ratio > l.goal || l.peakMb >= 8;
-      missed += miss;
+      std::string miss = Missed(l.ratio > l.goal, false, l.peakMb >= 8);
+      missed += !miss.empty();
       std::printf("%-24s %9.2f %9.2f %7.2f %6.1f %10s %8s %8.1f%s\n", ("pg " + l.label).c_str(), l.floor, l.page,
-                  l.ratio, l.goal, "-", "-", l.peakMb, miss ? "  MISSED" : "");
+                  l.ratio, l.goal, "-", "-", l.peakMb, miss.c_str());
     }
+    double floorPeak = 0, pgFloorPeak = 0;
+    for (const Line& l : lines) floorPeak = std::max(floorPeak, l.floorPeakMb);
+    for (const Line& l : pgLines) pgFloorPeak = std::max(pgFloorPeak, l.floorPeakMb);
+    std::printf("peak memory of the floor programs: C floor %.1f MB", floorPeak);
+    if (o.pg) std::printf(", PostgreSQL floor %.1f MB (the client library alone)", pgFloorPeak);
+    std::printf("\n");
     if (!problems.empty()) std::printf("\nproblems:\n%s\n", problems.c_str());
     double load[1] = {0};
     if (getloadavg(load, 1) == 1 && load[0] > 1.5)
       std::printf("(load average %.1f while measuring: other work shared the cores)\n", load[0]);
-    std::printf("%d goal(s) missed\n", missed);
+    std::printf("%d line(s) with a missed goal\n", missed);
     std::printf("worst ratio: %.2f (%s, embedded database)\n", worst, worstLabel.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "centre_bench: %s\n", e.what());
