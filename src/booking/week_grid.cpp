@@ -13,6 +13,7 @@
 #include "booking/calendar.h"
 #include "frame/text.h"
 #include "module/module.h"
+#include "module/texts.h"
 
 namespace wo {
 
@@ -188,7 +189,10 @@ void WebModule::RenderWeekGridRows(std::string& out) {
       if (cell.Used) {
         const bool bookable = Bookable(page.SessionId, cell.Maara, cell.Reserved, cell.Start, now);
         if (cell.Tyyppi == "S") {
-          if (bookable) content = BookingLinkOpen(cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + "Varaa</A>";
+          // The link text of a fixed-time cell is the same translated
+          // "Varaa" as in the day lists, so English pages read English.
+          if (bookable)
+            content = BookingLinkOpen(cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + TranslatedText(texts::C38) + "</A>";
         } else {
           std::string text = FormatTime(cell.Start, sep) + "-" + FormatTime(cell.End, sep) + "<br>" +
                              ActivityKindText(cell.Laji);

@@ -11,7 +11,7 @@ namespace wo {
 namespace {
 
 // Days from 0001-01-01 (proleptic Gregorian) to the given date, 0-based.
-long long DaysFromCivil(int y, int m, int d) {
+constexpr long long DaysFromCivil(int y, int m, int d) {
   // Howard Hinnant's algorithm, shifted to the epoch 1970-01-01.
   y -= m <= 2;
   const long long era = (y >= 0 ? y : y - 399) / 400;
@@ -35,7 +35,7 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
 }
 
 // 1899-12-30 counted from 1970-01-01.
-const long long kEpochOffset = DaysFromCivil(1899, 12, 30);
+constexpr long long kEpochOffset = DaysFromCivil(1899, 12, 30);
 
 DateTime SystemNow() {
   struct timeval tv;

@@ -32,10 +32,10 @@ if [ "$(id -u)" -eq 0 ]; then
   if ! id "$RUNAS" >/dev/null 2>&1; then
     useradd --system --no-create-home --shell /usr/sbin/nologin "$RUNAS"
   fi
-  as_user() { su -s /bin/sh "$RUNAS" -c "$*"; }
+  as_user() { su -s /bin/sh "$RUNAS" -c "$*" 9>&-; }
 else
   RUNAS=$(id -un)
-  as_user() { sh -c "$*"; }
+  as_user() { sh -c "$*" 9>&-; }
 fi
 
 start() {
@@ -93,6 +93,8 @@ stop() {
   echo "pg-server: stopped"
 }
 
+# The lock's descriptor is closed for every command run as the server's user
+# (see as_user), so the server itself never inherits and holds the lock.
 exec 9>"$LOCK"
 flock 9
 case "${1:-}" in
