@@ -130,7 +130,10 @@ export async function startServer(site, { port = null } = {}) {
   const text = run(path.join(site.source, 'scripts', 'lighttpd-conf'), [site.prefix, String(port), '127.0.0.1']);
   fs.writeFileSync(conf, text);
   const lighttpd = fs.existsSync('/usr/sbin/lighttpd') ? '/usr/sbin/lighttpd' : 'lighttpd';
-  const child = spawn(lighttpd, ['-D', '-f', conf], { stdio: ['ignore', 'inherit', 'inherit'] });
+  // Under timeout(1): should this process be killed outright, the server
+  // still ends by itself; a TERM to the wrapper reaches lighttpd.
+  const child = spawn('timeout', ['--signal=TERM', '900', lighttpd, '-D', '-f', conf],
+    { stdio: ['ignore', 'inherit', 'inherit'] });
   children.add(child);
   child.on('exit', () => children.delete(child));
   const url = `http://127.0.0.1:${port}`;
