@@ -1,7 +1,6 @@
 // Pieces shared by the account actions (login and logout, registration,
 // password change) and their tests: the operating system's random source,
-// the keyed hash under the password cipher, the password test, and a guard
-// that closes a table handle on every way out of a scope.
+// the keyed hash under the password cipher and the password test.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +10,7 @@
 
 #include "frame/request.h"
 #include "frame/text.h"
+#include "module/table_guard.h"
 #include "store/table.h"
 
 namespace wo::accounts {
@@ -49,22 +49,7 @@ inline std::string QueryField(const Request& req, std::string_view name, size_t 
   return Cut(req.Field(name), width);
 }
 
-// Closes a table handle when the scope ends, also when an error is on its
-// way out (a failure to close is then dropped, so it cannot replace it).
-class CloseAtExit {
- public:
-  explicit CloseAtExit(store::Table& t) : t_(t) {}
-  ~CloseAtExit() {
-    try {
-      t_.Close();
-    } catch (...) {
-    }
-  }
-  CloseAtExit(const CloseAtExit&) = delete;
-  CloseAtExit& operator=(const CloseAtExit&) = delete;
-
- private:
-  store::Table& t_;
-};
+// Closes a table handle when the scope ends, on every path.
+using CloseAtExit = TableGuard;
 
 }  // namespace wo::accounts
