@@ -243,7 +243,6 @@ int main(int argc, char** argv) {
   if (iniPath.empty()) iniPath = DefaultIni();
   std::vector<std::string> cmd(args.begin() + static_cast<long>(i), args.end());
   try {
-    if (access(iniPath.c_str(), R_OK) != 0) throw Failure("cannot read the INI file " + iniPath);
     wo::SiteIni ini = wo::ReadSiteIni(iniPath);
     wo::store::ConnectionSettings s = wo::ConnectionFromIni(ini);
     if (cmd[0] == "init" && cmd.size() == 1) return Init(s);

@@ -11,15 +11,6 @@ namespace wo {
 
 namespace {
 
-// The name an error is reported under.
-const char* ErrorTypeName(const std::exception& e) {
-  if (dynamic_cast<const store::DatabaseError*>(&e)) return "DatabaseError";
-  if (dynamic_cast<const DecodeError*>(&e)) return "DecodeError";
-  if (dynamic_cast<const TemplateError*>(&e)) return "TemplateError";
-  if (dynamic_cast<const std::bad_alloc*>(&e)) return "OutOfMemory";
-  return "Exception";
-}
-
 std::string NoLineBreaks(std::string_view s) {
   std::string r(s);
   for (char& c : r)
@@ -28,6 +19,14 @@ std::string NoLineBreaks(std::string_view s) {
 }
 
 }  // namespace
+
+const char* ErrorTypeName(const std::exception& e) {
+  if (dynamic_cast<const store::DatabaseError*>(&e)) return "DatabaseError";
+  if (dynamic_cast<const DecodeError*>(&e)) return "DecodeError";
+  if (dynamic_cast<const TemplateError*>(&e)) return "TemplateError";
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return "OutOfMemory";
+  return "Exception";
+}
 
 std::string StartupFailureOutput(std::string_view typeName, std::string_view message) {
   std::string body = "<html><title>Internal Server Error 500</title>\r\n"

@@ -1,6 +1,7 @@
 // One CGI request from process start to exit.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <span>
 
@@ -28,6 +29,10 @@ using ModuleFactory = std::function<std::unique_ptr<WebModuleBase>(const Request
 // Builds the request from `env` and `bodyFd`, runs it, writes the response
 // to `out`. Returns the process exit status (0).
 int RunCgi(const Request::Env& env, int bodyFd, const Response::Sink& out, const ModuleFactory& factory);
+
+// The name an error is reported under: "DatabaseError", "DecodeError",
+// "TemplateError", "OutOfMemory" or "Exception".
+const char* ErrorTypeName(const std::exception& e);
 
 // The status-500 output of a failed start-up.
 std::string StartupFailureOutput(std::string_view typeName, std::string_view message);

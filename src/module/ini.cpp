@@ -1,6 +1,10 @@
 #include "module/ini.h"
 
-#include <ini.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "frame/text.h"
 
@@ -8,47 +12,128 @@ namespace wo {
 
 namespace {
 
-int OnValue(void* user, const char* section, const char* name, const char* value) {
-  SiteIni& ini = *static_cast<SiteIni*>(user);
-  std::string v = Cut(value ? value : "", 80);
-  struct Key {
-    const char* section;
-    const char* name;
-    std::string SiteIni::*field;
-  };
-  static const Key kKeys[] = {
-      {"DataBase", "ServerName", &SiteIni::ServerName},
-      {"DataBase", "ServerAddress", &SiteIni::ServerAddress},
-      {"DataBase", "User", &SiteIni::User},
-      {"DataBase", "Password", &SiteIni::Password},
-      {"DataBase", "DatabaseFile", &SiteIni::DatabaseFile},
-      {"Site", "CompanyName", &SiteIni::CompanyName},
-      {"Site", "DecimalSeparator", &SiteIni::DecimalSeparator},
-      {"Site", "TimeSeparator", &SiteIni::TimeSeparator},
-      {"Security", "PasswordKey", &SiteIni::PasswordKey},
-  };
-  for (const Key& k : kKeys) {
-    if (SameText(section, k.section) && SameText(name, k.name)) {
-      // Separators fall back to their defaults rather than to nothing.
-      if (v.empty() && (k.field == &SiteIni::DecimalSeparator || k.field == &SiteIni::TimeSeparator))
-        return 1;
-      ini.*k.field = v;
-    }
+// Every key the program reads. `width` cuts a text value (0: kept whole);
+// a number takes a whole number from 0 to kMaxNumber, anything else keeps
+// the default.
+struct KeyDef {
+  const char* section;
+  const char* name;
+  std::string SiteIni::*text = nullptr;
+  size_t width = 0;
+  int SiteIni::*number = nullptr;
+};
+
+constexpr long long kMaxNumber = 1000000;
+
+const KeyDef kKeys[] = {
+    {"DataBase", "ServerName", &SiteIni::ServerName, 80},
+    {"DataBase", "ServerAddress", &SiteIni::ServerAddress, 80},
+    {"DataBase", "User", &SiteIni::User},
+    {"DataBase", "Password", &SiteIni::Password},
+    {"DataBase", "DatabaseFile", &SiteIni::DatabaseFile},
+    {"Site", "CompanyName", &SiteIni::CompanyName},
+    {"Site", "DecimalSeparator", &SiteIni::DecimalSeparator},
+    {"Site", "TimeSeparator", &SiteIni::TimeSeparator},
+    {"Site", "Languages", &SiteIni::Languages},
+    {"Security", "PasswordKey", &SiteIni::PasswordKey, 80},
+    {"Security", "LoginFailuresPerUser", nullptr, 0, &SiteIni::LoginFailuresPerUser},
+    {"Security", "LoginFailuresPerAddress", nullptr, 0, &SiteIni::LoginFailuresPerAddress},
+    {"Security", "LoginLockMinutes", nullptr, 0, &SiteIni::LoginLockMinutes},
+};
+constexpr size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
+
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && Blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && Blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// The value up to a ";" that follows a blank (an inline comment).
+std::string_view WithoutComment(std::string_view v) {
+  for (size_t i = 1; i < v.size(); ++i)
+    if (v[i] == ';' && Blank(v[i - 1])) return TrimBlanks(v.substr(0, i));
+  return v;
+}
+
+void Apply(SiteIni& ini, const KeyDef& k, std::string_view value) {
+  if (k.number) {
+    const long long n = ToIntDef(value, -1);
+    if (n >= 0 && n <= kMaxNumber) ini.*k.number = static_cast<int>(n);
+    return;
   }
-  return 1;  // unknown keys are ignored
+  // Separators fall back to their defaults rather than to nothing.
+  if (value.empty() && (k.text == &SiteIni::DecimalSeparator || k.text == &SiteIni::TimeSeparator)) return;
+  ini.*k.text = k.width ? Cut(value, k.width) : std::string(value);
 }
 
 }  // namespace
 
-SiteIni ReadSiteIni(const std::string& path) {
+std::vector<std::string> SiteIni::LanguageKeys() const {
+  std::vector<std::string> keys;
+  std::string_view rest = Languages;
+  while (!rest.empty()) {
+    const size_t comma = rest.find(',');
+    const std::string_view item = TrimBlanks(rest.substr(0, comma));
+    if (!item.empty()) keys.push_back(Upper(Cut(item, 10)));
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+  }
+  return keys;
+}
+
+SiteIni ParseSiteIni(std::string_view text, const std::string& folder) {
   SiteIni ini;
-  ini_parse(path.c_str(), &OnValue, &ini);
-  std::string dir;
-  size_t slash = path.rfind('/');
-  if (slash != std::string::npos) dir = path.substr(0, slash + 1);
+  bool seen[kKeyCount] = {};
+  if (text.substr(0, 3) == "\xef\xbb\xbf") text.remove_prefix(3);  // byte order mark
+  std::string section;
+  while (!text.empty()) {
+    const size_t lf = text.find('\n');
+    const std::string_view line = TrimBlanks(text.substr(0, lf));
+    text = lf == std::string_view::npos ? std::string_view() : text.substr(lf + 1);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      const size_t close = line.find(']');
+      section = std::string(TrimBlanks(line.substr(1, close == std::string_view::npos ? close : close - 1)));
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string_view name = TrimBlanks(line.substr(0, eq));
+    const std::string_view value = WithoutComment(TrimBlanks(line.substr(eq + 1)));
+    for (size_t i = 0; i < kKeyCount; ++i) {
+      if (seen[i] || !SameText(section, kKeys[i].section) || !SameText(name, kKeys[i].name)) continue;
+      seen[i] = true;
+      Apply(ini, kKeys[i], value);
+    }
+  }
   if (ini.DatabaseFile.empty()) ini.DatabaseFile = "../data/VELMORI.db";
-  if (ini.DatabaseFile[0] != '/') ini.DatabaseFile = dir + ini.DatabaseFile;
+  if (ini.DatabaseFile[0] != '/') ini.DatabaseFile = folder + ini.DatabaseFile;
   return ini;
+}
+
+SiteIni ReadSiteIni(const std::string& path) {
+  auto failure = [&path](int err) {
+    return IniError("cannot read the INI file " + path + ": " + std::strerror(err));
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw failure(errno);
+  std::string text;
+  char buf[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {  // a folder, for one, opens but does not read
+      const int err = errno;
+      ::close(fd);
+      throw failure(err);
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  const size_t slash = path.rfind('/');
+  return ParseSiteIni(text, slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
 }
 
 store::ConnectionSettings ConnectionFromIni(const SiteIni& ini) {

@@ -1,26 +1,61 @@
 // The site's INI file (Velmori.ini): where the database is and the site's
-// regional and security settings. Section and key names compare without
-// regard to case; values are cut to 80 characters; unknown keys are ignored.
+// regional and security settings. It is read the way Windows reads such
+// files: blanks around section names, keys and values do not count; section
+// and key names compare without regard to case; where a key appears twice
+// in a section the first one counts; a line that is no section and has no
+// "=" is ignored, as are unknown sections and keys. A value ends where " ;"
+// or a tab before ";" begins a comment. Only ServerName and ServerAddress
+// (and the cipher's PasswordKey, see below) are cut to 80 characters.
 #pragma once
 
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "store/database.h"
 
 namespace wo {
 
 struct SiteIni {
-  std::string ServerName, ServerAddress;  // [DataBase]
+  std::string ServerName, ServerAddress;  // [DataBase], 80 characters each
   std::string User, Password;             // [DataBase]
   std::string DatabaseFile;               // [DataBase], resolved against the INI's folder
   std::string CompanyName;                // [Site]
   std::string DecimalSeparator = ".";     // [Site]
   std::string TimeSeparator = ":";        // [Site]
-  std::string PasswordKey;                // [Security], empty: the built-in key
+  // [Site] Languages: the languages whose missing texts are added to
+  // KAANNOS, comma-separated; kept as written.
+  std::string Languages = "ENG";
+  // [Security] PasswordKey, empty: the built-in key. Its first 80
+  // characters key the cipher, as they always have: stored passwords
+  // depend on them.
+  std::string PasswordKey;
+  // [Security] login throttling: failed logins allowed for one user name
+  // and from one address within LoginLockMinutes; 0 switches a limit off.
+  // A value that is not a whole number from 0 up keeps its default.
+  int LoginFailuresPerUser = 10;
+  int LoginFailuresPerAddress = 30;
+  int LoginLockMinutes = 15;
+
+  // The Languages list, each upper-cased and cut to 10 characters (the
+  // form of KAANNOS.LGKieli), blanks around the names dropped.
+  std::vector<std::string> LanguageKeys() const;
 };
 
-// Reads `path`; a missing or unreadable file gives the defaults.
+// A missing or unreadable INI file.
+class IniError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads `path`. Throws IniError, naming the file and the reason, when it
+// cannot be read: a site that has lost its INI file must not carry on with
+// the defaults (another database, another password key).
 SiteIni ReadSiteIni(const std::string& path);
+
+// Reads INI text as ReadSiteIni reads a file; `folder` (ending in "/", or
+// empty) is the folder a relative DatabaseFile is taken from.
+SiteIni ParseSiteIni(std::string_view text, const std::string& folder);
 
 // The connection the INI describes.
 store::ConnectionSettings ConnectionFromIni(const SiteIni& ini);

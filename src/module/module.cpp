@@ -11,6 +11,7 @@
 #include "frame/html.h"
 #include "frame/text.h"
 #include "module/ini.h"
+#include "module/site_log.h"
 #include "module/table_guard.h"
 #include "store/handles.h"
 
@@ -75,7 +76,17 @@ WebModule::WebModule(const Request& q, Response& s, const ModulePaths& p)
                            &PageProdResVal, &PageProdViikko, &PageProdVarOk, &PageProdVaraa, &PageProdRegOk,
                            &PageProdVaihdaOk, &PageProdPoista, &PageProdPoisOk, &PageProdError, &PageProdPgOts})
     *pp = PageProducer(handler);
-  WebModuleCreate();
+  // A start-up that fails (no INI file, no database, a damaged file) ends
+  // the request with the frame's fallback page; the log keeps the reason.
+  try {
+    WebModuleCreate();
+  } catch (const std::exception& e) {
+    ReportException(ErrorTypeName(e), e.what());
+    throw;
+  } catch (...) {
+    ReportException("Exception", "Unknown error");
+    throw;
+  }
 }
 
 WebModule::~WebModule() { WebModuleDestroy(); }
@@ -89,7 +100,8 @@ void WebModule::WebModuleCreate() {
   TimeRows.resize(kGridRows);
   ActivityKinds.reserve(kMaxKinds);
 
-  SiteIni ini = ReadSiteIni(paths.iniFile);
+  // A missing or unreadable INI file ends the start-up (IniError).
+  ini = ReadSiteIni(paths.iniFile);
   ServerName = Cut(ini.ServerName, 80);
   ServerAddress = Cut(ini.ServerAddress, 80);
   page.CompanyName = Cut(ini.CompanyName, 50);
@@ -165,27 +177,9 @@ void WebModule::WebModuleDestroy() {
   }
 }
 
-// One line per unexpected error in <log folder>/WebOrvane.log. A log that
-// cannot be written is given up silently: the request has its answer.
+// One line per unexpected error in <log folder>/WebOrvane.log.
 void WebModule::ReportException(const char* type, const std::string& msg) noexcept {
-  try {
-    std::string line = ToStoredDateTime(Now());
-    line += '\t';
-    line += req.path().empty() ? std::string("/") : req.path();
-    line += '\t';
-    line += type ? type : "Exception";
-    line += '\t';
-    line += msg;
-    for (size_t i = 0; i < line.size(); ++i)
-      if (line[i] == '\r' || line[i] == '\n') line[i] = ' ';
-    line += '\n';
-    std::string file = paths.logFolder + "WebOrvane.log";
-    if (FILE* f = std::fopen(file.c_str(), "a")) {
-      std::fwrite(line.data(), 1, line.size(), f);
-      std::fclose(f);
-    }
-  } catch (...) {
-  }
+  AppendSiteLog(paths.logFolder, req.path(), type ? type : "Exception", msg);
 }
 
 void WebModule::RenderPage(PageProducer& producer, std::string_view file) {

@@ -23,6 +23,7 @@
 
 #include "frame/cgi.h"
 #include "frame/page_producer.h"
+#include "module/ini.h"
 #include "store/database.h"
 #include "store/datetime.h"
 #include "store/table.h"
@@ -141,6 +142,7 @@ class WebModule : public WebModuleBase {
   Response& resp;
   ModulePaths paths;
   Settings settings;
+  SiteIni ini;  // the INI file as read at start-up
   PageState page;
   std::string ServerName, ServerAddress;  // 80 each
   std::unique_ptr<store::Connection> conn;

@@ -19,7 +19,7 @@ namespace wo::test {
 
 struct Backend {
   std::string name;
-  std::function<std::string()> extraIni;  // appended to the site's INI file
+  std::function<std::string()> extraIni;  // the site's INI lines (TempSite::WriteIni)
   // Empty when the tests can run; otherwise why they are skipped.
   std::function<std::string()> unavailable;
   std::function<void()> prepare;  // before the site is created

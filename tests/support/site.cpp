@@ -149,8 +149,11 @@ TempSite::~TempSite() {
 }
 
 void TempSite::WriteIni(std::string_view extra) {
-  std::string ini = "[DataBase]\nServerName=\nServerAddress=\nDatabaseFile=../data/VELMORI.db\n";
+  // The first of two equal keys counts, so `extra` goes first; lines before
+  // its first section belong to [DataBase].
+  std::string ini = extra.empty() || extra[0] == '[' ? "" : "[DataBase]\n";
   ini += extra;
+  ini += "\n[DataBase]\nServerName=\nServerAddress=\nDatabaseFile=../data/VELMORI.db\n";
   WriteFile(iniFile(), ini);
 }
 

@@ -40,7 +40,7 @@ void InsertRow(store::Connection& c, std::string_view table, const Row& row);
 struct SiteOptions {
   bool copySiteTemplates = false;  // copy site/Fin and site/Eng of the source tree
   bool createSchema = true;        // create every table and index
-  std::string extraIni;            // appended to the INI file
+  std::string extraIni;            // INI lines over the defaults (see WriteIni)
 };
 
 class TempSite {
@@ -57,7 +57,9 @@ class TempSite {
   std::string dbFile() const { return root_ + "/data/VELMORI.db"; }
   std::string logDir() const { return root_ + "/log"; }
 
-  // Rewrites the INI: the default one (embedded database) plus `extra`.
+  // Rewrites the INI: `extra` (lines before a section header belong to
+  // [DataBase]), then the defaults (the embedded database), which count
+  // only for keys that `extra` does not set.
   void WriteIni(std::string_view extra);
   // Writes www/WebOrvane/<lang>/<file> (lang "Fin" or "Eng").
   void WriteTemplate(std::string_view lang, std::string_view file, std::string_view bytes);

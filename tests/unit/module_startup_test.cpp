@@ -1,11 +1,14 @@
-// Module start-up: the settings row and its null rules, the INI values, a
-// start-up that cannot read its settings, the error log, and a request that
-// reads nothing it does not need.
+// Module start-up: the settings row and its null rules, the INI file, a
+// start-up that cannot read its settings, the error log and its rotation,
+// and a request that reads nothing it does not need.
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
+#include "module/ini.h"
 #include "module/module.h"
+#include "module/site_log.h"
 #include "module_harness.h"
 #include "store/datetime.h"
 
@@ -158,6 +161,90 @@ TEST(ModuleStartup, UnexpectedErrorsAreLoggedOneLineEach) {
   r = site.RunInProcess("/Index", "");
   EXPECT_EQ(r.status, 500);
   EXPECT_NE(r.body.find("Internal Application Error"), std::string::npos);
+}
+
+// The INI is read as Windows reads it: indented lines are keys and
+// sections, the first of two equal keys counts, and only the server's name
+// and address (and the cipher key's use of it) are cut to 80 characters.
+TEST(ModuleStartup, IniFileIsReadAsWindowsReadsIt) {
+  SiteIni i = ParseSiteIni("[DataBase]\nServerName=n\n   ServerAddress=db.example\n\t[Site]\n  CompanyName = Oy \n", "");
+  EXPECT_TRUE(ConnectionFromIni(i).UsesServer());
+  EXPECT_EQ(i.CompanyName, "Oy");
+
+  const std::string longPath = "/srv/" + std::string(250, 'd') + "/VELMORI.db";
+  i = ParseSiteIni("[DataBase]\nDatabaseFile=" + longPath + "\nServerName=" + std::string(90, 's') +
+                       "\n[Security]\nPasswordKey=" + std::string(90, 'k') + "\n[Site]\nCompanyName=" +
+                       std::string(100, 'c') + "\n",
+                   "");
+  EXPECT_EQ(i.DatabaseFile, longPath);
+  EXPECT_EQ(i.ServerName, std::string(80, 's'));
+  EXPECT_EQ(i.PasswordKey, std::string(80, 'k'));
+  EXPECT_EQ(i.CompanyName, std::string(100, 'c'));
+
+  i = ParseSiteIni("[database]\nDatabaseFile=first.db\n[Site]\n[DATABASE]\ndatabasefile=second.db\n", "/etc/wo/");
+  EXPECT_EQ(i.DatabaseFile, "/etc/wo/first.db");
+
+  i = ParseSiteIni("[Site]\nLanguages= eng, Svenska-kieli ,,de\nDecimalSeparator=\n[Security]\n"
+                   "LoginFailuresPerUser=3\nLoginFailuresPerAddress=many\nLoginLockMinutes=0\nPasswordKey=abc ;x\n",
+                   "/etc/wo/");
+  EXPECT_EQ(i.LanguageKeys(), (std::vector<std::string>{"ENG", "SVENSKA-KI", "DE"}));
+  EXPECT_EQ(i.DecimalSeparator, ".");
+  EXPECT_EQ(i.LoginFailuresPerUser, 3);
+  EXPECT_EQ(i.LoginFailuresPerAddress, 30);  // not a number: the default
+  EXPECT_EQ(i.LoginLockMinutes, 0);
+  EXPECT_EQ(i.PasswordKey, "abc");
+  EXPECT_EQ(i.DatabaseFile, "/etc/wo/../data/VELMORI.db");
+  EXPECT_EQ(ParseSiteIni("", "").LanguageKeys(), std::vector<std::string>{"ENG"});
+}
+
+// A missing or unreadable INI file, and a database that cannot be opened,
+// end the request with the fallback page, and the log tells why.
+TEST(ModuleStartup, StartupFailuresAreLoudAndLogged) {
+  TempSite site;
+  site.WriteTemplate("Fin", "index.html", "never shown");
+  const std::string log = site.logDir() + "/WebOrvane.log";
+  std::filesystem::remove(site.iniFile());
+  CgiResult r = site.Run("/Index", "");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("cannot read the INI file"), std::string::npos) << r.body;
+  std::filesystem::create_directory(site.iniFile());  // there, but no file to read
+  EXPECT_EQ(site.RunInProcess("/Index", "").status, 500);
+  std::filesystem::remove(site.iniFile());
+  site.WriteIni("DatabaseFile=../data/missing.db\n");
+  EXPECT_EQ(site.Run("/Index", "").status, 500);
+  site.WriteIni("");
+  std::ofstream(site.dbFile(), std::ios::trunc) << std::string(4096, 'x');  // no database file at all
+  EXPECT_EQ(site.Run("/Index", "").status, 500);
+  const std::string text = ReadFile(log);
+  ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
+  EXPECT_NE(text.find("\t/Index\tException\tcannot read the INI file " + site.iniFile()), std::string::npos) << text;
+  EXPECT_NE(text.find("\t/Index\tDatabaseError\t"), std::string::npos) << text;
+}
+
+// Past 1 MB the log moves to WebOrvane.log.1 (replacing the older one), so
+// a stream of bad requests cannot fill the disk.
+TEST(ModuleStartup, TheLogIsRotatedPastOneMegabyte) {
+  TempSite site;
+  const std::string log = site.logDir() + "/WebOrvane.log";
+  const std::string older = log + ".1";
+  std::ofstream(older) << "oldest\n";
+  std::ofstream(log) << std::string(kLogRotateBytes - 1, 'x') << "\n";
+  EXPECT_EQ(site.RunInProcess("/Index", "Lang=%").status, 500);  // an undecodable query
+  EXPECT_EQ(std::filesystem::file_size(older), static_cast<uintmax_t>(kLogRotateBytes));
+  EXPECT_EQ(site.RunInProcess("/Index", "Lang=%zz").status, 500);
+  const std::string text = ReadFile(log);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+  EXPECT_NE(text.find("DecodeError"), std::string::npos);
+  // Many writers at once lose no line and keep one file of each.
+  std::ofstream(log, std::ios::trunc) << std::string(kLogRotateBytes - 1000, 'y') << "\n";
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 4; ++w)
+    writers.emplace_back([&] {
+      for (int i = 0; i < 50; ++i) AppendSiteLog(site.logDir() + "/", "/x", "Test", std::string(100, 'z'));
+    });
+  for (std::thread& t : writers) t.join();
+  const std::string now = ReadFile(log), then = ReadFile(older);
+  EXPECT_EQ(std::count(now.begin(), now.end(), '\n') + std::count(then.begin(), then.end(), '\n'), 201);
 }
 
 // A Finnish page whose tags need no table works on a database that holds
