@@ -44,6 +44,11 @@ bool PasswordMatches(std::string_view stored, std::string_view typed);
 // The session ID of nobody logged in.
 inline const std::string kNoSession = "0";
 
+// WEBREG.Status of a blocked user: no login, no session, no password change.
+inline constexpr int kBlockedStatus = 4;
+// True when the current WEBREG row of `reg` is blocked (a null Status is not).
+inline bool IsBlocked(store::Table& reg) { return reg.Int("Status") == kBlockedStatus; }
+
 // The value of a query field (name compared without case), cut to `width`.
 inline std::string QueryField(const Request& req, std::string_view name, size_t width) {
   return Cut(req.Field(name), width);

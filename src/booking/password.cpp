@@ -36,7 +36,7 @@ void WebModule::WebModOrvaneWebActVaihdaSanaAction(const Request& rq, Response& 
   store::Table& reg = tbl->TblWebReg;
   CloseAtExit closeReg(reg);
   if (!PlainSessionLookup() || !accounts::PasswordMatches(reg.Text("PinKoodi"), koodi) ||
-      reg.Int("Status") == 4) {
+      accounts::IsBlocked(reg)) {
     page.SessionId = kNoSession;
     ErrorPage();
     return;

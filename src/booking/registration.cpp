@@ -14,6 +14,9 @@ using accounts::QueryField;
 
 namespace {
 
+// The first customer number of a site whose counter row is missing.
+constexpr int64_t kFirstCustomerNumber = 500000;
+
 // The label of the form's decline button, as the Finnish page shows it.
 constexpr std::string_view kDeclineLabel = "En hyv\xe4ksy s\xe4\xe4nt\xf6j\xe4";
 
@@ -37,6 +40,15 @@ struct RegForm {
     return f;
   }
 
+  // True when a field that would be stored holds a control byte (below
+  // 32): such text has no place in a name, an address or a user name.
+  bool HasControlBytes() const {
+    for (const std::string* f : {&tunnus, &koodi, &sNimi, &eNimi, &os01, &os02, &os03, &email, &puh, &mPuh})
+      for (char c : *f)
+        if (static_cast<unsigned char>(c) < 32) return true;
+    return false;
+  }
+
   // The details that both a new registration and an edit write.
   void WriteDetails(store::Table& reg) const {
     reg["Sukunimi"].SetText(sNimi);
@@ -56,12 +68,20 @@ enum class SaveOutcome { Updated, Registered, Refused };
 
 }  // namespace
 
-std::string WebModule::NextParamNumber(std::string_view key) {
+std::string WebModule::NextParamNumber(std::string_view key, int64_t first) {
   store::Table& param = tbl->TblParam;
   CloseAtExit closeParam(param);
   param.SetIndex("Avain");
   param.Open();
-  if (!param.FindKey({store::Txt(std::string(key))})) return std::string();
+  if (!param.FindKey({store::Txt(std::string(key))})) {
+    // A site made without the counter row: begin it at `first`, which is
+    // the number handed out now, so that the next one differs.
+    param.Append();
+    param["Avain"].SetText(key);
+    param["ArvoInt32"].SetInt(first);
+    param.Post();
+    return std::to_string(first);
+  }
   const int64_t next = param.Int("ArvoInt32") + 1;
   param.Edit();
   param["ArvoInt32"].SetInt(next);
@@ -74,13 +94,15 @@ std::string WebModule::NextParamNumber(std::string_view key) {
 // EMail, Puh, MPuh, Toim (10 to 13 of them).
 // The decline button redirects to the site's home page. Otherwise the form
 // is validated (ErrorCode 4: user name or password; 3: a required detail
-// missing) and then:
+// missing, or a control byte in a field) and then:
 //  - with a session ID (longer than 10 characters): the user's own details
-//    are updated; a session ID of no row gives the error page;
+//    are updated; a session ID of no row, of a blocked user or older than
+//    12 hours gives the error page;
 //  - without one, for an existing user name: its right password logs the
 //    user in (not a blocked one), a wrong one gives the error page;
 //  - for a new user name: a customer number is drawn from the PARAM counter
-//    "WebAsNo" and the user's row appended, in one write transaction.
+//    "WebAsNo" (created at 500000 when missing) and the user's row
+//    appended, in one write transaction.
 // Success redirects to /regok with the session ID and "Upd=Y" (update or
 // login) or "Upd=N" (new user).
 void WebModule::WebModOrvaneWebActSavRegAction(const Request& rq, Response& rs, bool&) {
@@ -107,7 +129,7 @@ void WebModule::WebModOrvaneWebActSavRegAction(const Request& rq, Response& rs, 
   if (form.koodi.size() > 14 || form.tunnus.size() < 4 || (!hasSession && form.koodi.size() < 4) ||
       form.tunnus == form.koodi)
     page.ErrorCode = 4;
-  if (form.sNimi.empty() || form.eNimi.empty() || form.puh.empty()) page.ErrorCode = 3;
+  if (form.sNimi.empty() || form.eNimi.empty() || form.puh.empty() || form.HasControlBytes()) page.ErrorCode = 3;
   if (page.ErrorCode != 0) {
     page.SessionId = kNoSession;
     ErrorPage();
@@ -118,11 +140,11 @@ void WebModule::WebModOrvaneWebActSavRegAction(const Request& rq, Response& rs, 
   store::Table& reg = tbl->TblWebReg;
   SaveOutcome outcome;
   if (hasSession) {
-    // Edit of own details: the row of the session, which must exist.
+    // Edit of own details: the row of a session that the details form
+    // would accept, so neither a blocked user nor an ID older than 12 hours
+    // can save (nor revive the session through Aika).
     CloseAtExit closeReg(reg);
-    reg.SetIndex("ID;Tunnus");
-    reg.Open();
-    if (reg.FindKey({store::Txt(page.SessionId)})) {
+    if (DetailsSessionLookup()) {
       reg.Edit();
       form.WriteDetails(reg);
       reg["ID"].SetText(page.SessionId);
@@ -145,7 +167,7 @@ void WebModule::WebModOrvaneWebActSavRegAction(const Request& rq, Response& rs, 
       if (reg.FindKey({store::Txt(form.tunnus)})) {
         // The user name exists: its right password logs the user in again;
         // the submitted details are not stored.
-        if (!accounts::PasswordMatches(reg.Text("PinKoodi"), form.koodi) || reg.Int("Status") == 4)
+        if (!accounts::PasswordMatches(reg.Text("PinKoodi"), form.koodi) || accounts::IsBlocked(reg))
           return SaveOutcome::Refused;
         page.SessionId = MakeSessionId(reg.Text("AsNo"));
         reg.Edit();
@@ -154,8 +176,7 @@ void WebModule::WebModOrvaneWebActSavRegAction(const Request& rq, Response& rs, 
         reg.Post();
         return SaveOutcome::Updated;
       }
-      std::string asNo = NextParamNumber("WebAsNo");
-      if (asNo.empty()) asNo = "500000";
+      const std::string asNo = NextParamNumber("WebAsNo", kFirstCustomerNumber);
       page.SessionId = MakeSessionId(asNo);
       reg.Append();
       reg["Tunnus"].SetText(form.tunnus);

@@ -81,7 +81,16 @@ bool WebModule::PlainSessionLookup() {
   store::Table& reg = tbl->TblWebReg;
   reg.SetIndex("ID;Tunnus");
   reg.Open();
-  return reg.FindKey({store::Txt(page.SessionId)});
+  // A blocked user has no session, whatever the row's ID still says.
+  return reg.FindKey({store::Txt(page.SessionId)}) && !accounts::IsBlocked(reg);
+}
+
+bool WebModule::DetailsSessionLookup() {
+  if (page.SessionId.size() <= 10) return false;
+  store::Table& reg = tbl->TblWebReg;
+  reg.SetIndex("ID;Tunnus");
+  reg.Open();
+  return reg.FindKey({store::Txt(page.SessionId)}) && !accounts::IsBlocked(reg) && Now() - reg.Date("Aika") < 0.5;
 }
 
 SessionState WebModule::IdleTestedSession() {

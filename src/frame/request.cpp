@@ -111,8 +111,10 @@ Request Request::FromCgi(const Env& env, int bodyFd) {
   r.protocol_ = lookup("SERVER_PROTOCOL");
   r.path_ = lookup("PATH_INFO");
   r.query_ = lookup("QUERY_STRING");
-  r.remoteHost_ = lookup("REMOTE_HOST");
-  r.remoteAddr_ = lookup("REMOTE_ADDR");
+  // The client's host and address come from the web server only: the
+  // "HTTP_" names are request headers, which the client writes itself.
+  r.remoteHost_ = env("REMOTE_HOST");
+  r.remoteAddr_ = env("REMOTE_ADDR");
   r.contentLength_ = ToIntDef(lookup("HTTP_CONTENT_LENGTH"), -1);
 
   // The body is read in full but never parsed; what is kept is bounded so

@@ -198,8 +198,14 @@ class WebModule : public WebModuleBase {
 
   // ---- sessions (booking/session.cpp) ----
   // Positions TblWebReg (index "ID;Tunnus", opened) on the row of SessionId;
-  // false for "0", an empty ID or no row. Leaves WEBREG open.
+  // false for "0", an empty ID, no row or a blocked user's row. Leaves
+  // WEBREG open.
   bool PlainSessionLookup();
+  // The test of the details forms and of the save of own details: an ID
+  // longer than 10 characters whose row is not blocked and whose Aika lies
+  // less than 12 hours back. Positions and leaves WEBREG as the plain
+  // lookup does; writes nothing.
+  bool DetailsSessionLookup();
   // The idle-tested lookup; on TimedOut the row's ID is already "0".
   SessionState IdleTestedSession();
   // Aika := now on the current WEBREG row, posted.
@@ -216,7 +222,11 @@ class WebModule : public WebModuleBase {
   void GetCustomerBalance(std::string_view asNo, double& balance);
 
   // ---- registration (booking/registration.cpp) ----
-  std::string NextParamNumber(std::string_view key);
+  // Draws the next number of the PARAM counter `key` (ArvoInt32 + 1, posted)
+  // and returns it as decimal text. A missing counter row is created
+  // holding `first`, which is then the number drawn. Run it inside the
+  // caller's write transaction, so that no number is handed out twice.
+  std::string NextParamNumber(std::string_view key, int64_t first);
 
   // ---- actions ----
   void WebModOrvaneWebActRootAction(const Request&, Response&, bool&);

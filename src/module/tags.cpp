@@ -315,20 +315,17 @@ std::string WebModule::ErrorText() {
 }
 
 // The details of a session for the login, registration and password
-// forms: valid when the ID is longer than 10 characters, a WEBREG row has
-// it and its login lies less than 12 hours back. Otherwise SessionId
-// becomes "0". WEBREG stays open (index ID;Tunnus) until the module ends.
+// forms: valid when DetailsSessionLookup accepts it (an ID longer than 10
+// characters, a WEBREG row that has it and is not blocked, its last event
+// less than 12 hours back). Otherwise SessionId becomes "0". WEBREG stays
+// open (index ID;Tunnus) until the module ends.
 void WebModule::LoadRegistrationDetails() {
   auto noSession = [this] {
     page.RegDetails = RegDetailsT{};
     page.SessionId = std::string(1, '0');
   };
-  if (page.SessionId.size() <= 10) return noSession();
+  if (!DetailsSessionLookup()) return noSession();
   store::Table& t = tbl->TblWebReg;
-  t.SetIndex("ID;Tunnus");
-  t.Open();
-  if (!t.FindKey({store::Txt(page.SessionId)})) return noSession();
-  if (Now() - t.Date("Aika") >= 0.5) return noSession();
   RegDetailsT& r = page.RegDetails;
   r.Tunnus = Cut(t.Text("Tunnus"), 20);
   r.Sukunimi = Cut(t.Text("Sukunimi"), 35);

@@ -80,12 +80,12 @@ TEST_F(AccountsRegistration, NewUsersGetConsecutiveNumbersAndASession) {
   EXPECT_EQ(site_.Counter(), 500125);
 }
 
-TEST_F(AccountsRegistration, WithoutTheCounterRowEveryNumberIs500000) {
+TEST_F(AccountsRegistration, WithoutTheCounterRowNumbersStartAt500000AndNeverRepeat) {
   ASSERT_FALSE(IdOf(Save(Form().Set("Tunnus", "ensimmainen")), "regok").empty());
   EXPECT_EQ(IdOf(Save(Form().Set("Tunnus", "toinen")), "regok").size(), 6u + 16u);
   EXPECT_EQ(site_.UserRow("ensimmainen")["AsNo"], "         500000");
-  EXPECT_EQ(site_.UserRow("toinen")["AsNo"], "         500000");
-  EXPECT_EQ(site_.Counter(), -1);
+  EXPECT_EQ(site_.UserRow("toinen")["AsNo"], "         500001");
+  EXPECT_EQ(site_.Counter(), 500001);
 }
 
 TEST_F(AccountsRegistration, SimultaneousRegistrationsDrawDistinctNumbers) {
@@ -181,6 +181,51 @@ TEST_F(AccountsRegistration, EditOfOwnDetails) {
   EXPECT_EQ(row["RemoteHost"], "koti.example");
   for (const char* kept : {"Tunnus", "PinKoodi", "AsNo", "KorttiLyh", "ID"}) EXPECT_EQ(row[kept], before.at(kept)) << kept;
   EXPECT_EQ(site_.Counter(), 500001);
+}
+
+// The save of own details needs the session that the details form would
+// show: not a blocked user's (whose block a save would lift), not one older
+// than 12 hours (which a save would revive). Both: error page, no write.
+TEST_F(AccountsRegistration, EditNeedsALiveUnblockedSession) {
+  struct Case {
+    DateTime age;
+    const char* status;
+    bool saved;
+  };
+  for (const Case& c : std::vector<Case>{{0.5 - Seconds(1), "1", true},
+                                         {0.5, "1", false},
+                                         {30.0, "2", false},
+                                         {Seconds(10), "4", false}}) {
+    AccountsSite site;
+    const std::string id = MakeSessionId("500001");
+    site.AddUser({.tunnus = "matti", .id = id.substr(0, 15), .aika = kNow - c.age, .status = c.status});
+    const std::string before = site.Dump();
+    CgiResult r = site.RunInProcess("/SavReg", Form().Set("ID", id).Set("Tunnus", "matti").Drop("Koodi").Query());
+    SCOPED_TRACE(std::string(c.status) + " " + std::to_string(c.age));
+    if (c.saved) {
+      EXPECT_EQ(r.status, 302);
+      EXPECT_EQ(site.UserRow("matti")["Sukunimi"], "Korhonen");
+    } else {
+      EXPECT_EQ(r.body, kC19);
+      EXPECT_EQ(site.Dump(), before);
+    }
+  }
+}
+
+// A control byte in any stored field refuses the form with ErrorCode 3, in
+// a registration and in an edit alike.
+TEST_F(AccountsRegistration, ControlBytesAreRefused) {
+  const std::string id = MakeSessionId("500001");
+  site_.AddUser({.tunnus = "matti", .id = id.substr(0, 15), .aika = kNow - Seconds(10)});
+  const Form edit = Form().Set("ID", id).Set("Tunnus", "matti").Drop("Koodi");
+  for (const char* field : {"Tunnus", "Koodi", "SNimi", "ENimi", "Os01", "Os02", "Os03", "EMail", "Puh", "MPuh"}) {
+    for (const std::string& bad : {std::string("a\0b", 3), std::string("x\ty"), std::string("\x1f")}) {
+      ExpectRefused(Form().Set(field, bad), kCode3);
+      if (std::string(field) != "Tunnus" && std::string(field) != "Koodi") ExpectRefused(Form(edit).Set(field, bad), kCode3);
+    }
+  }
+  // Bytes from 32 up are ordinary text.
+  EXPECT_EQ(Save(Form().Set("SNimi", "O'Brien ä ~")).status, 302);
 }
 
 TEST_F(AccountsRegistration, ConfirmationPages) {

@@ -129,6 +129,24 @@ TEST_F(AccountsLogin, ZeroAndEmptyIdsAreNoSession) {
   EXPECT_EQ(site_.RunInProcess("/LogOut", "").body, kC19);
 }
 
+// A blocked user (Status 4) has no session in any of the three tests, even
+// with a fresh ID in the row; the same row unblocked has one.
+TEST_F(AccountsLogin, BlockedUsersHaveNoSession) {
+  for (const char* status : {"4", "2"}) {
+    SCOPED_TRACE(status);
+    AccountsSite site;
+    const std::string id = MakeSessionId("500001");
+    site.AddUser({.tunnus = "matti", .id = id.substr(0, 15), .aika = kNow - Seconds(30), .status = status});
+    const bool live = std::string(status) != "4";
+    EXPECT_EQ(InProcessModule(site, id)->PlainSessionLookup(), live);
+    EXPECT_EQ(InProcessModule(site, id)->IdleTestedSession(), live ? SessionState::Valid : SessionState::None);
+    InProcessModule details(site, id);
+    details->LoadRegistrationDetails();
+    EXPECT_EQ(details->page.SessionId, live ? id : "0");
+    EXPECT_EQ(details->page.RegDetails.Sukunimi, live ? "Virtanen" : "");
+  }
+}
+
 TEST_F(AccountsLogin, LogoutEndsTheSessionWhateverItsAge) {
   const std::string id = SessionIdleFor(5000);
   CgiResult r = site_.RunInProcess("/LogOut", "Lang=E%26g&ID=" + id);

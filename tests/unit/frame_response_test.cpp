@@ -141,15 +141,18 @@ TEST(CgiRequest, EnvironmentFallbacksAndBody) {
   ASSERT_EQ(pipe(fds), 0);
   ASSERT_EQ(write(fds[1], "a=1&b=2EXTRA", 12), 12);
   close(fds[1]);
+  // Client headers (HTTP_REMOTE_*) never stand in for the server's
+  // REMOTE_HOST and REMOTE_ADDR.
   Env env = {{"HTTP_PATH_INFO", "/Login"}, {"QUERY_STRING", "x=1"}, {"CONTENT_LENGTH", "7"},
-             {"HTTP_REMOTE_ADDR", "10.0.0.1"}};
+             {"HTTP_REMOTE_ADDR", "10.0.0.1"}, {"HTTP_REMOTE_HOST", "forged.example"}};
   Request r = Request::FromCgi([&](const std::string& n) {
     auto it = env.find(n);
     return it == env.end() ? std::string() : it->second;
   }, fds[0]);
   close(fds[0]);
   EXPECT_EQ(r.path(), "/Login");
-  EXPECT_EQ(r.remoteAddr(), "10.0.0.1");
+  EXPECT_EQ(r.remoteAddr(), "");
+  EXPECT_EQ(r.remoteHost(), "");
   EXPECT_EQ(r.contentLength(), 7);
   EXPECT_EQ(r.body(), "a=1&b=2");
   EXPECT_EQ(r.Field("a"), "");  // the body is never parsed
