@@ -19,6 +19,11 @@ namespace calendar {
 
 double EndOfDay() { return EncodeTime(23, 59, 0); }
 
+DateTime NoLaterThanLastStorable(DateTime t) {
+  const DateTime last = EncodeDate(9999, 12, 31) + EncodeTime(23, 59, 59);
+  return t < last ? t : last;
+}
+
 long long DayNumber(int year, int month, int day) {
   // Julian day number of the Gregorian date, shifted so that 1600-01-01 is 1.
   const long long a = (14 - month) / 12;

@@ -41,6 +41,10 @@ inline constexpr std::string_view kReservationsBySlot = "Kausi;VuoroNo;VuoroNoSe
 // The end of a day as a fraction: "23:59".
 double EndOfDay();
 
+// `t`, but no later than the last date-time the store holds (31 December
+// 9999, 23:59:59): the end of a slot range that would run past year 9999.
+DateTime NoLaterThanLastStorable(DateTime t);
+
 // Gregorian day number counted from 1 January 1600 (= 1); grows by one per
 // calendar day. Exact for the years 1600 to 3999 and beyond.
 long long DayNumber(int year, int month, int day);

@@ -191,7 +191,7 @@ Answer CancelUnderLock(WebModule& m, const SlotKey& key, int64_t jno) {
     if (as.FindKey({store::Txt(asNo)})) {
       const double billed = as.Float("Laskutettu");
       as.Edit();
-      as["Laskutettu"].SetFloat(billed + m.settings.Varausmaksu);
+      as["Laskutettu"].SetFloat(RoundCents(billed + m.settings.Varausmaksu));
       as.Post();
     } else {
       refundWebBalance = true;
@@ -201,7 +201,7 @@ Answer CancelUnderLock(WebModule& m, const SlotKey& key, int64_t jno) {
 
   const double webBalance = reg.Float("TmpSaldo");
   reg.Edit();
-  if (refundWebBalance) reg["TmpSaldo"].SetFloat(webBalance + m.settings.Varausmaksu);
+  if (refundWebBalance) reg["TmpSaldo"].SetFloat(RoundCents(webBalance + m.settings.Varausmaksu));
   reg["Aika"].SetDateTime(Now());
   reg.Post();
 

@@ -106,6 +106,14 @@ Answer CommitUnderLock(WebModule& m, const SlotKey& key, const std::string& kood
   const int64_t now = Millis(Now());
   if (start >= now + m.settings.MaxVarausPv * kMillisPerDay) return Answer::Error(6);
   if (start <= now) return Answer::Error(kErrSlotClosed);
+  // A web code must be one the slot's resource offers; anything else is a
+  // forged form, refused before anything is written.
+  if (!koodi.empty() && koodi != "Web") {
+    store::Table& codes = m.tbl->TblWebKoodi;
+    CloseOnExit closeCodes{&codes};
+    OpenWithIndex(codes, "ResNo;WebKoodi");
+    if (!codes.FindKey({store::Txt(Cut(vuoro.Text("ResNo"), 5)), store::Txt(koodi)})) return Answer::Error(0);
+  }
 
   double balance = reg.Float("TmpSaldo");
   bool chargeWebBalance = false;
@@ -128,7 +136,8 @@ Answer CommitUnderLock(WebModule& m, const SlotKey& key, const std::string& kood
 // Query: LANG, ID, Kau, Vuo, Seq and, where the resource has web codes, Koodi.
 // Checks the session, the slot, the customer's limits, duplicates, the places
 // and the balance, writes one VAVARAUS row and redirects to /VarOk. Error
-// page: fewer than 4 or more than 6 fields (0), a duplicate (1), too many open
+// page: fewer than 4 or more than 6 fields or a Koodi other than "" and
+// "Web" that the resource's WEBKOODI rows lack (0), a duplicate (1), too many open
 // (2) or past (7) reservations, a slot VaVuoro lacks (5), beyond the horizon
 // (6), full or started (9), the credit limit (8). Redirects to the start page
 // without a session and to the login page after a time-out.
@@ -203,7 +212,9 @@ int WebModule::CommitReservation(const std::string& kau, const std::string& vuo,
   store::Table& reg = tbl->TblWebReg;
   std::string name = Cut(reg.Text("Sukunimi") + " " + reg.Text("EtuNimi"), 35);
   std::string phone = reg.Text("PuhNo");
-  balance -= settings.Varausmaksu;
+  // Balances are compared and stored in whole cents (RoundCents), so that
+  // a balance that reaches the limit exactly is within it.
+  balance = RoundCents(balance - settings.Varausmaksu);
 
   {
     store::Table& as = tbl->TblAsiakas;
@@ -212,9 +223,9 @@ int WebModule::CommitReservation(const std::string& kau, const std::string& vuo,
     if (as.FindKey({store::Txt(asNo)})) {
       name = as.Text("AsNimi");
       phone = as.Text("PuhNo");
-      balance = as.Float("Laskutettu") - settings.Varausmaksu;
+      balance = RoundCents(as.Float("Laskutettu") - settings.Varausmaksu);
       // The credit limit holds whether or not the fee is charged.
-      if (balance < settings.Luottoraja) {
+      if (balance < RoundCents(settings.Luottoraja)) {
         ok = false;
         err = 8;
       }

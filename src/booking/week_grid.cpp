@@ -79,7 +79,8 @@ void WebModule::FillWeekGrid(std::string& out) {
   out = "<TR><th>&nbsp;</th>\r";
 
   const DateTime from = page.ChosenDate;
-  const DateTime to = page.ChosenDate + 31 + calendar::EndOfDay();
+  // The last weeks of year 9999 look no further than its end.
+  const DateTime to = calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
   int column = 0, row = 1;
   bool havePreviousDay = false;
   long long previousDay = 0;

@@ -139,8 +139,9 @@ void WebModule::LoadSettings() {
   intUnlessNull("MaxVanhatPv", s.MaxVanhatPv);
   intUnlessNull("MaxVanhatVaraukset", s.MaxVanhatVaraukset);
   intUnlessNull("VarMaksuKaytossa", s.VarMaksuKaytossa);
-  if (!t.IsNull("Varausmaksu")) s.Varausmaksu = t.Float("Varausmaksu");
-  if (!t.IsNull("Luottoraja")) s.Luottoraja = t.Float("Luottoraja");
+  // Money is whole cents from the moment it is read.
+  if (!t.IsNull("Varausmaksu")) s.Varausmaksu = RoundCents(t.Float("Varausmaksu"));
+  if (!t.IsNull("Luottoraja")) s.Luottoraja = RoundCents(t.Float("Luottoraja"));
   s.Logo = Cut(t.Text("Logo"), 50);
   if (!t.IsNull("OtsikkoYla")) {
     std::string yla = Cut(t.Text("OtsikkoYla"), 80);

@@ -6,6 +6,7 @@
 // come from the request or that a web user typed are HTML-escaped in page
 // text and percent-encoded in link queries; site settings, templates and
 // the desktop system's tables go in as they are.
+#include <algorithm>
 #include <cstdio>
 
 #include "frame/html.h"
@@ -147,7 +148,8 @@ std::string WebModule::PageProdRootHTMLTag(std::string_view tag) {
       DateTime today = DateOf(Now());
       if (today > d) d = today;
     } else {
-      d = p.ChosenDate + step;
+      // Nor does the next one lead past the last day the dates can form.
+      d = std::min(p.ChosenDate + step, EncodeDate(9999, 12, 31));
     }
     DateParts dp = Decode(d);
     char tail[64];

@@ -220,9 +220,19 @@ void SetRegionalSeparators(std::string timeSep, std::string decimalSep) {
   g_decimalSep = std::move(decimalSep);
 }
 
+double RoundCents(double v) {
+  if (!std::isfinite(v)) return v;
+  const double cents = v * 100.0;
+  const double whole = std::trunc(cents);
+  double r = std::round(cents);
+  if (std::fabs(std::fabs(cents - whole) - 0.5) < 1e-6) r = whole + std::copysign(1.0, cents);
+  r /= 100.0;
+  return r == 0 ? 0.0 : r;
+}
+
 std::string FormatAmount10_2(double v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%10.2f", v);
+  std::snprintf(buf, sizeof buf, "%10.2f", RoundCents(v));
   std::string s = buf;
   if (g_decimalSep != ".") {
     size_t dot = s.find('.');

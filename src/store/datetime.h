@@ -60,7 +60,14 @@ const std::string& TimeSeparator();
 const std::string& DecimalSeparator();
 void SetRegionalSeparators(std::string timeSep, std::string decimalSep);
 
-// printf("%10.2f") with the site's decimal separator.
+// Amounts of money are whole cents: `v` rounded to two decimals, halves
+// away from zero (a half cent that the binary form holds a hair below,
+// as in 0.285, counts as a half). Never -0. The booking rounds every fee,
+// balance and limit with it where they are compared or stored.
+double RoundCents(double v);
+
+// printf("%10.2f") of RoundCents(v) with the site's decimal separator
+// (so "-0.00" never shows).
 std::string FormatAmount10_2(double v);
 
 }  // namespace wo

@@ -123,12 +123,46 @@ TEST_F(Reserve, CustomerRowGivesNameAndPhoneAndCodeGoesToHuom) {
   const std::string id = User("u1", "77");
   Customer("77", "0", "Asiakas Oy", "09777");
   Slot("12", tomorrow18);
+  Insert("WEBKOODI", {{"ResNo", "R1"}, {"WebKoodi", "ABCDE"}, {"WebSelite", "Mailat"}});
   Get("/Var", Key(id, "12", "&Koodi=ABCDE"));
   std::vector<Reservation> rows = Reservations();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].asNimi, "Asiakas Oy");
   EXPECT_EQ(rows[0].puh, "09777");
   EXPECT_EQ(rows[0].huom, "ABCD");  // cut to the field's 4 characters
+}
+
+// A web code is one of the resource's WEBKOODI codes, "Web" or nothing;
+// any other text is refused (error page 0) before anything is written.
+TEST_F(Reserve, OnlyTheResourcesWebCodesAreAccepted) {
+  Params();
+  Slot("12", tomorrow18);
+  Insert("WEBKOODI", {{"ResNo", "R1"}, {"WebKoodi", "MAIL"}, {"WebSelite", "Mailat"}});
+  Insert("WEBKOODI", {{"ResNo", "R2"}, {"WebKoodi", "PALLO"}, {"WebSelite", "Pallo"}});
+  struct Case {
+    const char* koodi;
+    const char* huom;  // nullptr: refused
+  };
+  int n = 0;
+  for (const Case& c : std::vector<Case>{{"", "Web"}, {"Web", "Web"}, {"MAIL", "MAIL"}, {"PALLO", nullptr},
+                                         {"mail", nullptr}, {"Kahvi", nullptr}, {"WEB", nullptr}}) {
+    const std::string asNo = std::to_string(70 + n);
+    const std::string name = std::to_string(n++) + "user";
+    const std::string id = User(name, asNo);
+    const WebUser before = UserRow(name);
+    CgiResult r = Get("/Var", Key(id, "12", std::string("&Koodi=") + c.koodi));
+    std::string huom;
+    for (const Reservation& row : Reservations())
+      if (row.asNo == asNo) huom = row.huom;
+    if (c.huom) {
+      EXPECT_EQ(r.status, 302) << c.koodi;
+      EXPECT_EQ(huom, c.huom) << c.koodi;
+    } else {
+      EXPECT_EQ(r.body, ErrorPageWith(kMsgGeneric)) << c.koodi;
+      EXPECT_EQ(huom, "") << c.koodi;
+      EXPECT_EQ(UserRow(name).aika, before.aika) << c.koodi;
+    }
+  }
 }
 
 TEST_F(Reserve, JnoFollowsTheHighestRowOfTheSlot) {

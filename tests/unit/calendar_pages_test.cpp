@@ -44,6 +44,23 @@ TEST_F(CalendarPages, ViikkoTakesTheDateOrToday) {
     });
 }
 
+// Every date the fields can form gives a page in each list form, up to the
+// last weeks of year 9999, whose next link stays within it.
+TEST_F(CalendarPages, EveryFormableDateGivesAPage) {
+  centre.site().WriteTemplate("Fin", "viikko.html", "<#VUOROLISTA>|<#SVKOLNK>");
+  for (int form : {0, 1, 2}) {
+    for (const char* date : {"PP=31&KK=12&VV=9999", "PP=20&KK=12&VV=9999", "PP=1&KK=1&VV=1"}) {
+      const std::string query = std::string("ID=ABCDEFGHIJKLMNOP&Lang=FIN&Resurssi=R1&") + date;
+      Viikko(query, [&](WebModule&, const std::string& page) {
+        EXPECT_NE(page.find('|'), std::string::npos) << form << " " << date;
+        if (std::string(date).find("VV=9999") != std::string::npos) {
+          EXPECT_NE(page.find("&KK=12&VV=9999\">"), std::string::npos) << form << " " << page;
+        }
+      }, form);
+    }
+  }
+}
+
 TEST_F(CalendarPages, ViikkoNeedsFiveFields) {
   Viikko("ID=ABCDEFGHIJKL&Lang=FIN&Resurssi=R1&PP=2", [](WebModule& m, const std::string& page) {
     EXPECT_EQ(page, "error");
