@@ -16,6 +16,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -253,7 +254,10 @@ class WebModule : public WebModuleBase {
   void WebModuleCreate();
   void WebModuleDestroy();
   void LoadSettings();
+  bool SeedsLanguage(const std::string& language);
   bool inHeader_ = false;  // a header template is being expanded
+  std::optional<std::string> seedCheckedLanguage_;  // SeedsLanguage's answer
+  bool seedAllowed_ = false;                        // for that language
   std::vector<ActionItem> actions_;
 };
 

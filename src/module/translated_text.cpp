@@ -6,7 +6,7 @@
 // needs it and left open until the module ends) by language key,
 // application "WebOrvane" and text key. A key the language lacks is added,
 // in use and holding the Finnish default, so that translators find every
-// key the pages ask for.
+// key the pages ask for -- for the site's languages only (SeedsLanguage).
 #include "frame/text.h"
 #include "module/module.h"
 #include "module/texts.h"
@@ -38,6 +38,8 @@ std::string WebModule::TranslatedText(std::string_view key, std::string_view def
     return result;
   }
 
+  if (!SeedsLanguage(language)) return result;
+
   // Seed the missing key. Two requests may race to add it; the loser's
   // append fails on the unique index. Any failure here only costs the row,
   // never the page, and leaves the handle without a pending append.
@@ -56,6 +58,21 @@ std::string WebModule::TranslatedText(std::string_view key, std::string_view def
     }
   }
   return result;
+}
+
+// Missing texts are added only for a language the site has: one named in
+// the INI's [Site] Languages, or one that KAANNOS holds texts of already.
+// Any other Lang a request sends shows the defaults and writes nothing.
+// REQUIRES: FTblLang open. Asked once per language and request.
+bool WebModule::SeedsLanguage(const std::string& language) {
+  if (seedCheckedLanguage_ && *seedCheckedLanguage_ == language) return seedAllowed_;
+  bool allowed = false;
+  for (const std::string& listed : ini.LanguageKeys()) allowed = allowed || listed == language;
+  if (!allowed)
+    allowed = tbl->FTblLang.FindKey({store::Txt(language), store::Txt(std::string(kApplication))});
+  seedCheckedLanguage_ = language;
+  seedAllowed_ = allowed;
+  return allowed;
 }
 
 }  // namespace wo

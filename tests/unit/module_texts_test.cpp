@@ -127,7 +127,7 @@ TEST(ModuleTexts, RowsInUseNotInUseAndEmpty) {
 }
 
 TEST(ModuleTexts, LanguageKeyIsUpperCasedAndCutToTen) {
-  TempSite site;
+  TempSite site(SiteOptions{.extraIni = "[Site]\nLanguages = Englishlanguage ,swe\n"});
   {
     ModuleOnSite m(site);
     m->page.Lang = "Englishlanguage";
@@ -139,6 +139,38 @@ TEST(ModuleTexts, LanguageKeyIsUpperCasedAndCutToTen) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].kieli, "ENGLISHLAN");
   EXPECT_EQ(rows[1].kieli, "SWE");
+}
+
+// Missing texts are seeded only for the INI's Languages (default "ENG") and
+// for languages that have WebOrvane texts already; any other Lang shows the
+// defaults and writes nothing.
+TEST(ModuleTexts, OnlyTheSitesLanguagesAreSeeded) {
+  struct Case {
+    const char* languages;  // the INI line, or nullptr for none
+    const char* lang;
+    bool seeded;
+  };
+  for (const Case& c : std::vector<Case>{{nullptr, "eng", true},
+                                         {nullptr, "xq7", false},
+                                         {nullptr, "SWE", true},  // has a row of its own
+                                         {nullptr, "DEU", false},  // only another application's row
+                                         {"Languages=", "ENG", false},
+                                         {"Languages=fi, De", "de", true},
+                                         {"Languages=fi, De", "eng", false}}) {
+    TempSite site(SiteOptions{.extraIni = c.languages ? std::string("[Site]\n") + c.languages + "\n" : ""});
+    auto conn = site.Connect();
+    InsertRow(*conn, "KAANNOS", {{"LGKieli", "SWE"}, {"LGSovellus", "WebOrvane"}, {"LGAvain", "C01"},
+                                 {"LGTeksti", "Logga in"}, {"LGKaytossa", "1"}});
+    InsertRow(*conn, "KAANNOS", {{"LGKieli", "DEU"}, {"LGSovellus", "OtherApp"}, {"LGAvain", "C01"},
+                                 {"LGTeksti", "Anmelden"}, {"LGKaytossa", "1"}});
+    {
+      ModuleOnSite m(site);
+      m->page.Lang = c.lang;
+      EXPECT_EQ(m->TranslatedText(texts::C07), "Kotisivut") << c.lang;
+      EXPECT_EQ(m->TranslatedText(texts::C06), "Kirjaudu ulos") << c.lang;
+    }
+    EXPECT_EQ(LangRows(site).size(), c.seeded ? 4u : 2u) << (c.languages ? c.languages : "") << " " << c.lang;
+  }
 }
 
 // The append of a missing key may fail (a concurrent request added the row
