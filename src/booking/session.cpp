@@ -7,9 +7,11 @@
 #include <utility>
 
 #include "booking/accounts.h"
+#include "booking/login_throttle.h"
 #include "frame/html.h"
 #include "frame/text.h"
 #include "module/module.h"
+#include "store/database.h"
 
 namespace wo {
 
@@ -120,7 +122,11 @@ void WebModule::RefreshSession() {
 // Checks the user name and password against WEBREG, issues a new session ID
 // (any earlier one stops matching) and redirects to /resval with it. Every
 // failure -- too few fields, unknown user, wrong password, blocked user --
-// gives the same error page and writes nothing.
+// gives the same error page and writes nothing but the failure's record for
+// the login throttle. While the user name or the client's address is
+// throttled (booking/login_throttle.h) the same page comes without a
+// password test. The throttle, the test and the session are one write
+// transaction, so simultaneous guesses are counted one by one.
 void WebModule::WebModOrvaneWebActChkLoginAction(const Request& rq, Response& rs, bool&) {
   page.SessionId = kNoSession;
   page.Lang = QueryField(rq, "LANG", 15);
@@ -130,22 +136,34 @@ void WebModule::WebModOrvaneWebActChkLoginAction(const Request& rq, Response& rs
   }
   const std::string tunnus = QueryField(rq, "TUNNUS", 50);
   const std::string koodi = QueryField(rq, "KOODI", 50);
+  const std::string address = Cut(rq.remoteAddr(), 80);
+  const LoginLimits limits{ini.LoginFailuresPerUser, ini.LoginFailuresPerAddress, ini.LoginLockMinutes};
 
-  store::Table& reg = tbl->TblWebReg;
-  CloseAtExit closeReg(reg);
-  reg.SetIndex("Tunnus");
-  reg.Open();
-  if (!reg.FindKey({store::Txt(tunnus)}) || !accounts::PasswordMatches(reg.Text("PinKoodi"), koodi) ||
-      reg.Int("Status") == 4) {
+  const bool loggedIn = store::InWriteTransaction(*conn, [&] {
+    LoginThrottle throttle(*conn, limits, Now());
+    if (throttle.Locked(tunnus, address)) return false;
+    store::Table& reg = tbl->TblWebReg;
+    CloseAtExit closeReg(reg);
+    reg.SetIndex("Tunnus");
+    reg.Open();
+    if (!reg.FindKey({store::Txt(tunnus)}) || !accounts::PasswordMatches(reg.Text("PinKoodi"), koodi) ||
+        accounts::IsBlocked(reg)) {
+      throttle.RecordFailure(tunnus, address);
+      return false;
+    }
+    throttle.Clear(tunnus);
+    page.SessionId = MakeSessionId(reg.Text("AsNo"));
+    reg.Edit();
+    reg["ID"].SetText(page.SessionId);
+    reg["Aika"].SetDateTime(Now());
+    reg.Post();
+    return true;
+  });
+  if (!loggedIn) {
     page.SessionId = kNoSession;
     ErrorPage();
     return;
   }
-  page.SessionId = MakeSessionId(reg.Text("AsNo"));
-  reg.Edit();
-  reg["ID"].SetText(page.SessionId);
-  reg["Aika"].SetDateTime(Now());
-  reg.Post();
   rs.SendRedirect(std::string(kProgramUrl) + "resval?ID=" + UrlEncode(page.SessionId) +
                   "&Lang=" + UrlEncode(page.Lang));
 }

@@ -77,6 +77,13 @@ std::vector<TableDef> MakeTables() {
                {T("LGKieli", 12, true), T("LGSovellus", 25, true), T("LGAvain", 50, true),
                 T("LGTeksti", 120), C("LGKaytossa", F::Boolean)},
                {Ix("KAANNOS", "LGKieli;LGSovellus;LGAvain", true)}});
+  // The web front's own table, not the desktop system's: one row per failed
+  // login (the user name as typed, cut like WEBREG.Tunnus, the client's
+  // address and the time), read and pruned by the login throttle.
+  t.push_back({"WEBLOGINFAIL",
+               {T("Tunnus", 15), T("Osoite", 80), C("Aika", F::DateTime, true)},
+               {Ix("WEBLOGINFAIL", "Tunnus;Aika", false), Ix("WEBLOGINFAIL", "Osoite;Aika", false),
+                Ix("WEBLOGINFAIL", "Aika", false)}});
   return t;
 }
 

@@ -33,7 +33,8 @@ struct TableDef {
   const ColumnDef* Column(std::string_view name) const;
 };
 
-// Every table of the program, in a fixed order.
+// Every table of the program, in a fixed order: the shared database's
+// tables, then WEBLOGINFAIL, which only this program uses.
 const std::vector<TableDef>& AllTables();
 // REQUIRES: a table of that name exists (compared without case).
 const TableDef& TableNamed(std::string_view name);

@@ -54,7 +54,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The tables, columns and unique indexes that the centre's other tools rely
-// on, as the shared interface lists them.
+// on, as the shared interface lists them, and the web front's own table.
 const std::map<std::string, std::string> kColumns = {
     {"WEBPARAM",
      "Numero TEXT, OsoiteRivi1 TEXT, OsoiteRivi2 TEXT, Puhelin TEXT, EMail TEXT, LnkKoti TEXT, "
@@ -82,6 +82,8 @@ const std::map<std::string, std::string> kColumns = {
     {"WEBKESKUS", "WebKeskus TEXT, WebKeskusNimi TEXT, WebNayta INTEGER"},
     {"VAOHJAAJA", "Koodi TEXT, Lyhenne TEXT, Nimi TEXT, Kaytettavissa TEXT"},
     {"KAANNOS", "LGKieli TEXT, LGSovellus TEXT, LGAvain TEXT, LGTeksti TEXT, LGKaytossa INTEGER"},
+    // The web front's own table (failed logins).
+    {"WEBLOGINFAIL", "Tunnus TEXT, Osoite TEXT, Aika TEXT"},
 };
 const std::set<std::string> kUnique = {
     "WEBPARAM(Numero)",     "VARESNIMI(ResNo)",
@@ -92,7 +94,9 @@ const std::set<std::string> kUnique = {
     "KAANNOS(LGKieli, LGSovellus, LGAvain)", "VaVuoro(Kausi, VuoroNo, VuoroNoSeq)"};
 // The other indexes of the handles.
 const std::set<std::string> kPlain = {"VARESNIMI(ResKeskus, ResWebNayta, ResNimi)", "VaVuoro(ResNo, VuoroAika)",
-                                      "WEBREG(ID, Tunnus)", "VAVARAUS(AsNo, Status)"};
+                                      "WEBREG(ID, Tunnus)", "VAVARAUS(AsNo, Status)",
+                                      "WEBLOGINFAIL(Tunnus, Aika)", "WEBLOGINFAIL(Osoite, Aika)",
+                                      "WEBLOGINFAIL(Aika)"};
 
 #ifndef WO_PG_TESTS
 struct Schema {
