@@ -87,6 +87,14 @@ int Init(store::ConnectionSettings s) {
 
 // ---- translations ----
 
+// A text as the file form holds it: tabs and line breaks have no room there
+// and become blanks.
+std::string FileForm(std::string text) {
+  for (char& ch : text)
+    if (ch == '\t' || ch == '\r' || ch == '\n') ch = ' ';
+  return text;
+}
+
 struct Entry {
   std::string lang, key, text;  // Windows-1252
 };
@@ -156,23 +164,28 @@ int Import(const store::ConnectionSettings& s, const std::string& file) {
     t.Open();
     for (const Entry& e : entries) {
       if (t.FindKey({store::Txt(e.lang), store::Txt(kApp), store::Txt(e.key)})) {
+        // An existing text keeps its LGKaytossa (a translator may have
+        // switched it off), and one that the file repeats as exported is
+        // left alone: export followed by import changes nothing.
+        if (FileForm(t.Text("LGTeksti")) == e.text) continue;
         t.Edit();
+        t["LGTeksti"].SetText(e.text);
         ++updated;
       } else {
         t.Append();
         t["LGKieli"].SetText(e.lang);
         t["LGSovellus"].SetText(kApp);
         t["LGAvain"].SetText(e.key);
+        t["LGTeksti"].SetText(e.text);
+        t["LGKaytossa"].SetBool(true);
         ++added;
       }
-      t["LGTeksti"].SetText(e.text);
-      t["LGKaytossa"].SetBool(true);
       t.Post();
     }
     t.Close();
   });
-  std::printf("weborvane-admin: imported %zu texts from %s (%d new, %d updated)\n", entries.size(),
-              file.c_str(), added, updated);
+  std::printf("weborvane-admin: imported %zu texts from %s (%d new, %d updated, %zu unchanged)\n",
+              entries.size(), file.c_str(), added, updated, entries.size() - static_cast<size_t>(added + updated));
   return 0;
 }
 
@@ -187,11 +200,7 @@ int Export(const store::ConnectionSettings& s, const std::string& file) {
     t.SetRange({store::Txt(kApp)}, {store::Txt(kApp)});
     for (; !t.Eof(); t.Next()) {
       std::string fields[3] = {t.Text("LGKieli"), t.Text("LGAvain"), t.Text("LGTeksti")};
-      for (std::string& f : fields) {
-        for (char& ch : f)
-          if (ch == '\t' || ch == '\r' || ch == '\n') ch = ' ';  // the form has no room for them
-        f = store::Win1252ToUtf8(f);
-      }
+      for (std::string& f : fields) f = store::Win1252ToUtf8(FileForm(f));
       out += fields[0] + "\t" + fields[1] + "\t" + fields[2] + "\n";
       ++rows;
     }

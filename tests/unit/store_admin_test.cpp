@@ -17,6 +17,7 @@
 #include "store/database.h"
 #include "store/handles.h"
 #include "store/table.h"
+#include "support/dump.h"
 #include "support/pg.h"
 #include "support/test_db.h"
 
@@ -350,23 +351,30 @@ TEST_P(StoreAdminTexts, ImportUpdatesAndAddsAndExportWritesTheApplicationsRows) 
     t.Open();
     ASSERT_TRUE(t.FindKey({Txt("ENG"), Txt("WebOrvane"), Txt("C01")}));
     EXPECT_EQ(t.Text("LGTeksti"), "Log in");
-    EXPECT_TRUE(t.Bool("LGKaytossa"));
+    EXPECT_FALSE(t.Bool("LGKaytossa"));  // an existing row keeps its LGKaytossa
+    ASSERT_TRUE(t.FindKey({Txt("SWE"), Txt("WebOrvane"), Txt("C02")}));
+    EXPECT_TRUE(t.Bool("LGKaytossa"));  // a new one is in use
     ASSERT_TRUE(t.FindKey({Txt("SWE"), Txt("WebOrvane"), Txt("C02")}));
     EXPECT_EQ(t.Text("LGTeksti"), "P\xe4iv\xe4 \x80");  // Windows-1252 inside the program
     ASSERT_TRUE(t.FindKey({Txt("ENG"), Txt("Kassa"), Txt("C01")}));
     EXPECT_EQ(t.Text("LGTeksti"), "another application");
     EXPECT_EQ(t.RecordCount(), 4);
+    AddText(t, "ENG", "WebOrvane", "C03", "two\tcolumns", true);  // the file form has no tabs
   }
   r = Admin("translations export '" + dir.File("out.tsv") + "'");
   ASSERT_EQ(r.rc, 0) << r.out;
   EXPECT_EQ(ReadFile(dir.File("out.tsv")),
             "ENG\tC00\t\n"
             "ENG\tC01\tLog in\n"
+            "ENG\tC03\ttwo columns\n"
             "SWE\tC02\tP\xc3\xa4iv\xc3\xa4 \xe2\x82\xac\n");
   // What was exported imports again without a change.
+  std::unique_ptr<Connection> c = Connection::Open(settings);
+  const test::TableDump before = test::DumpTables(*c);
   r = Admin("translations import '" + dir.File("out.tsv") + "'");
   ASSERT_EQ(r.rc, 0) << r.out;
-  EXPECT_NE(r.out.find("0 new, 3 updated"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("0 new, 0 updated, 4 unchanged"), std::string::npos) << r.out;
+  EXPECT_EQ(test::DiffDumps(before, test::DumpTables(*c)), "");
 }
 
 TEST_P(StoreAdminTexts, AMalformedLineAbortsTheWholeImport) {
