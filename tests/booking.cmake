@@ -1,5 +1,8 @@
-# Simultaneous commits through the installed program, once per store.
-add_executable(booking_concurrency_tests concurrency/booking_concurrency_test.cpp ${TEST_SUPPORT})
+# Simultaneous commits through the installed program, once per store, and
+# the store's edges that a site relies on (customer numbers, whole cents,
+# the login throttle), served in process on each store.
+add_executable(booking_concurrency_tests concurrency/booking_concurrency_test.cpp
+  concurrency/backend_edges_test.cpp ${TEST_SUPPORT})
 target_include_directories(booking_concurrency_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(booking_concurrency_tests PRIVATE weborvane GTest::gtest GTest::gtest_main Threads::Threads)
 target_compile_definitions(booking_concurrency_tests PRIVATE
@@ -19,5 +22,12 @@ set_tests_properties(booking_concurrency_sqlite PROPERTIES TIMEOUT 300)
 add_test(NAME booking_concurrency_pg
   COMMAND booking_concurrency_tests --gtest_filter=*/SimultaneousCommits.*/Postgres)
 set_tests_properties(booking_concurrency_pg PROPERTIES
+  TIMEOUT 300 FIXTURES_REQUIRED pg RESOURCE_LOCK weborvane_pg_velmori
+  ENVIRONMENT "WO_PG_PORT=16000;WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane")
+
+add_test(NAME booking_edges_sqlite COMMAND booking_concurrency_tests --gtest_filter=*/BackendEdges.*/Sqlite)
+set_tests_properties(booking_edges_sqlite PROPERTIES TIMEOUT 300)
+add_test(NAME booking_edges_pg COMMAND booking_concurrency_tests --gtest_filter=*/BackendEdges.*/Postgres)
+set_tests_properties(booking_edges_pg PROPERTIES
   TIMEOUT 300 FIXTURES_REQUIRED pg RESOURCE_LOCK weborvane_pg_velmori
   ENVIRONMENT "WO_PG_PORT=16000;WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane")

@@ -3,11 +3,14 @@
 // program reaches the database VELMORI on port 16000.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/backend.h"
@@ -67,5 +70,26 @@ inline const Backend kPostgres{
     false};
 
 inline std::vector<const Backend*> AllBackends() { return {&kSqlite, &kPostgres}; }
+
+// A throwaway site on the test's backend, with the error page "E:<#ERROR>".
+// MakeSite skips the test, loudly, where the backend cannot run; otherwise
+// it prepares the backend's database and writes the site's INI: the
+// backend's lines, then `extraIni`.
+class BackendSite : public ::testing::TestWithParam<const Backend*> {
+ protected:
+  void MakeSite(const std::string& extraIni = "") {
+    const Backend& b = *GetParam();
+    const std::string why = b.unavailable();
+    if (!why.empty()) GTEST_SKIP() << "\n*** " << b.name << " SKIPPED: " << why << " ***\n";
+    b.prepare();
+    site_ = std::make_unique<TempSite>(SiteOptions{false, b.createSchema, b.extraIni() + extraIni});
+    site_->WriteTemplate("Fin", "error.html", "E:<#ERROR>");
+    conn_ = b.connect(*site_);
+  }
+  void Insert(std::string_view table, const Row& row) { InsertRow(*conn_, table, row); }
+
+  std::unique_ptr<TempSite> site_;
+  std::unique_ptr<store::Connection> conn_;
+};
 
 }  // namespace wo::test

@@ -87,19 +87,9 @@ std::vector<CgiResult> RunAtOnce(const TempSite& site, std::string_view path, co
   return answers;
 }
 
-class SimultaneousCommits : public ::testing::TestWithParam<const Backend*> {
+class SimultaneousCommits : public BackendSite {
  protected:
-  void SetUp() override {
-    const Backend& b = *GetParam();
-    const std::string why = b.unavailable();
-    if (!why.empty()) GTEST_SKIP() << "\n*** " << b.name << " SKIPPED: " << why << " ***\n";
-    b.prepare();
-    site_ = std::make_unique<TempSite>(SiteOptions{false, b.createSchema, b.extraIni()});
-    site_->WriteTemplate("Fin", "error.html", "E:<#ERROR>");
-    conn_ = b.connect(*site_);
-  }
-
-  void Insert(std::string_view table, const Row& row) { InsertRow(*conn_, table, row); }
+  void SetUp() override { MakeSite(); }
 
   void Params(int maxAsVaraus) {
     Insert("WEBPARAM", {{"Numero", "01"},
@@ -151,9 +141,6 @@ class SimultaneousCommits : public ::testing::TestWithParam<const Backend*> {
     t.Close();
     return v;
   }
-
-  std::unique_ptr<TempSite> site_;
-  std::unique_ptr<store::Connection> conn_;
 };
 
 TEST_P(SimultaneousCommits, TwentyUsersForThreePlaces) {

@@ -7,8 +7,13 @@
 // Input: byte 0 chooses the path (one of the nineteen actions, or the path
 // given in the input up to its first line feed), byte 1 holds flags (bit 0:
 // prepend the logged-in user's ID, bit 1: Lang=Eng, bit 2: no protocol, so
-// no header block), the rest is the query string (cut at a NUL byte, which
-// no CGI environment can carry).
+// no header block, bit 3: forged Remote-Host and Remote-Addr request
+// headers), the rest is the query string (cut at a NUL byte, which no CGI
+// environment can carry).
+//
+// Besides a well-formed answer, every request must leave the database as it
+// was when its action only reads (whatever Lang it names), must never store
+// a forged header, and must keep the error log within its rotation bound.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,6 +32,7 @@
 #include "frame/cgi.h"
 #include "frame/text.h"
 #include "module/module.h"
+#include "module/site_log.h"
 #include "support/site.h"
 
 namespace {
@@ -38,6 +44,10 @@ constexpr const char* kPaths[] = {"/Index", "/ResVal", "/Viikko", "/Login", "/Ch
                                   "/Omat", "/Poista", "/PoisVar", "/PoisOk", "/Vaihda",
                                   "/VaihdaSana", "/VaihdaOk"};
 constexpr size_t kPathCount = sizeof kPaths / sizeof kPaths[0];
+// The actions that never write, whatever the query.
+constexpr const char* kReadOnly[] = {"/Index", "/ResVal", "/Viikko", "/Login", "/Regin", "/RegOk",
+                                     "/VarOk", "/Omat", "/PoisOk", "/Vaihda", "/VaihdaOk"};
+constexpr const char* kForged = "forged.example";
 
 // The site: an install tree on tmpfs when there is one, so that the
 // database's syncs cost nothing and the fuzzer spends its time in the
@@ -76,13 +86,18 @@ bool AllowedHeader(const std::string& line) {
   return false;
 }
 
+// The database's file and its write-ahead log as they stand.
+std::string DatabaseNow() { return ReadAll(site.db()) + ReadAll(site.db() + "-wal"); }
+
 // One request served in this process, as the program serves it.
-wo::test::CgiResult Serve(const std::string& path, const std::string& query, bool withProtocol) {
+wo::test::CgiResult Serve(const std::string& path, const std::string& query, bool withProtocol,
+                          bool forgedHeaders = false) {
   std::map<std::string, std::string> vars = {{"REQUEST_METHOD", "GET"},
                                              {"PATH_INFO", path},
                                              {"QUERY_STRING", query},
                                              {"REMOTE_ADDR", "127.0.0.1"}};
   if (withProtocol) vars["SERVER_PROTOCOL"] = "HTTP/1.1";
+  if (forgedHeaders) vars["HTTP_REMOTE_HOST"] = vars["HTTP_REMOTE_ADDR"] = kForged;
   std::string out;
   {
     wo::test::ScopedCwd cwd(site.cgiDir());
@@ -164,11 +179,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (flags & 2) query += "Lang=Eng&";
   query += rest;
   bool headers = !(flags & 4);
+  bool forged = (flags & 8) != 0;
 
-  wo::test::CgiResult r = Serve(path, query, headers);
-  RestoreDatabase();
-
+  wo::test::CgiResult r = Serve(path, query, headers, forged);
   std::string detail = "path: " + path + "\nquery: " + query + "\noutput:\n" + r.raw.substr(0, 2000);
+  bool readOnly = false;
+  for (const char* p : kReadOnly) readOnly = readOnly || path == p;
+  if (readOnly || forged) {
+    const std::string now = DatabaseNow();
+    if (readOnly) Require(now == pristine, "a reading action changed the database", detail);
+    if (forged) Require(now.find(kForged) == std::string::npos, "a forged header was stored", detail);
+  }
+  RestoreDatabase();
+  std::error_code ec;
+  const auto logSize = fs::file_size(site.root + "/log/WebOrvane.log", ec);
+  Require(ec || logSize <= static_cast<uintmax_t>(wo::kLogRotateBytes) + 65536, "the log outgrew its bound",
+          std::to_string(logSize));
+
   if (!headers) {
     Require(r.raw.rfind("Status: 500", 0) != 0 || r.raw.find("Internal Server Error 500") != std::string::npos,
             "unexpected start-up failure", detail);
