@@ -3,7 +3,10 @@
 
 #include <string>
 
+#include <vector>
+
 #include "module/ini.h"
+#include "module/site_check.h"
 #include "store/database.h"
 
 namespace wo::admin {
@@ -11,5 +14,11 @@ namespace wo::admin {
 // Loads the demonstration centre into an initialised database (admin/demo.cpp).
 // Returns the exit status; prints what it did or why it failed.
 int DemoCommand(store::Connection& conn, const SiteIni& ini);
+
+// Checks the web server set-up of the site at `url` (its base, such as
+// https://booking.example.org/): the start page of the program answers,
+// with the four security headers, and the style sheet is served
+// (check_url.cpp).
+std::vector<site::CheckLine> CheckUrl(const std::string& url);
 
 }  // namespace wo::admin

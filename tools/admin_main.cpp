@@ -2,10 +2,15 @@
 // layer over the table store. Every command either completes or changes
 // nothing; failures print a message and give a non-zero exit status.
 //
-//   init                       create every missing table and index
+//   init                       create the database, every missing table,
+//                              column and index; a password key for a new site
 //   demo                       load the demonstration centre (demo.cpp)
 //   translations import FILE   load KAANNOS texts of "WebOrvane" from FILE
 //   translations export FILE   write them to FILE
+//   rekey [--wait SECONDS]     re-encrypt the passwords under a new key
+//   backup FILE                copy the live SQLite database to FILE
+//   restore FILE               put a copy back, the site closed meanwhile
+//   check [--user NAME] [URL]  the site's health, one line per finding
 //
 // Translation files hold one text a line, "LANGUAGE<TAB>KEY<TAB>TEXT", in
 // UTF-8; FILE "-" is standard input or output.
@@ -13,6 +18,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -22,6 +28,9 @@
 #include "admin.h"
 #include "frame/text.h"
 #include "module/ini.h"
+#include "module/site_admin.h"
+#include "module/site_check.h"
+#include "store/backup.h"
 #include "store/database.h"
 #include "store/handles.h"
 #include "store/schema.h"
@@ -42,10 +51,15 @@ class Failure : public std::runtime_error {
 int Usage() {
   std::fprintf(stderr,
                "usage: weborvane-admin [--ini PATH] COMMAND\n"
-               "  init                       create every missing table and index\n"
+               "  init                       create the database and every missing table, column and\n"
+               "                             index; a new site gets a random password key\n"
                "  demo                       load the demonstration centre\n"
                "  translations import FILE   load texts (LANGUAGE<TAB>KEY<TAB>TEXT, UTF-8)\n"
                "  translations export FILE   write the texts of \"WebOrvane\" in that form\n"
+               "  rekey [--wait SECONDS]     re-encrypt every password under a new random key\n"
+               "  backup FILE                copy the live database (SQLite) to FILE\n"
+               "  restore FILE               put such a copy back; the site is closed meanwhile\n"
+               "  check [--user NAME] [URL]  check the site (NAME: the web server's user, www-data)\n"
                "PATH defaults to Velmori.ini beside this command.\n");
   return 2;
 }
@@ -61,7 +75,7 @@ std::string DefaultIni() {
 std::string Describe(const store::ConnectionSettings& s) {
   if (s.UsesServer())
     return "the PostgreSQL database " + s.alias + " at " + s.serverAddress + ":" + std::to_string(s.port);
-  return "the database file " + s.databaseFile;
+  return "the database file " + site::Tidy(s.databaseFile);
 }
 
 store::Table LangHandle(store::Connection& c) {
@@ -71,18 +85,116 @@ store::Table LangHandle(store::Connection& c) {
 
 // ---- init ----
 
-int Init(store::ConnectionSettings s) {
-  if (!s.UsesServer()) {
-    std::string dir = s.databaseFile.substr(0, s.databaseFile.rfind('/') + 1);
-    struct stat st;
-    if (!dir.empty() && (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
-      throw Failure("the folder " + dir + " of the database file does not exist");
-    s.createIfMissing = true;
+int Init(const std::string& iniPath) {
+  site::InitResult r = site::Init(iniPath);
+  const SiteIni ini = ReadSiteIni(iniPath);
+  const std::string db = Describe(site::AdminConnection(ini));
+  if (!r.recovered.empty()) std::printf("weborvane-admin: %s\n", r.recovered.c_str());
+  std::vector<std::string> tables, columns;
+  int indexes = 0;
+  for (const store::SchemaChange& ch : r.changes) {
+    if (ch.kind == store::SchemaChange::Table) tables.push_back(ch.table);
+    if (ch.kind == store::SchemaChange::Column) columns.push_back(ch.table + "." + ch.name);
+    if (ch.kind == store::SchemaChange::Index) ++indexes;
   }
-  std::unique_ptr<store::Connection> c = store::Connection::Open(s);
-  c->CreateSchema();
-  std::printf("weborvane-admin: %s has every table and index\n", Describe(s).c_str());
+  auto list = [](const std::vector<std::string>& v) {
+    std::string out;
+    for (const std::string& s : v) out += (out.empty() ? "" : ", ") + s;
+    return out;
+  };
+  if (r.createdFile) {
+    std::printf("weborvane-admin: created %s with every table and index\n", db.c_str());
+  } else if (r.changes.empty()) {
+    std::printf("weborvane-admin: %s already has every table, column and index; nothing to change\n", db.c_str());
+  } else {
+    if (!tables.empty()) std::printf("weborvane-admin: %s: created the tables %s\n", db.c_str(), list(tables).c_str());
+    if (!columns.empty())
+      std::printf("weborvane-admin: %s: added the columns %s\n", db.c_str(), list(columns).c_str());
+    if (indexes > 0) std::printf("weborvane-admin: %s: created %d indexes\n", db.c_str(), indexes);
+  }
+  if (r.keyWritten) std::printf("weborvane-admin: wrote a new random password key into %s\n", iniPath.c_str());
+  if (r.builtInKeyWithUsers)
+    std::fprintf(stderr,
+                 "weborvane-admin: warning: %s sets no PasswordKey, so the passwords of the registered users rest on "
+                 "the key built into the program, which anyone can read in its source. Run "
+                 "`weborvane-admin rekey` to move them to a key of the site's own.\n",
+                 iniPath.c_str());
   return 0;
+}
+
+// ---- rekey, backup, restore ----
+
+int Rekey(const std::string& iniPath, int waitSeconds) {
+  std::printf("weborvane-admin: closing the site; waiting %d seconds for requests in progress\n", waitSeconds);
+  std::fflush(stdout);
+  site::RekeyResult r = site::Rekey(iniPath, site::NewPasswordKey(), waitSeconds);
+  if (!r.recovered.empty()) std::printf("weborvane-admin: %s\n", r.recovered.c_str());
+  std::printf("weborvane-admin: re-encrypted the passwords of %d users under a new key, now in %s; the site is open "
+              "again\n",
+              r.users, iniPath.c_str());
+  if (r.unreadable > 0)
+    std::printf("weborvane-admin: %d stored passwords were no passwords of this program and were left as they were\n",
+                r.unreadable);
+  return 0;
+}
+
+std::string SqliteFileOf(const SiteIni& ini, const char* command) {
+  store::ConnectionSettings s = site::AdminConnection(ini);
+  if (s.UsesServer())
+    throw Failure(std::string(command) + " works on the embedded database; this site uses " + Describe(s) +
+                  ": use pg_dump and pg_restore (see docs/operations.md)");
+  return s.databaseFile;
+}
+
+int Backup(const SiteIni& ini, const std::string& file) {
+  const std::string live = SqliteFileOf(ini, "backup");
+  if (access(live.c_str(), F_OK) != 0) throw Failure("there is no database file " + live);
+  store::CopyResult r = store::BackupSqlite(live, file);
+  std::printf("weborvane-admin: copied %s to %s (%lld pages, %lld bytes, integrity ok)\n", live.c_str(), file.c_str(),
+              r.pages, r.bytes);
+  return 0;
+}
+
+int Restore(const SiteIni& ini, const std::string& file) {
+  const std::string live = SqliteFileOf(ini, "restore");
+  if (access(file.c_str(), R_OK) != 0) throw Failure("cannot read " + file);
+  store::CopyResult r;
+  std::vector<store::SchemaChange> added;
+  {
+    site::SiteClosed closed(ini, "weborvane-admin restore");
+    r = store::RestoreSqlite(file, live);
+    added = store::Connection::Open(site::AdminConnection(ini))->CreateSchema();
+  }
+  std::printf("weborvane-admin: restored %s from %s (%lld pages); the site is open again\n", live.c_str(),
+              file.c_str(), r.pages);
+  if (!added.empty())
+    std::printf("weborvane-admin: the copy lacked %zu tables, columns or indexes of this version; they were added\n",
+                added.size());
+  return 0;
+}
+
+// ---- check ----
+
+int Check(const std::string& iniPath, const std::vector<std::string>& args) {
+  std::string user = "www-data", url;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--user" && i + 1 < args.size()) user = args[++i];
+    else if (url.empty() && args[i].rfind("--", 0) != 0) url = args[i];
+    else return Usage();
+  }
+  std::vector<site::CheckLine> lines = site::CheckSite(iniPath, user);
+  if (!url.empty()) {
+    std::vector<site::CheckLine> web = CheckUrl(url);
+    lines.insert(lines.end(), web.begin(), web.end());
+  }
+  int fails = 0, warns = 0;
+  for (const site::CheckLine& l : lines) {
+    std::printf("%s\n", site::FormatCheckLine(l).c_str());
+    if (l.level == site::CheckLine::Fail) ++fails;
+    if (l.level == site::CheckLine::Warn) ++warns;
+  }
+  std::printf("%d failed, %d to look at, %zu in all\n", fails, warns, lines.size());
+  return fails > 0 ? 1 : 0;
 }
 
 // ---- translations ----
@@ -252,9 +364,19 @@ int main(int argc, char** argv) {
   if (iniPath.empty()) iniPath = DefaultIni();
   std::vector<std::string> cmd(args.begin() + static_cast<long>(i), args.end());
   try {
+    if (cmd[0] == "check") return Check(iniPath, std::vector<std::string>(cmd.begin() + 1, cmd.end()));
     wo::SiteIni ini = wo::ReadSiteIni(iniPath);
-    wo::store::ConnectionSettings s = wo::ConnectionFromIni(ini);
-    if (cmd[0] == "init" && cmd.size() == 1) return Init(s);
+    wo::store::ConnectionSettings s = wo::site::AdminConnection(ini);
+    if (cmd[0] == "init" && cmd.size() == 1) return Init(iniPath);
+    if (cmd[0] == "rekey" && cmd.size() == 1) return Rekey(iniPath, 10);
+    if (cmd[0] == "rekey" && cmd.size() == 3 && cmd[1] == "--wait") {
+      char* end = nullptr;
+      long w = std::strtol(cmd[2].c_str(), &end, 10);
+      if (*end || w < 0 || w > 3600) return Usage();
+      return Rekey(iniPath, static_cast<int>(w));
+    }
+    if (cmd[0] == "backup" && cmd.size() == 2) return Backup(ini, cmd[1]);
+    if (cmd[0] == "restore" && cmd.size() == 2) return Restore(ini, cmd[1]);
     if (cmd[0] == "demo" && cmd.size() == 1) {
       std::unique_ptr<wo::store::Connection> c = wo::store::Connection::Open(s);
       return DemoCommand(*c, ini);

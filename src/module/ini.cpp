@@ -39,6 +39,22 @@ const KeyDef kKeys[] = {
     {"Security", "LoginFailuresPerUser", nullptr, 0, &SiteIni::LoginFailuresPerUser},
     {"Security", "LoginFailuresPerAddress", nullptr, 0, &SiteIni::LoginFailuresPerAddress},
     {"Security", "LoginLockMinutes", nullptr, 0, &SiteIni::LoginLockMinutes},
+    // Read by the parts of the program that use them.
+    {"Site", "TimeZone"},
+    {"Features", "SlotStates"},
+    {"Features", "PageLanguage"},
+    {"Features", "OwnListDetails"},
+    {"Features", "ClearMessages"},
+    {"Features", "Mail"},
+    {"Features", "WaitingList"},
+    {"Features", "CalendarFeed"},
+    {"Features", "OfferMinutes"},
+    {"Mail", "SmtpUrl"},
+    {"Mail", "SmtpUser"},
+    {"Mail", "SmtpPassword"},
+    {"Mail", "From"},
+    {"Mail", "SiteUrl"},
+    {"Mail", "ReminderHours"},
 };
 constexpr size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
@@ -63,6 +79,7 @@ void Apply(SiteIni& ini, const KeyDef& k, std::string_view value) {
     if (n >= 0 && n <= kMaxNumber) ini.*k.number = static_cast<int>(n);
     return;
   }
+  if (!k.text) return;  // read by the part of the program that uses it
   // Separators fall back to their defaults rather than to nothing.
   if (value.empty() && (k.text == &SiteIni::DecimalSeparator || k.text == &SiteIni::TimeSeparator)) return;
   ini.*k.text = k.width ? Cut(value, k.width) : std::string(value);
@@ -109,7 +126,17 @@ SiteIni ParseSiteIni(std::string_view text, const std::string& folder) {
   }
   if (ini.DatabaseFile.empty()) ini.DatabaseFile = "../data/VELMORI.db";
   if (ini.DatabaseFile[0] != '/') ini.DatabaseFile = folder + ini.DatabaseFile;
+  ini.ClosedFile = folder + "../data/maintenance";
   return ini;
+}
+
+const std::vector<IniKey>& KnownIniKeys() {
+  static const std::vector<IniKey> keys = [] {
+    std::vector<IniKey> v;
+    for (const KeyDef& k : kKeys) v.push_back({k.section, k.name});
+    return v;
+  }();
+  return keys;
 }
 
 SiteIni ReadSiteIni(const std::string& path) {
@@ -143,6 +170,7 @@ store::ConnectionSettings ConnectionFromIni(const SiteIni& ini) {
   s.user = ini.User;
   s.password = ini.Password;
   s.databaseFile = ini.DatabaseFile;
+  s.closedFile = ini.ClosedFile;
   return s;
 }
 

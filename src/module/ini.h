@@ -36,6 +36,9 @@ struct SiteIni {
   int LoginFailuresPerUser = 10;
   int LoginFailuresPerAddress = 30;
   int LoginLockMinutes = 15;
+  // The marker of a site closed for maintenance: data/maintenance beside
+  // the INI file's folder (ConnectionSettings::closedFile).
+  std::string ClosedFile;
 
   // The Languages list, each upper-cased and cut to 10 characters (the
   // form of KAANNOS.LGKieli), blanks around the names dropped.
@@ -51,6 +54,15 @@ class IniError : public std::runtime_error {
 // Reads `path`. Throws IniError, naming the file and the reason, when it
 // cannot be read: a site that has lost its INI file must not carry on with
 // the defaults (another database, another password key).
+// A key that a site's INI file may hold. Keys that this file does not read
+// itself are read by the part of the program that uses them.
+struct IniKey {
+  const char* section;
+  const char* name;
+};
+// Every key of the INI file, in the order of the documentation.
+const std::vector<IniKey>& KnownIniKeys();
+
 SiteIni ReadSiteIni(const std::string& path);
 
 // Reads INI text as ReadSiteIni reads a file; `folder` (ending in "/", or

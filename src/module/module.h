@@ -261,6 +261,17 @@ class WebModule : public WebModuleBase {
   std::vector<ActionItem> actions_;
 };
 
+// The tags of the templates, in upper case: the names PageProdRootHTMLTag
+// answers (names compare without case); any other tag vanishes.
+const std::vector<std::string_view>& KnownTemplateTags();
+
+// The files of each template folder: the page of every action, the error
+// page and the page header that <#PGOTSIKKO> inserts by default.
+inline constexpr const char* kTemplatePages[] = {
+    "index.html", "login.html",   "regin.html",  "vaihda.html",   "omat.html", "resval.html",
+    "viikko.html", "varok.html",  "varaa.html",  "regok.html",    "vaihdaok.html", "poista.html",
+    "poisok.html", "error.html",  "otsikko.html"};
+
 // Shared small texts.
 std::string PadLeft15(std::string_view s);
 std::string PadKey5(std::string_view s);

@@ -69,8 +69,24 @@ std::string FinnishWeekdayName(int day) {
   return kNames[day - 1];
 }
 
+const std::vector<std::string_view>& KnownTemplateTags() {
+  static const std::vector<std::string_view> tags = {
+      "AIKALEIMA", "ENNAKKOILMOITUS", "ENNAKKOVARAUS", "ENNAKKOVARAUSPOIS", "ERROR", "EVKOLNK",
+      "ID", "KOTISIVU", "LANG", "LOGO", "OMATLISTA", "PGMENU",
+      "PGOTSIKKO", "PGOTSIKKOALA", "POISENNENPV", "RESURSSI", "RGEMAIL", "RGENIMI",
+      "RGMODETXT", "RGMPUH", "RGNAPPI01", "RGOS01", "RGOS02", "RGOS03",
+      "RGPASSWORD", "RGPUH", "RGSNIMI", "RGTUNNUS", "SELECTKK", "SELECTKOODI",
+      "SELECTPP", "SELECTRESURSSI", "SELECTVV", "SVKOLNK", "VARAUS", "VARPARAM",
+      "VUOROLISTA", "YREMAIL", "YRITYS", "YROSOITE1", "YROSOITE2", "YRPUHELIN",
+      "YRSAANTO"};
+  return tags;
+}
+
 std::string WebModule::PageProdRootHTMLTag(std::string_view tag) {
   const std::string t = Upper(tag);
+  // The list above is the contract: a tag that is not in it vanishes.
+  const std::vector<std::string_view>& known = KnownTemplateTags();
+  if (std::find(known.begin(), known.end(), t) == known.end()) return {};
   const PageState& p = page;
   const Settings& s = settings;
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,6 +82,14 @@ struct Connection::Backend {
   virtual ExecResult Exec(const std::string& sql, const std::vector<Stored>& params, bool insert) = 0;
   // Runs SQL text without parameters (schema statements).
   virtual void ExecScript(const std::string& sql) = 0;
+
+  // The tables that exist with their columns, and the indexes, every name
+  // in lower case (names compare without case).
+  struct Existing {
+    std::map<std::string, std::set<std::string>> columns;  // table -> columns
+    std::set<std::string> indexes;
+  };
+  virtual Existing ReadSchema() = 0;
 };
 
 }  // namespace wo::store
@@ -91,6 +101,13 @@ std::unique_ptr<Connection> OpenSqlite(const ConnectionSettings& s);
 std::unique_ptr<Connection> OpenPostgres(const ConnectionSettings& s);
 
 // The statements that create `t` and its indexes when missing, in the
-// engine's types (schema_sql.cpp).
+// engine's types (database.cpp).
 std::vector<std::string> CreateStatements(const TableDef& t, bool postgres);
+
+// Connection::CreateSchema of either engine: inside one write transaction,
+// reads what exists and adds what is missing (database.cpp).
+std::vector<SchemaChange> UpgradeSchema(Connection& c, bool postgres);
+
+// Raises DatabaseError when the site is closed (ConnectionSettings::closedFile).
+void RefuseWhenClosed(const ConnectionSettings& s);
 }  // namespace wo::store

@@ -7,12 +7,14 @@
 //
 // SQLite: the file must exist (see createIfMissing); WAL mode, which init
 // sets in the file; a busy database is waited for up to 8 seconds.
+// A site closed for maintenance (see closedFile) cannot be connected to.
 // PostgreSQL: host serverAddress, the given port, database `alias`,
 // application name serverName; the client library is loaded only then.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "store/table.h"
 
@@ -29,8 +31,22 @@ struct ConnectionSettings {
   // init). The program itself never does, so that a misplaced file is an
   // error rather than an empty database.
   bool createIfMissing = false;
+  // When set and a file of that name exists, the site is closed for
+  // maintenance (a restore, a change of the password key): connecting
+  // fails with DatabaseError, whose message is the file's first line. The
+  // administration command leaves it empty, so that it can do its work.
+  std::string closedFile;
   // Both server name and address set: PostgreSQL; otherwise SQLite.
   bool UsesServer() const { return !serverName.empty() && !serverAddress.empty(); }
+};
+
+// A piece of the schema: a table, a column of a table or an index of one.
+struct SchemaChange {
+  enum Kind { Table, Column, Index };
+  Kind kind;
+  std::string table;
+  std::string name;  // the column or index; empty for a table
+  bool operator==(const SchemaChange&) const = default;
 };
 
 class Connection {
@@ -50,9 +66,14 @@ class Connection {
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
 
-  // Creates every table and index that is missing (unique where the schema
-  // says), in one transaction; existing tables are left as they are.
-  virtual void CreateSchema() = 0;
+  // Creates every table, column and index of AllTables() that is missing
+  // (indexes unique where the schema says), in one transaction, and returns
+  // what it added: nothing when the schema is complete. A column added to an
+  // existing table allows null, whatever the schema says, because the rows
+  // already there have no value for it. Nothing that exists is changed.
+  virtual std::vector<SchemaChange> CreateSchema() = 0;
+  // What CreateSchema would add, without changing anything.
+  std::vector<SchemaChange> MissingSchema();
 
   // Backend details used by Table (see store/backend.h).
   struct Backend;

@@ -192,17 +192,7 @@ class PgConnection final : public Connection, public Connection::Backend {
     return t == PQTRANS_INTRANS || t == PQTRANS_INERROR || t == PQTRANS_ACTIVE;
   }
 
-  void CreateSchema() override {
-    BeginWrite();
-    try {
-      for (const TableDef& t : AllTables())
-        for (const std::string& sql : CreateStatements(t, true)) Simple(sql);
-      Commit();
-    } catch (...) {
-      if (InTransaction()) Rollback();
-      throw;
-    }
-  }
+  std::vector<SchemaChange> CreateSchema() override { return UpgradeSchema(*this, true); }
 
   Connection::Backend& backend() override { return *this; }
 
@@ -210,6 +200,7 @@ class PgConnection final : public Connection, public Connection::Backend {
   void Ensure() override {
     if (conn_) return;
     if (!error_.empty()) throw DatabaseError(error_);
+    RefuseWhenClosed(settings_);
     api_ = LoadPq(error_);
     if (!api_) throw DatabaseError(error_);
     std::string port = std::to_string(settings_.port > 0 ? settings_.port : 16000);
@@ -263,6 +254,18 @@ class PgConnection final : public Connection, public Connection::Backend {
   void ExecScript(const std::string& sql) override {
     Ensure();
     Simple(sql);
+  }
+
+  Existing ReadSchema() override {
+    Existing e;
+    StoredRow r;
+    std::unique_ptr<Rows> q = Query(
+        "SELECT lower(table_name), lower(column_name) FROM information_schema.columns "
+        "WHERE table_schema = current_schema()", {});
+    while (q->Next(r) == Rows::Step::Row) e.columns[r.rowId.s].insert(r.cols[0].s);
+    q = Query("SELECT lower(indexname) FROM pg_indexes WHERE schemaname = current_schema()", {});
+    while (q->Next(r) == Rows::Step::Row) e.indexes.insert(r.rowId.s);
+    return e;
   }
 
  private:

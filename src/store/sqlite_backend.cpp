@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <unordered_map>
 
 #include "store/backend.h"
@@ -42,7 +43,8 @@ class SqliteRows final : public Rows {
 
 class SqliteConnection final : public Connection, public Connection::Backend {
  public:
-  explicit SqliteConnection(const ConnectionSettings& s) : file_(s.databaseFile), create_(s.createIfMissing) {
+  explicit SqliteConnection(const ConnectionSettings& s)
+      : settings_(s), file_(s.databaseFile), create_(s.createIfMissing) {
     dialect.numberedParams = false;
     dialect.rowId = "rowid";
     dialect.nullsFirst = "";
@@ -76,20 +78,12 @@ class SqliteConnection final : public Connection, public Connection::Backend {
   }
   bool InTransaction() const override { return db_ && !sqlite3_get_autocommit(db_); }
 
-  void CreateSchema() override {
+  std::vector<SchemaChange> CreateSchema() override {
     Ensure();
     // WAL lets readers go on while a writer works; the mode is kept in the
     // file, so it is set here once rather than by every request.
     Exec1("PRAGMA journal_mode=WAL");
-    BeginWrite();
-    try {
-      for (const TableDef& t : AllTables())
-        for (const std::string& sql : CreateStatements(t, false)) Exec1(sql);
-      Commit();
-    } catch (...) {
-      if (InTransaction()) Rollback();
-      throw;
-    }
+    return UpgradeSchema(*this, false);
   }
 
   Connection::Backend& backend() override { return *this; }
@@ -98,6 +92,7 @@ class SqliteConnection final : public Connection, public Connection::Backend {
   void Ensure() override {
     if (db_) return;
     if (!error_.empty()) throw DatabaseError(error_);
+    RefuseWhenClosed(settings_);
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create_ ? SQLITE_OPEN_CREATE : 0);
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(file_.c_str(), &db, flags, nullptr);
@@ -143,6 +138,23 @@ class SqliteConnection final : public Connection, public Connection::Backend {
     Ensure();
     if (!InTransaction()) LetGo();
     Exec1(sql);
+  }
+
+  Existing ReadSchema() override {
+    Ensure();
+    Existing e;
+    auto lower = [](std::string v) {
+      for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      return v;
+    };
+    std::unique_ptr<Rows> q = Query(
+        "SELECT m.name, p.name FROM sqlite_schema m JOIN pragma_table_info(m.name) p "
+        "WHERE m.type = 'table'", {});
+    StoredRow r;
+    while (q->Next(r) == Rows::Step::Row) e.columns[lower(r.rowId.s)].insert(lower(r.cols[0].s));
+    q = Query("SELECT name FROM sqlite_schema WHERE type = 'index'", {});
+    while (q->Next(r) == Rows::Step::Row) e.indexes.insert(lower(r.rowId.s));
+    return e;
   }
 
   // ---- for SqliteRows ----
@@ -211,6 +223,7 @@ class SqliteConnection final : public Connection, public Connection::Backend {
     for (SqliteRows* r : live) r->LetGo();
   }
 
+  ConnectionSettings settings_;
   std::string file_;
   bool create_;
   sqlite3* db_ = nullptr;
