@@ -147,7 +147,7 @@ std::string SqliteFileOf(const SiteIni& ini, const char* command) {
 }
 
 int Backup(const SiteIni& ini, const std::string& file) {
-  const std::string live = SqliteFileOf(ini, "backup");
+  const std::string live = site::Tidy(SqliteFileOf(ini, "backup"));
   if (access(live.c_str(), F_OK) != 0) throw Failure("there is no database file " + live);
   store::CopyResult r = store::BackupSqlite(live, file);
   std::printf("weborvane-admin: copied %s to %s (%lld pages, %lld bytes, integrity ok)\n", live.c_str(), file.c_str(),
@@ -156,7 +156,7 @@ int Backup(const SiteIni& ini, const std::string& file) {
 }
 
 int Restore(const SiteIni& ini, const std::string& file) {
-  const std::string live = SqliteFileOf(ini, "restore");
+  const std::string live = site::Tidy(SqliteFileOf(ini, "restore"));
   if (access(file.c_str(), R_OK) != 0) throw Failure("cannot read " + file);
   store::CopyResult r;
   std::vector<store::SchemaChange> added;
