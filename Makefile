@@ -27,7 +27,7 @@ install:
 	@./scripts/install-deps --runtime --build
 	@$(MAKE) --no-print-directory configure
 	@echo "Building the program and the administration command (JOBS=$(JOBS))"
-	@cmake --build $(BUILD) -j$(JOBS) --target weborvane_cgi weborvane-admin
+	@cmake --build $(BUILD) -j$(JOBS) --target weborvane_cgi weborvane-admin -- --no-print-directory
 	@echo "Installing the site into $(DEMO_DIR)"
 	@cmake --install $(BUILD) --prefix $(DEMO_DIR) >$(BUILD)/install.log
 	@grep 'Site:' $(BUILD)/install.log || true
