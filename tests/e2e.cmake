@@ -17,7 +17,9 @@ if(NOT WEBORVANE_FUZZ)
   function(wo_e2e_test name script)
     add_test(NAME ${name} COMMAND ${WO_NODE} ${WO_E2E}/${script} ${WO_E2E_ARGS} ${ARGN}
       WORKING_DIRECTORY ${WO_E2E})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS e2e)
+    # One at a time, and never beside the other tests that take both cores
+    # (the load test, the package build): chromium is slow to start.
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS e2e RESOURCE_LOCK weborvane_e2e_cpu)
   endfunction()
 
   wo_e2e_test(e2e_road_fin road.mjs --lang Fin)
@@ -30,9 +32,6 @@ if(NOT WEBORVANE_FUZZ)
   # program connects to: one test at a time.
   # The program reaches its server on port 16000 only.
   set_tests_properties(e2e_road_pg e2e_race_pg PROPERTIES
-    FIXTURES_REQUIRED pg RESOURCE_LOCK weborvane_pg_velmori
+    FIXTURES_REQUIRED pg RESOURCE_LOCK "weborvane_pg_velmori;weborvane_e2e_cpu"
     ENVIRONMENT "WO_PG_PORT=16000;WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane")
-  # The load test measures nothing, but it should not share the two cores
-  # with the other browser tests.
-  set_tests_properties(e2e_load PROPERTIES RESOURCE_LOCK weborvane_e2e_cpu)
 endif()

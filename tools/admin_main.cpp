@@ -364,6 +364,7 @@ int main(int argc, char** argv) {
   if (iniPath.empty()) iniPath = DefaultIni();
   std::vector<std::string> cmd(args.begin() + static_cast<long>(i), args.end());
   try {
+    // The check reports an unreadable INI file as one of its findings.
     if (cmd[0] == "check") return Check(iniPath, std::vector<std::string>(cmd.begin() + 1, cmd.end()));
     wo::SiteIni ini = wo::ReadSiteIni(iniPath);
     wo::store::ConnectionSettings s = wo::site::AdminConnection(ini);
