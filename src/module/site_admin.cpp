@@ -142,7 +142,10 @@ Journal ReadJournal(const std::string& path) {
   }
   // A journal cut short was never acted on: the database was changed only
   // after it was complete on disk.
-  if (!complete) j.users.clear(), j.newKey.clear();
+  if (!complete) {
+    j.users.clear();
+    j.newKey.clear();
+  }
   return j;
 }
 

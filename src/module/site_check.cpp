@@ -149,17 +149,22 @@ void CheckTemplates(const TreePaths& tree, std::vector<L>& out) {
   }
 }
 
-// Whether `user` may write (and enter) `path`: tested by a child process
-// that becomes the user. -1 when it cannot be tested.
+// Whether the caller may write `path` (and enter it, for a folder).
+bool Writable(const std::string& path) {
+  struct stat st;
+  int mode = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? W_OK | X_OK : R_OK | W_OK;
+  return access(path.c_str(), mode) == 0;
+}
+
+// Whether `user` may write `path`: tested by a child process that becomes
+// the user. -1 when it cannot be tested.
 int WritableBy(const std::string& path, const passwd& pw) {
-  if (geteuid() != 0) return pw.pw_uid == geteuid() ? access(path.c_str(), W_OK | X_OK) == 0 : -1;
+  if (geteuid() != 0) return pw.pw_uid == geteuid() ? Writable(path) : -1;
   pid_t pid = fork();
   if (pid < 0) return -1;
   if (pid == 0) {
     if (initgroups(pw.pw_name, pw.pw_gid) != 0 || setgid(pw.pw_gid) != 0 || setuid(pw.pw_uid) != 0) _exit(3);
-    struct stat st;
-    int mode = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? W_OK | X_OK : R_OK | W_OK;
-    _exit(access(path.c_str(), mode) == 0 ? 0 : 1);
+    _exit(Writable(path) ? 0 : 1);
   }
   int status = 0;
   if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
