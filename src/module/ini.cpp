@@ -99,12 +99,12 @@ std::vector<std::string> SiteIni::LanguageKeys() const {
   return keys;
 }
 
-SiteIni ParseSiteIni(std::string_view text, const std::string& folder) {
-  SiteIni ini;
-  bool seen[kKeyCount] = {};
+void ScanIni(std::string_view text, const IniEntryHandler& entry) {
   if (text.substr(0, 3) == "\xef\xbb\xbf") text.remove_prefix(3);  // byte order mark
   std::string section;
+  int number = 0;
   while (!text.empty()) {
+    ++number;
     const size_t lf = text.find('\n');
     const std::string_view line = TrimBlanks(text.substr(0, lf));
     text = lf == std::string_view::npos ? std::string_view() : text.substr(lf + 1);
@@ -115,15 +115,26 @@ SiteIni ParseSiteIni(std::string_view text, const std::string& folder) {
       continue;
     }
     const size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
-    const std::string_view name = TrimBlanks(line.substr(0, eq));
-    const std::string_view value = WithoutComment(TrimBlanks(line.substr(eq + 1)));
-    for (size_t i = 0; i < kKeyCount; ++i) {
-      if (seen[i] || !SameText(section, kKeys[i].section) || !SameText(name, kKeys[i].name)) continue;
-      seen[i] = true;
-      Apply(ini, kKeys[i], value);
+    if (eq == std::string_view::npos) {
+      entry(IniEntry{number, section, {}, {}, false});
+      continue;
     }
+    entry(IniEntry{number, section, TrimBlanks(line.substr(0, eq)), WithoutComment(TrimBlanks(line.substr(eq + 1))),
+                   true});
   }
+}
+
+SiteIni ParseSiteIni(std::string_view text, const std::string& folder) {
+  SiteIni ini;
+  bool seen[kKeyCount] = {};
+  ScanIni(text, [&](const IniEntry& e) {
+    if (!e.isKey) return;
+    for (size_t i = 0; i < kKeyCount; ++i) {
+      if (seen[i] || !SameText(e.section, kKeys[i].section) || !SameText(e.name, kKeys[i].name)) continue;
+      seen[i] = true;
+      Apply(ini, kKeys[i], e.value);
+    }
+  });
   if (ini.DatabaseFile.empty()) ini.DatabaseFile = "../data/VELMORI.db";
   if (ini.DatabaseFile[0] != '/') ini.DatabaseFile = folder + ini.DatabaseFile;
   ini.ClosedFile = folder + "../data/maintenance";
@@ -139,7 +150,7 @@ const std::vector<IniKey>& KnownIniKeys() {
   return keys;
 }
 
-SiteIni ReadSiteIni(const std::string& path) {
+std::string ReadIniText(const std::string& path) {
   auto failure = [&path](int err) {
     return IniError("cannot read the INI file " + path + ": " + std::strerror(err));
   };
@@ -159,6 +170,11 @@ SiteIni ReadSiteIni(const std::string& path) {
     text.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
+  return text;
+}
+
+SiteIni ReadSiteIni(const std::string& path) {
+  const std::string text = ReadIniText(path);
   const size_t slash = path.rfind('/');
   return ParseSiteIni(text, slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
 }

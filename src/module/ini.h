@@ -8,7 +8,9 @@
 // (and the cipher's PasswordKey, see below) are cut to 80 characters.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,22 @@ struct IniKey {
 const std::vector<IniKey>& KnownIniKeys();
 
 SiteIni ReadSiteIni(const std::string& path);
+
+// The whole text of `path`. Throws IniError, naming the file and the
+// reason, when it cannot be read.
+std::string ReadIniText(const std::string& path);
+
+// One line of an INI text that is neither blank, a comment nor a section
+// header: a key (`isKey`, with its section, name and value as the program
+// reads them) or a line without "=" (`isKey` false), which is ignored.
+struct IniEntry {
+  int line;  // 1-based
+  std::string_view section, name, value;
+  bool isKey;
+};
+using IniEntryHandler = std::function<void(const IniEntry&)>;
+// Calls `entry` for each such line of `text`, in order.
+void ScanIni(std::string_view text, const IniEntryHandler& entry);
 
 // Reads INI text as ReadSiteIni reads a file; `folder` (ending in "/", or
 // empty) is the folder a relative DatabaseFile is taken from.

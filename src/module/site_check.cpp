@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <grp.h>
-#include <ini.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,22 +25,6 @@ namespace {
 
 using L = CheckLine;
 
-struct IniScan {
-  std::vector<std::string> unknown, repeated;
-};
-
-int CollectKey(void* user, const char* section, const char* name, const char*) {
-  auto& seen = *static_cast<std::pair<IniScan, std::set<std::string>>*>(user);
-  std::string label = "[";
-  label.append(section).append("] ").append(name);
-  bool known = false;
-  for (const IniKey& k : KnownIniKeys())
-    if (SameText(section, k.section) && SameText(name, k.name)) known = true;
-  if (!known) seen.first.unknown.push_back(label);
-  if (!seen.second.insert(Upper(label)).second) seen.first.repeated.push_back(label);
-  return 1;
-}
-
 std::string Join(const std::vector<std::string>& v, const char* sep = ", ") {
   std::string out;
   for (const std::string& s : v) out += (out.empty() ? "" : sep) + s;
@@ -49,21 +32,38 @@ std::string Join(const std::vector<std::string>& v, const char* sep = ", ") {
 }
 
 void CheckIni(const std::string& iniPath, std::vector<L>& out) {
-  std::pair<IniScan, std::set<std::string>> seen;
-  int bad = ini_parse(iniPath.c_str(), &CollectKey, &seen);
-  if (bad < 0) {
-    out.push_back({L::Fail, "INI file " + iniPath + ": cannot be read"});
+  std::string text;
+  try {
+    text = ReadIniText(iniPath);
+  } catch (const IniError& e) {
+    out.push_back({L::Fail, e.what()});
     return;
   }
-  const IniScan& s = seen.first;
+  std::vector<std::string> unknown, repeated;
+  std::set<std::string> seen;
+  int bad = 0;
+  ScanIni(text, [&](const IniEntry& e) {
+    if (!e.isKey) {
+      if (bad == 0) bad = e.line;
+      return;
+    }
+    std::string label(1, '[');
+    label.append(e.section).append("] ").append(e.name);
+    bool known = false;
+    for (const IniKey& k : KnownIniKeys())
+      if (SameText(e.section, k.section) && SameText(e.name, k.name)) known = true;
+    if (!known) unknown.push_back(label);
+    if (!seen.insert(Upper(label)).second) repeated.push_back(label);
+  });
   if (bad > 0)
     out.push_back({L::Warn, "INI file " + iniPath + ": line " + std::to_string(bad) +
                                 " is neither a section, a key nor a comment"});
-  if (!s.unknown.empty())
-    out.push_back({L::Warn, "INI file " + iniPath + ": unknown keys, ignored: " + Join(s.unknown)});
-  if (!s.repeated.empty())
-    out.push_back({L::Warn, "INI file " + iniPath + ": keys given more than once: " + Join(s.repeated)});
-  if (bad == 0 && s.unknown.empty() && s.repeated.empty())
+  if (!unknown.empty())
+    out.push_back({L::Warn, "INI file " + iniPath + ": unknown keys, ignored: " + Join(unknown)});
+  if (!repeated.empty())
+    out.push_back({L::Warn, "INI file " + iniPath + ": keys given more than once (the first counts): " +
+                                Join(repeated)});
+  if (bad == 0 && unknown.empty() && repeated.empty())
     out.push_back({L::Ok, "INI file " + iniPath + ": readable, every key known"});
 }
 
