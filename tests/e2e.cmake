@@ -22,8 +22,11 @@ if(NOT WEBORVANE_FUZZ)
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS e2e RESOURCE_LOCK weborvane_e2e_cpu)
   endfunction()
 
-  wo_e2e_test(e2e_road_fin road.mjs --lang Fin)
-  wo_e2e_test(e2e_road_eng road.mjs --lang Eng)
+  # The roads on a desktop's screen and on a phone's.
+  wo_e2e_test(e2e_road_fin road.mjs --lang Fin --screen 1280x900)
+  wo_e2e_test(e2e_road_eng road.mjs --lang Eng --screen 1280x900)
+  wo_e2e_test(e2e_road_fin_phone road.mjs --lang Fin --screen 390x844)
+  wo_e2e_test(e2e_road_eng_phone road.mjs --lang Eng --screen 390x844)
   wo_e2e_test(e2e_road_pg road.mjs --lang Fin --pg)
   wo_e2e_test(e2e_load load.mjs --seconds 10 --connections 8)
   wo_e2e_test(e2e_race_sqlite race.mjs)

@@ -1,22 +1,29 @@
 // The whole booking road in a real browser, through lighttpd, on a fresh
 // install with the demonstration centre:
-//   register a new user, log in, choose a resource and a date, see the week
-//   grid, book a slot, be refused a second booking of it, see the booking in
-//   own reservations with the balance, cancel it, change the password, log
-//   out, be refused the old password, log in with the new one.
+//   come in through the site's entry page, register a new user, log in,
+//   choose a resource and a date, see the week grid, book a slot, be
+//   refused a second booking of it, see the booking in own reservations
+//   with the balance, cancel it, switch the language and back and go home
+//   without losing the session, see own details, see a week of fixed-time
+//   slots and its confirmation page, change the password, log out, be
+//   refused the old password, log in with the new one.
 // Every page is screenshotted under BUILD/e2e-screens/NAME, and must show no
-// console error and no link that answers 404 or 500.
+// console error, no link that answers 404 or 500 and no violation of the
+// WCAG 2.1 A and AA rules; on a phone's screen no page scrolls sideways and
+// the week shows all its days within the screen.
 //
-//   node road.mjs --build BUILD --source SOURCE --lang Fin|Eng [--pg]
+//   node road.mjs --build BUILD --source SOURCE --lang Fin|Eng [--pg] [--screen 390x844]
 import fs from 'node:fs';
 import path from 'node:path';
 import { args, installSite, pgFromEnv, startServer } from './lib/site.mjs';
-import { openBrowser, Road } from './lib/browser.mjs';
+import { openBrowser, parseScreen, Road } from './lib/browser.mjs';
 
 const opt = args();
 const lang = opt.lang === 'Eng' ? 'Eng' : 'Fin';
+const other = lang === 'Fin' ? 'Eng' : 'Fin';
 const backend = opt.pg ? 'pg' : 'sqlite';
-const name = `road-${lang.toLowerCase()}-${backend}`;
+const screen = parseScreen(opt.screen);
+const name = `road-${lang.toLowerCase()}-${backend}-${screen.name}`;
 
 // The texts the road expects, by key: the Finnish defaults, or the English
 // texts the site installs.
@@ -44,18 +51,47 @@ const started = Date.now();
 const site = installSite({ build: opt.build, source: opt.source, name, pg: opt.pg ? pgFromEnv() : null });
 const server = await startServer(site);
 console.log(`${name}: ${server.url} serving ${site.prefix}`);
-const context = await openBrowser(path.join(site.prefix, 'chromium-profile'));
-const road = new Road(context, { origin: server.url, shotDir: path.join(opt.build, 'e2e-screens', name) });
+const context = await openBrowser(path.join(site.prefix, 'chromium-profile'), screen);
+const road = new Road(context, { origin: server.url, shotDir: path.join(opt.build, 'e2e-screens', name), phone: screen.phone });
 const page = await road.newPage();
 const text = async () => (await page.textContent('body')).replace(/\s+/g, ' ');
 const cgi = '/cgi-bin/WebOrvane.exe';
+
+const visible = async (selector) => page.locator(selector).first().isVisible();
+const sessionOf = () => new URL(page.url()).searchParams.get('ID');
+
+// On a phone every day of the week and every slot lie within the screen,
+// and neither the page nor the grid scrolls sideways.
+async function expectWholeWeek() {
+  if (!screen.phone) return;
+  const fit = await page.evaluate(() => {
+    const width = document.documentElement.clientWidth;
+    const outside = (el) => {
+      const r = el.getBoundingClientRect();
+      return r.width === 0 || r.left < 0 || r.right > width + 0.5;
+    };
+    const days = [...document.querySelectorAll('table.slots th')].filter((th) => /\d\d\.\d\d\.\d{4}/.test(th.textContent));
+    const grid = document.querySelector('table.slots').parentElement;
+    return {
+      scroll: document.documentElement.scrollWidth, width, days: days.length,
+      gridOverflow: grid.scrollWidth - grid.clientWidth,
+      outside: [...days, ...document.querySelectorAll('table.slots a')].filter(outside).map((e) => e.textContent.trim()),
+    };
+  });
+  road.expect(fit.scroll === fit.width, `the week page is ${fit.scroll} px wide on a screen of ${fit.width} px`);
+  road.expect(fit.gridOverflow <= 0, `the week grid scrolls sideways by ${fit.gridOverflow} px`);
+  road.expect(fit.days === 7, `the week shows ${fit.days} days, not 7`);
+  road.expect(fit.outside.length === 0, `outside the screen: ${fit.outside.slice(0, 5).join(', ')}`);
+}
 
 const suffix = `${Date.now() % 100000}`;
 const user = { tunnus: `e2e${lang.toLowerCase()}${suffix}`.slice(0, 15), old: 'vanha-Sana1', fresh: 'uusi-Sana2' };
 
 try {
-  // Start page, registration.
-  await road.goto(`${cgi}/Index?Lang=${lang}`);
+  // The site's entry page, the start page, registration.
+  await road.goto('/');
+  await road.visit('entry-page');
+  await road.click(`a[href="${cgi}/Index?Lang=${lang}"]`);
   await road.visit('start-page');
   await road.click(`a[href*="/Regin?ID=0"]`);
   await road.visit('registration-form');
@@ -100,6 +136,7 @@ try {
     await road.visit(`week-grid-${res.trim()}`);
     const grid = await page.$$eval('table.slots th', (ths) => ths.map((t) => t.textContent));
     road.expect(grid.some((t) => /\d\d\.\d\d\.\d{4}/.test(t)), 'the week grid shows no day columns');
+    await expectWholeWeek();
     const links = await page.$$eval('table.slots a[href*="/Varaa?"]', (as) => as.map((a) => a.getAttribute('href')));
     if (links.length > 0) {
       bookingLink = links[0];
@@ -124,6 +161,10 @@ try {
   await road.click('form[action$="/Var"] [type="submit"]');
   await road.visit('refused-booking');
   road.expect((await text()).includes(T.C20), `the refusal does not say "${T.C20}"`);
+  // A logged-in user is led on to the times and own reservations, not to
+  // the login.
+  road.expect(await visible('main a[href*="/Omat?"]'), 'the refusal offers no way to own reservations');
+  road.expect(!(await visible('main a[href*="/Login?"]')), 'the refusal offers a logged-in user to log in');
 
   // Own reservations with the balance: the demo charges a fee of 2.00.
   await road.click(`a[href*="/Omat?"]`);
@@ -145,6 +186,44 @@ try {
   const after = await text();
   road.expect(!after.includes(when), 'the cancelled booking is still listed');
   road.expect(/ 0\.00 EUR/.test(after), 'the balance is not back at 0.00 EUR');
+
+  // The language switch and the home link keep the session.
+  const session = sessionOf();
+  const pageLang = () => page.getAttribute('html', 'lang');
+  await road.click('.lang-switch a');
+  await road.visit('language-switched');
+  road.expect(sessionOf() === session && new URL(page.url()).searchParams.get('Lang') === other,
+    `the language switch did not lead to ${other} with the session`);
+  road.expect(await pageLang() === (other === 'Eng' ? 'en' : 'fi'), 'the switched page is not in the other language');
+  road.expect(await visible('a[href*="/LogOut?"]'), 'the switched page shows no logged-in menu');
+  await road.click('.lang-switch a');
+  road.expect(sessionOf() === session && await pageLang() === (lang === 'Eng' ? 'en' : 'fi'),
+    'switching back lost the session or the language');
+  await road.click('a.brand');
+  await road.visit('home');
+  road.expect(sessionOf() === session && await visible('a[href*="/LogOut?"]'), 'the home link lost the session');
+
+  // Own details, then a week of fixed-time slots (one row per hour) and the
+  // confirmation of one of them, which offers the web codes.
+  await road.click(`a[href*="/Regin?ID=${session}"]`);
+  await road.visit('own-details');
+  await road.click('a[href*="/Resval?"]');
+  let fixedTimes = false;
+  for (const res of resources) {
+    if (!/\/resval\?/i.test(page.url())) await road.click('a[href*="/Resval?"]');
+    await page.selectOption('select[name="Resurssi"]', res);
+    await road.click('form[action$="/Viikko"] [type="submit"]');
+    const hours = await page.$$eval('table.slots td + td', (tds) =>
+      tds.length > 0 && tds.every((td) => !td.querySelector('br')) && tds.some((td) => td.querySelector('a')));
+    if (!hours) continue;
+    await road.visit(`week-of-hours-${res.trim()}`);
+    await expectWholeWeek();
+    await road.click('table.slots a[href*="/Varaa?"]');
+    await road.visit('confirm-fixed-time');
+    fixedTimes = true;
+    break;
+  }
+  road.expect(fixedTimes, 'no resource shows a week of fixed-time slots to book');
 
   // Change the password.
   await road.click(`a[href*="/Vaihda?"]`);

@@ -156,7 +156,7 @@ TEST(SiteTemplates, UseOnlyTagsOfTheVocabulary) {
 
 TEST(SiteTemplates, PagesCarryTheTagsTheyNeed) {
   const std::map<std::string, std::vector<std::string>> needs = {
-      {"otsikko.html", {"PGMENU", "KOTISIVU", "LOGO", "YRITYS", "ID", "LANG"}},
+      {"otsikko.html", {"PGMENU", "LOGO", "YRITYS", "ID", "LANG"}},
       {"alaosa.html", {"YRITYS", "YROSOITE1", "YROSOITE2", "YRPUHELIN", "YREMAIL"}},
       {"index.html", {"YRSAANTO", "ID", "LANG", "POISENNENPV", "ENNAKKOVARAUS", "ENNAKKOVARAUSPOIS"}},
       {"login.html", {"LANG", "YRSAANTO"}},
@@ -180,6 +180,33 @@ TEST(SiteTemplates, PagesCarryTheTagsTheyNeed) {
   // Both languages fill the same tags, so a page works alike in either.
   for (const std::string& file : AllTemplates())
     EXPECT_EQ(TagsOf(ReadFile(SiteFile("Fin", file))), TagsOf(ReadFile(SiteFile("Eng", file)))) << file;
+}
+
+// A link into the program that lacks the session logs the user out on the
+// way; only the login and a new registration go without one. The header
+// switches to the other language's start page with the session.
+TEST(SiteTemplates, LinksKeepTheSessionAndTheLanguage) {
+  static const std::regex link(R"re(href="/cgi-bin/WebOrvane\.exe/(\w+)\?([^"]*)")re", std::regex::icase);
+  for (const char* lang : kLangs) {
+    const std::string other = std::string(lang) == "Fin" ? "Eng" : "Fin";
+    for (const std::string& file : AllTemplates()) {
+      const std::string text = ReadFile(SiteFile(lang, file));
+      SCOPED_TRACE(std::string(lang) + "/" + file);
+      for (auto it = std::sregex_iterator(text.begin(), text.end(), link); it != std::sregex_iterator(); ++it) {
+        const std::string action = Lower((*it)[1]), query = (*it)[2];
+        const bool anonymous = action == "login" || (action == "regin" && query.rfind("ID=0&", 0) == 0);
+        if (!anonymous) {
+          EXPECT_EQ(query.rfind("ID=<#ID>&amp;", 0), 0u) << it->str();
+        }
+        EXPECT_TRUE(query.find("Lang=<#LANG>") != std::string::npos ||
+                    (file == "otsikko.html" && query == "ID=<#ID>&amp;Lang=" + other))
+            << it->str();
+      }
+    }
+    EXPECT_NE(ReadFile(SiteFile(lang, "otsikko.html")).find("/Index?ID=<#ID>&amp;Lang=" + other + "\""),
+              std::string::npos)
+        << lang << ": no switch to " << other;
+  }
 }
 
 TEST(SiteTemplates, EnglishPagesHoldNoFinnishLetters) {

@@ -1,26 +1,42 @@
 // Debian's chromium driven by playwright-core, headless, with a fresh
 // profile; and the checks every page of a road gets: a screenshot, no
-// console error, no failed subresource, and no link that answers 404 or
-// 500.
+// console error, no failed subresource, no link that answers 404 or 500,
+// no violation of the WCAG 2.1 A and AA rules that axe-core checks, and on
+// a phone's screen no sideways scrolling.
 import fs from 'node:fs';
+import { createRequire } from 'node:module';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 
 export const CHROMIUM = '/usr/bin/chromium';
+
+const AXE_SOURCE = fs.readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+const AXE_TAGS = ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa'];
+
+// Screens the roads are walked on: "1280x900" or "390x844". Below 600 px
+// the browser behaves as a phone's (touch, the page's viewport meta).
+export function parseScreen(text = '1280x900') {
+  const m = /^(\d+)x(\d+)$/.exec(text);
+  if (!m) throw new Error(`--screen takes WIDTHxHEIGHT, not "${text}"`);
+  const width = Number(m[1]), height = Number(m[2]);
+  return { width, height, phone: width < 600, name: text };
+}
 
 // Actions that change what the road depends on (the session, the password,
 // the reservations): the road itself follows their links and forms, so the
 // link check leaves them alone.
 const STATEFUL = /\/cgi-bin\/WebOrvane\.exe\/(LogOut|ChkLogin|SavReg|Var|PoisVar|VaihdaSana)(\?|$)/i;
 
-export async function openBrowser(profileDir) {
+export async function openBrowser(profileDir, screen = parseScreen()) {
   fs.rmSync(profileDir, { recursive: true, force: true });
   fs.mkdirSync(profileDir, { recursive: true });
   const context = await chromium.launchPersistentContext(profileDir, {
     executablePath: CHROMIUM,
     headless: true,
     args: ['--no-sandbox', '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    viewport: { width: 1100, height: 800 },
+    viewport: { width: screen.width, height: screen.height },
+    isMobile: screen.phone,
+    hasTouch: screen.phone,
     timeout: 60000,
   });
   context.setDefaultTimeout(20000);
@@ -30,8 +46,9 @@ export async function openBrowser(profileDir) {
 
 // Follows one road through the site: every page it lands on is checked.
 export class Road {
-  constructor(context, { origin, shotDir, log = console.log }) {
+  constructor(context, { origin, shotDir, phone = false, log = console.log }) {
     this.context = context;
+    this.phone = phone;
     this.origin = origin;
     this.shotDir = shotDir;
     this.log = log;
@@ -72,9 +89,33 @@ export class Road {
       const bad = await this.checkLink(link);
       if (bad) problems.push(bad);
     }
+    problems.push(...await this.accessibilityViolations());
+    if (this.phone) {
+      const { scroll, client } = await this.widths();
+      if (scroll !== client) problems.push(`the page is ${scroll} px wide on a screen of ${client} px`);
+    }
     for (const p of problems) this.problems.push(`${name} (${url}): ${p}`);
     this.log(`  ${String(this.step).padStart(2, '0')} ${name}: ${url.replace(this.origin, '')}${problems.length ? ` — ${problems.length} problem(s)` : ''}`);
     return page;
+  }
+
+  // axe-core's findings on the page as it is shown, one line per rule.
+  async accessibilityViolations() {
+    await this.page.evaluate(AXE_SOURCE);
+    const found = await this.page.evaluate((tags) => axe.run(document, {
+      runOnly: { type: 'tag', values: tags }, resultTypes: ['violations'],
+    }).then((r) => r.violations.map((v) => ({
+      id: v.id, impact: v.impact, help: v.help, nodes: v.nodes.map((n) => n.target.join(' ')),
+    }))), AXE_TAGS);
+    return found.map((v) => `axe ${v.id} (${v.impact}): ${v.help}: ${v.nodes.slice(0, 4).join(', ')}` +
+      (v.nodes.length > 4 ? ` and ${v.nodes.length - 4} more` : ''));
+  }
+
+  // The page's full width and the screen's.
+  async widths() {
+    return this.page.evaluate(() => ({
+      scroll: document.documentElement.scrollWidth, client: document.documentElement.clientWidth,
+    }));
   }
 
   async links() {
