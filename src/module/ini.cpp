@@ -14,13 +14,14 @@ namespace {
 
 // Every key the program reads. `width` cuts a text value (0: kept whole);
 // a number takes a whole number from 0 to kMaxNumber, anything else keeps
-// the default.
+// the default; a switch is on for "1" and off for anything else.
 struct KeyDef {
   const char* section;
   const char* name;
   std::string SiteIni::*text = nullptr;
   size_t width = 0;
   int SiteIni::*number = nullptr;
+  bool SiteIni::*flag = nullptr;
 };
 
 constexpr long long kMaxNumber = 1000000;
@@ -39,22 +40,21 @@ const KeyDef kKeys[] = {
     {"Security", "LoginFailuresPerUser", nullptr, 0, &SiteIni::LoginFailuresPerUser},
     {"Security", "LoginFailuresPerAddress", nullptr, 0, &SiteIni::LoginFailuresPerAddress},
     {"Security", "LoginLockMinutes", nullptr, 0, &SiteIni::LoginLockMinutes},
-    // Read by the parts of the program that use them.
-    {"Site", "TimeZone"},
-    {"Features", "SlotStates"},
-    {"Features", "PageLanguage"},
-    {"Features", "OwnListDetails"},
-    {"Features", "ClearMessages"},
-    {"Features", "Mail"},
-    {"Features", "WaitingList"},
-    {"Features", "CalendarFeed"},
-    {"Features", "OfferMinutes"},
-    {"Mail", "SmtpUrl"},
-    {"Mail", "SmtpUser"},
-    {"Mail", "SmtpPassword"},
-    {"Mail", "From"},
-    {"Mail", "SiteUrl"},
-    {"Mail", "ReminderHours"},
+    {"Site", "TimeZone", &SiteIni::TimeZone},
+    {"Features", "SlotStates", nullptr, 0, nullptr, &SiteIni::SlotStates},
+    {"Features", "PageLanguage", nullptr, 0, nullptr, &SiteIni::PageLanguage},
+    {"Features", "OwnListDetails", nullptr, 0, nullptr, &SiteIni::OwnListDetails},
+    {"Features", "ClearMessages", nullptr, 0, nullptr, &SiteIni::ClearMessages},
+    {"Features", "Mail", nullptr, 0, nullptr, &SiteIni::Mail},
+    {"Features", "WaitingList", nullptr, 0, nullptr, &SiteIni::WaitingList},
+    {"Features", "CalendarFeed", nullptr, 0, nullptr, &SiteIni::CalendarFeed},
+    {"Features", "OfferMinutes", nullptr, 0, &SiteIni::OfferMinutes},
+    {"Mail", "SmtpUrl", &SiteIni::SmtpUrl},
+    {"Mail", "SmtpUser", &SiteIni::SmtpUser},
+    {"Mail", "SmtpPassword", &SiteIni::SmtpPassword},
+    {"Mail", "From", &SiteIni::MailFrom},
+    {"Mail", "SiteUrl", &SiteIni::SiteUrl},
+    {"Mail", "ReminderHours", nullptr, 0, &SiteIni::ReminderHours},
 };
 constexpr size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
@@ -74,14 +74,20 @@ std::string_view WithoutComment(std::string_view v) {
 }
 
 void Apply(SiteIni& ini, const KeyDef& k, std::string_view value) {
+  if (k.flag) {
+    ini.*k.flag = value == "1";
+    return;
+  }
   if (k.number) {
     const long long n = ToIntDef(value, -1);
     if (n >= 0 && n <= kMaxNumber) ini.*k.number = static_cast<int>(n);
     return;
   }
-  if (!k.text) return;  // read by the part of the program that uses it
-  // Separators fall back to their defaults rather than to nothing.
-  if (value.empty() && (k.text == &SiteIni::DecimalSeparator || k.text == &SiteIni::TimeSeparator)) return;
+  // Separators and the time zone fall back to their defaults rather than
+  // to nothing.
+  if (value.empty() && (k.text == &SiteIni::DecimalSeparator || k.text == &SiteIni::TimeSeparator ||
+                        k.text == &SiteIni::TimeZone))
+    return;
   ini.*k.text = k.width ? Cut(value, k.width) : std::string(value);
 }
 

@@ -38,6 +38,31 @@ struct SiteIni {
   int LoginFailuresPerUser = 10;
   int LoginFailuresPerAddress = 30;
   int LoginLockMinutes = 15;
+  // [Site] TimeZone: the zone of the slots' wall-clock times, as the
+  // calendar files name it; empty keeps the default.
+  std::string TimeZone = "Europe/Helsinki";
+
+  // [Features]: the program's additions to the pages and answers, each on
+  // with 1 and off with 0, absent or any other value. Off, every page and
+  // answer is exactly what it was before the feature existed.
+  bool SlotStates = false;
+  bool PageLanguage = false;
+  bool OwnListDetails = false;
+  bool ClearMessages = false;
+  bool Mail = false;  // booking, cancellation and reset mails (mail/mail_queue.h)
+  bool WaitingList = false;
+  bool CalendarFeed = false;
+  // How long a freed place is held for the first in line, in minutes.
+  int OfferMinutes = 60;
+
+  // [Mail]: the SMTP server ("smtp://host:port", STARTTLS when offered, or
+  // "smtps://host:port") with its user and password, the sender's address
+  // (MailFrom, the key From: "addr@host" or "Name <addr@host>"), the site's
+  // absolute base URL for links in mails ("https://booking.example.org"),
+  // and how many hours before its start a reservation's reminder goes out
+  // (0: no reminders).
+  std::string SmtpUrl, SmtpUser, SmtpPassword, MailFrom, SiteUrl;
+  int ReminderHours = 24;
   // The marker of a site closed for maintenance: data/maintenance beside
   // the INI file's folder (ConnectionSettings::closedFile).
   std::string ClosedFile;

@@ -197,6 +197,32 @@ TEST(ModuleStartup, IniFileIsReadAsWindowsReadsIt) {
   EXPECT_EQ(ParseSiteIni("", "").LanguageKeys(), std::vector<std::string>{"ENG"});
 }
 
+// Feature switches are on with "1" only; the mail keys and the time zone
+// keep their defaults when absent or unusable.
+TEST(ModuleStartup, FeatureSwitchesAndMailKeys) {
+  const SiteIni none = ParseSiteIni("", "");
+  EXPECT_FALSE(none.Mail || none.SlotStates || none.PageLanguage || none.OwnListDetails || none.ClearMessages ||
+               none.WaitingList || none.CalendarFeed);
+  EXPECT_EQ(none.OfferMinutes, 60);
+  EXPECT_EQ(none.ReminderHours, 24);
+  EXPECT_EQ(none.TimeZone, "Europe/Helsinki");
+
+  const SiteIni i = ParseSiteIni(
+      "[features]\nmail = 1\nSlotStates=yes\nWaitingList=2\nCalendarFeed=1 ; on\nOfferMinutes=15\n"
+      "[Mail]\nSmtpUrl=smtps://mail.example.org:465\nFrom=Centre <a@example.org>\nReminderHours=0\n"
+      "[Site]\nTimeZone=\n",
+      "");
+  EXPECT_TRUE(i.Mail);
+  EXPECT_TRUE(i.CalendarFeed);
+  EXPECT_FALSE(i.SlotStates);
+  EXPECT_FALSE(i.WaitingList);
+  EXPECT_EQ(i.OfferMinutes, 15);
+  EXPECT_EQ(i.SmtpUrl, "smtps://mail.example.org:465");
+  EXPECT_EQ(i.MailFrom, "Centre <a@example.org>");
+  EXPECT_EQ(i.ReminderHours, 0);
+  EXPECT_EQ(i.TimeZone, "Europe/Helsinki");
+}
+
 // A missing or unreadable INI file, and a database that cannot be opened,
 // end the request with the fallback page, and the log tells why.
 TEST(ModuleStartup, StartupFailuresAreLoudAndLogged) {
