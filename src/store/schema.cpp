@@ -84,6 +84,15 @@ std::vector<TableDef> MakeTables() {
                {T("Tunnus", 15), T("Osoite", 80), C("Aika", F::DateTime, true)},
                {Ix("WEBLOGINFAIL", "Tunnus;Aika", false), Ix("WEBLOGINFAIL", "Osoite;Aika", false),
                 Ix("WEBLOGINFAIL", "Aika", false)}});
+  // The web front's outbox (store/outbox.h): one row per mail, queued by
+  // the change it tells of and delivered by `weborvane-admin mail send`.
+  t.push_back({"WEBPOSTI",
+               {C("Id", F::Integer, true), T("Laji", 12, true), T("Vastaanottaja", 80, true), T("Kieli", 15),
+                T("Tiedot", 4000), T("Kausi", 4), T("VuoroNo", 5), T("VuoroNoSeq", 5), T("AsNo", 15),
+                C("Luotu", F::DateTime, true), C("Yritykset", F::Integer), C("Seuraava", F::DateTime, true),
+                T("Tila", 10, true), T("Haltija", 60), C("Lahetetty", F::DateTime), T("Virhe", 250)},
+               {Ix("WEBPOSTI", "Id", true), Ix("WEBPOSTI", "Tila;Seuraava", false),
+                Ix("WEBPOSTI", "Kausi;VuoroNo;VuoroNoSeq;AsNo;Laji", false), Ix("WEBPOSTI", "Luotu", false)}});
   return t;
 }
 

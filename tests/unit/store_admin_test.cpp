@@ -83,8 +83,12 @@ const std::map<std::string, std::string> kColumns = {
     {"WEBKESKUS", "WebKeskus TEXT, WebKeskusNimi TEXT, WebNayta INTEGER"},
     {"VAOHJAAJA", "Koodi TEXT, Lyhenne TEXT, Nimi TEXT, Kaytettavissa TEXT"},
     {"KAANNOS", "LGKieli TEXT, LGSovellus TEXT, LGAvain TEXT, LGTeksti TEXT, LGKaytossa INTEGER"},
-    // The web front's own table (failed logins).
+    // The web front's own tables (failed logins, the outbox).
     {"WEBLOGINFAIL", "Tunnus TEXT, Osoite TEXT, Aika TEXT"},
+    {"WEBPOSTI",
+     "Id INTEGER, Laji TEXT, Vastaanottaja TEXT, Kieli TEXT, Tiedot TEXT, Kausi TEXT, VuoroNo TEXT, "
+     "VuoroNoSeq TEXT, AsNo TEXT, Luotu TEXT, Yritykset INTEGER, Seuraava TEXT, Tila TEXT, Haltija TEXT, "
+     "Lahetetty TEXT, Virhe TEXT"},
 };
 const std::set<std::string> kUnique = {
     "WEBPARAM(Numero)",     "VARESNIMI(ResNo)",
@@ -92,12 +96,14 @@ const std::set<std::string> kUnique = {
     "VAVARAUS(Kausi, VuoroNo, VuoroNoSeq, Jno)", "Asiakas(AsNo)",
     "PARAM(Avain)",         "WEBKOODI(ResNo, WebKoodi)",
     "WEBKESKUS(WebKeskus)", "VAOHJAAJA(Koodi)",
-    "KAANNOS(LGKieli, LGSovellus, LGAvain)", "VaVuoro(Kausi, VuoroNo, VuoroNoSeq)"};
+    "KAANNOS(LGKieli, LGSovellus, LGAvain)", "VaVuoro(Kausi, VuoroNo, VuoroNoSeq)",
+    "WEBPOSTI(Id)"};
 // The other indexes of the handles.
 const std::set<std::string> kPlain = {"VARESNIMI(ResKeskus, ResWebNayta, ResNimi)", "VaVuoro(ResNo, VuoroAika)",
                                       "WEBREG(ID, Tunnus)", "VAVARAUS(AsNo, Status)",
                                       "WEBLOGINFAIL(Tunnus, Aika)", "WEBLOGINFAIL(Osoite, Aika)",
-                                      "WEBLOGINFAIL(Aika)"};
+                                      "WEBLOGINFAIL(Aika)", "WEBPOSTI(Tila, Seuraava)",
+                                      "WEBPOSTI(Kausi, VuoroNo, VuoroNoSeq, AsNo, Laji)", "WEBPOSTI(Luotu)"};
 
 #ifndef WO_PG_TESTS
 struct Schema {
