@@ -18,7 +18,7 @@ file(GLOB STORE_PG_TESTS CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/unit/store_*_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/unit/*_pg_test.cpp)
 add_executable(store_pg_tests ${STORE_PG_TESTS} ${TEST_SUPPORT})
 target_include_directories(store_pg_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(store_pg_tests PRIVATE weborvane GTest::gtest GTest::gtest_main Threads::Threads)
+target_link_libraries(store_pg_tests PRIVATE weborvane_mailer GTest::gtest GTest::gtest_main Threads::Threads)
 target_compile_definitions(store_pg_tests PRIVATE
   WO_PG_TESTS=1
   WO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

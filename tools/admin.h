@@ -21,4 +21,9 @@ int DemoCommand(store::Connection& conn, const SiteIni& ini);
 // (check_url.cpp).
 std::vector<site::CheckLine> CheckUrl(const std::string& url);
 
+// `mail send`: one round of the mail sender; `mail list`: the outbox
+// (mail.cpp). Each returns the exit status.
+int MailSend(const std::string& iniPath, const SiteIni& ini);
+int MailList(const SiteIni& ini);
+
 }  // namespace wo::admin

@@ -11,6 +11,8 @@
 //   backup FILE                copy the live SQLite database to FILE
 //   restore FILE               put a copy back, the site closed meanwhile
 //   check [--user NAME] [URL]  the site's health, one line per finding
+//   mail send                  deliver the queued mails, queue reminders
+//   mail list                  the outbox
 //
 // Translation files hold one text a line, "LANGUAGE<TAB>KEY<TAB>TEXT", in
 // UTF-8; FILE "-" is standard input or output.
@@ -60,6 +62,8 @@ int Usage() {
                "  backup FILE                copy the live database (SQLite) to FILE\n"
                "  restore FILE               put such a copy back; the site is closed meanwhile\n"
                "  check [--user NAME] [URL]  check the site (NAME: the web server's user, www-data)\n"
+               "  mail send                  deliver the queued mails and queue the reminders\n"
+               "  mail list                  show the outbox\n"
                "PATH defaults to Velmori.ini beside this command.\n");
   return 2;
 }
@@ -382,6 +386,8 @@ int main(int argc, char** argv) {
       std::unique_ptr<wo::store::Connection> c = wo::store::Connection::Open(s);
       return DemoCommand(*c, ini);
     }
+    if (cmd[0] == "mail" && cmd.size() == 2 && cmd[1] == "send") return MailSend(iniPath, ini);
+    if (cmd[0] == "mail" && cmd.size() == 2 && cmd[1] == "list") return MailList(ini);
     if (cmd[0] == "translations" && cmd.size() == 3 && cmd[1] == "import") return Import(s, cmd[2]);
     if (cmd[0] == "translations" && cmd.size() == 3 && cmd[1] == "export") return Export(s, cmd[2]);
     return Usage();
