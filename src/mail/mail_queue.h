@@ -53,8 +53,10 @@ struct Slot {
 // instructor as the site shows instructors), the site's fee and
 // cancellation rule (WEBPARAM "01") and the customer's balance (Asiakas,
 // or `to.webBalance` without a row there), then `extra` over them. Call it
-// after the change's own writes — the VAVARAUS row posted, or deleted with
-// the fee refunded — so that the balance is the one after the change.
+// only for a change that was made, after its own writes — the VAVARAUS row
+// posted, or deleted with the fee refunded, and `to` read (RecipientOf)
+// after WEBREG.TmpSaldo was posted — so that the balance is the one after
+// the change.
 // `lang` is the request's Lang: it picks the templates when the mail is
 // rendered.
 //
