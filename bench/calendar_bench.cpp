@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "store/database.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 namespace fs = std::filesystem;
 

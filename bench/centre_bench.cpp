@@ -44,7 +44,7 @@
 #include <string>
 #include <vector>
 
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

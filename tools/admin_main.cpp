@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "admin.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/ini.h"
 #include "module/site_admin.h"
 #include "module/site_check.h"

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "admin.h"
-#include "frame/text.h"
+#include "base/text.h"
 
 namespace wo::admin {
 

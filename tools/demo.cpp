@@ -18,7 +18,7 @@
 
 #include "admin.h"
 #include "module/module.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/schema.h"
 #include "store/table.h"
 

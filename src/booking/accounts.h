@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "frame/request.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/table_guard.h"
 #include "store/table.h"
 

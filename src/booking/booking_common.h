@@ -12,9 +12,9 @@
 
 #include "frame/html.h"
 #include "frame/request.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/table.h"
 
 namespace wo::booking {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "frame/html.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 
 namespace wo {
@@ -22,22 +22,6 @@ double EndOfDay() { return EncodeTime(23, 59, 0); }
 DateTime NoLaterThanLastStorable(DateTime t) {
   const DateTime last = EncodeDate(9999, 12, 31) + EncodeTime(23, 59, 59);
   return t < last ? t : last;
-}
-
-long long DayNumber(int year, int month, int day) {
-  // Julian day number of the Gregorian date, shifted so that 1600-01-01 is 1.
-  const long long a = (14 - month) / 12;
-  const long long y = static_cast<long long>(year) + 4800 - a;
-  const long long m = month + 12 * a - 3;
-  const long long jdn = day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
-  return jdn - 2305448 + 1;
-}
-
-int WeekdayOfDayNumber(long long dayNumber) {
-  // Day 1 is a Saturday (7): shift so that day 1 maps to 6 before adding 1.
-  long long w = (dayNumber + 5) % 7;
-  if (w < 0) w += 7;
-  return static_cast<int>(w) + 1;
 }
 
 long long TimeOfDayMs(DateTime t) {

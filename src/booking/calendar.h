@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/table.h"
 
 namespace wo::calendar {
@@ -44,12 +44,6 @@ double EndOfDay();
 // `t`, but no later than the last date-time the store holds (31 December
 // 9999, 23:59:59): the end of a slot range that would run past year 9999.
 DateTime NoLaterThanLastStorable(DateTime t);
-
-// Gregorian day number counted from 1 January 1600 (= 1); grows by one per
-// calendar day. Exact for the years 1600 to 3999 and beyond.
-long long DayNumber(int year, int month, int day);
-// 1 = Sunday ... 7 = Saturday of a day number (1 January 1600 was a Saturday).
-int WeekdayOfDayNumber(long long dayNumber);
 
 // The time of day of t in whole milliseconds (0 .. 86399999).
 long long TimeOfDayMs(DateTime t);

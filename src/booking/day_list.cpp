@@ -4,7 +4,7 @@
 #include <string>
 
 #include "booking/calendar.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "module/texts.h"
 
@@ -24,7 +24,7 @@ void WebModule::RenderDaySlotRows(std::string_view resNo, std::string_view resNa
   const DateTime to = page.ChosenDate + calendar::EndOfDay();
   if (now > from) from = calendar::WithTimeOfDay(page.ChosenDate, now);
 
-  const std::string& sep = TimeSeparator();
+  const std::string& sep = ini.TimeSeparator;
   const bool loggedIn = page.SessionId.size() > 10;
   std::string linkText;  // C38, fetched at the first link
   bool haveLinkText = false;

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "store/database.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/table.h"
 
 namespace wo {

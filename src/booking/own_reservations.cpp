@@ -26,7 +26,7 @@ void WebModule::BuildOwnReservationList(std::string& out) {
   const int64_t oldest = now - settings.MaxVanhatPv * kMillisPerDay;
   const bool showInstructor = settings.NaytaOhjaaja != 0;
   const std::string colspan = std::to_string(showInstructor ? 4 : 3);
-  const std::string& sep = TimeSeparator();
+  const std::string& sep = ini.TimeSeparator;
 
   store::Table& reg = tbl->TblWebReg;
   store::Table& vaAs = tbl->TblVaAs;
@@ -45,7 +45,7 @@ void WebModule::BuildOwnReservationList(std::string& out) {
     double balance = reg.Float("TmpSaldo");
     GetCustomerBalance(asNo, balance);
     out += "<tr>\r<th>" + TranslatedText(texts::C45) + "</th><th colspan=" + colspan + ">" +
-           FormatAmount10_2(balance) + " EUR</th>\r</tr>\r";
+           FormatAmount10_2(balance, ini.DecimalSeparator) + " EUR</th>\r</tr>\r";
   }
 
   if (vaAs.IsOpen()) vaAs.Close();
@@ -137,7 +137,7 @@ void WebModule::WebModOrvaneWebActPoistaAction(const Request& rq, Response& rs, 
     const std::string laji = vuoro.Text("Laji");
     page.Resurssi = Cut(resNo, 5);
     LoadActivityKinds();
-    const std::string& sep = TimeSeparator();
+    const std::string& sep = ini.TimeSeparator;
     page.ReservationText = Cut(ResourceNameOf(resNo) + " : " + FormatDateTimeShort(start, sep) + " - " +
                                    FormatTime(end, sep) + " " + ActivityKindText(laji),
                                80);

@@ -1,7 +1,7 @@
 // The password change of a logged-in user.
 #include "booking/accounts.h"
 #include "frame/html.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 
 namespace wo {

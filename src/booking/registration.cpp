@@ -2,7 +2,7 @@
 // customer-number counter.
 #include "booking/accounts.h"
 #include "frame/html.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "store/database.h"
 

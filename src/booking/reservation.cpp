@@ -15,12 +15,6 @@ namespace wo {
 
 using namespace booking;
 
-std::string PadKey5(std::string_view s) {
-  std::string r(s);
-  if (r.size() < 5) r.insert(0, 5 - r.size(), ' ');
-  return r;
-}
-
 // WEBPAGE: /Varaa (WebActVaraa)
 // Query: LANG, ID, Kau, Vuo, Seq.
 // Answers varaa.html with the slot described in VARAUS and its key in the
@@ -60,7 +54,7 @@ void WebModule::WebModOrvaneWebActVaraaAction(const Request& rq, Response& rs, b
     const std::string laji = vuoro.Text("Laji");
     page.Resurssi = Cut(resNo, 5);
     LoadActivityKinds();
-    const std::string& sep = TimeSeparator();
+    const std::string& sep = ini.TimeSeparator;
     page.ReservationText = Cut(Cut(ResourceNameOf(resNo) + " : ", 38) + FormatDateTimeShort(start, sep) + " - " +
                                    FormatTime(end, sep) + " " + ActivityKindText(laji),
                                80);

@@ -9,7 +9,7 @@
 #include "booking/accounts.h"
 #include "booking/login_throttle.h"
 #include "frame/html.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "store/database.h"
 

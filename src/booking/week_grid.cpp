@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "booking/calendar.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "module/texts.h"
 
@@ -83,7 +83,7 @@ void WebModule::FillWeekGrid(std::string& out) {
   const DateTime to = calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
   int column = 0, row = 1;
   bool havePreviousDay = false;
-  long long previousDay = 0;
+  DateTime previousDay = 0;
   bool anyOrdinary = false;  // the kinds are needed only for ordinary cells
   RowCount = 0;
   ColumnCount = 1;
@@ -108,8 +108,7 @@ void WebModule::FillWeekGrid(std::string& out) {
         const double kesto = slots.Date("Kesto");
         const DateTime end = start + kesto;
         const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
-        const DateParts p = Decode(start);
-        const long long day = calendar::DayNumber(p.year, p.month, p.day);
+        const DateTime day = DateOf(start);
         if (!havePreviousDay || day != previousDay) {
           ++column;
           row = 1;
@@ -117,9 +116,9 @@ void WebModule::FillWeekGrid(std::string& out) {
           previousDay = day;
           if (column <= kGridColumns) {
             out += "<TH>";
-            out += FinnishWeekdayName(calendar::WeekdayOfDayNumber(day));
+            out += FinnishWeekdayName(DayOfWeek(day));
             out += "<BR>";
-            out += FormatDate(EncodeDate(p.year, p.month, p.day));
+            out += FormatDate(day);
             out += "</th>\r";
           }
         }
@@ -177,7 +176,7 @@ void WebModule::RenderWeekGridRows(std::string& out) {
   if (rows <= 0) return;
   const int columns = std::min(ColumnCount, kGridColumns);
   const DateTime now = Now();
-  const std::string& sep = TimeSeparator();
+  const std::string& sep = ini.TimeSeparator;
   for (int r = 1; r <= rows; ++r) {
     out += "<tr>\r";
     const TimeRow& tr = TimeRows[r - 1];

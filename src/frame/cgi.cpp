@@ -3,9 +3,8 @@
 #include <exception>
 #include <typeinfo>
 
+#include "base/errors.h"
 #include "frame/html.h"
-#include "frame/page_producer.h"
-#include "store/table.h"
 
 namespace wo {
 

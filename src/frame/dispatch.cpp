@@ -1,6 +1,6 @@
 #include "frame/dispatch.h"
 
-#include "frame/text.h"
+#include "base/text.h"
 
 namespace wo {
 

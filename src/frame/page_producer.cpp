@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "frame/request.h"
-#include "frame/text.h"
+#include "base/text.h"
 
 namespace wo {
 

@@ -3,18 +3,13 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace wo {
+#include "base/errors.h"
 
-// A template that cannot be opened or has a line too long for the buffer.
-class TemplateError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace wo {
 
 // The template directory of a language code: "..\WebOrvane\Eng\" for "ENG"
 // in any case, "..\WebOrvane\Fin\" for anything else.

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "frame/text.h"
+#include "base/text.h"
 
 namespace wo {
 

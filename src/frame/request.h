@@ -3,18 +3,13 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace wo {
+#include "base/errors.h"
 
-// A query string or tag parameter that cannot be decoded ("%4", "%zz").
-class DecodeError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace wo {
 
 // Decodes one field or parameter: "+" is a space, "%%" is "%", "%XX" the
 // byte XX. `basePos` is the 1-based position of s[0] in the text that error

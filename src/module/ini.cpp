@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "frame/text.h"
+#include "base/text.h"
 
 namespace wo {
 

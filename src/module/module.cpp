@@ -9,7 +9,7 @@
 #include <exception>
 
 #include "frame/html.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/ini.h"
 #include "module/site_log.h"
 #include "module/table_guard.h"
@@ -105,7 +105,6 @@ void WebModule::WebModuleCreate() {
   ServerName = Cut(ini.ServerName, 80);
   ServerAddress = Cut(ini.ServerAddress, 80);
   page.CompanyName = Cut(ini.CompanyName, 50);
-  SetRegionalSeparators(ini.TimeSeparator, ini.DecimalSeparator);
   SetPasswordKey(ini.PasswordKey);
 
   conn = store::Connection::Open(ConnectionFromIni(ini));

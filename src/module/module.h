@@ -26,7 +26,9 @@
 #include "frame/page_producer.h"
 #include "module/ini.h"
 #include "store/database.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "store/table.h"
 
 namespace wo {
@@ -271,11 +273,6 @@ inline constexpr const char* kTemplatePages[] = {
     "index.html", "login.html",   "regin.html",  "vaihda.html",   "omat.html", "resval.html",
     "viikko.html", "varok.html",  "varaa.html",  "regok.html",    "vaihdaok.html", "poista.html",
     "poisok.html", "error.html",  "otsikko.html"};
-
-// Shared small texts.
-std::string PadLeft15(std::string_view s);
-std::string PadKey5(std::string_view s);
-std::string FinnishWeekdayName(int day);
 
 // Session IDs (booking/session.cpp): the trimmed customer number's length
 // plus 16 random letters and digits. SessionTimedOut: more than 600 whole

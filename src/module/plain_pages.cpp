@@ -3,7 +3,7 @@
 // Each reads Lang and ID into the page state, the three forms check the
 // session, and the page comes from its template and tags. None writes to
 // the database.
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 
 namespace wo {

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "booking/accounts.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "store/table.h"
 

@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "frame/page_producer.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/ini.h"
 #include "module/module.h"
 #include "module/site_admin.h"

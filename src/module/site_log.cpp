@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 namespace wo {
 

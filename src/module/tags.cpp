@@ -9,8 +9,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/format.h"
 #include "frame/html.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "module/table_guard.h"
 #include "module/texts.h"
@@ -57,18 +58,6 @@ std::string LeftTrimSpaces(std::string s) {
 
 }  // namespace
 
-std::string PadLeft15(std::string_view s) {
-  std::string t = Cut(s, 15);
-  return std::string(15 - t.size(), ' ') + t;
-}
-
-std::string FinnishWeekdayName(int day) {
-  static const char* const kNames[] = {"Sunnuntai", "Maanantai", "Tiistai",  "Keskiviikko",
-                                       "Torstai",   "Perjantai", "Lauantai"};
-  if (day < 1 || day > 7) return "Tuntematon";
-  return kNames[day - 1];
-}
-
 const std::vector<std::string_view>& KnownTemplateTags() {
   static const std::vector<std::string_view> tags = {
       "AIKALEIMA", "ENNAKKOILMOITUS", "ENNAKKOVARAUS", "ENNAKKOVARAUSPOIS", "ERROR", "EVKOLNK",
@@ -107,7 +96,7 @@ std::string WebModule::PageProdRootHTMLTag(std::string_view tag) {
     if (s.EMail.empty()) return {};
     return "<a href=\"mailto:" + s.EMail + "\">" + s.EMail + "</a>";
   }
-  if (t == "AIKALEIMA") return FormatDateTimeShort(Now(), TimeSeparator());
+  if (t == "AIKALEIMA") return FormatDateTimeShort(Now(), ini.TimeSeparator);
 
   // The page header and footer come from their own templates, expanded by
   // this handler. Inside them the header tags yield nothing, so a header
@@ -204,7 +193,7 @@ std::string WebModule::PageProdRootHTMLTag(std::string_view tag) {
   }
   if (t == "ENNAKKOVARAUS") {
     if (s.VarMaksuKaytossa != 1) return {};
-    return "\r<tr><td colspan=2><b>\r" + TranslatedText(texts::C14) + FormatAmount10_2(s.Varausmaksu) +
+    return "\r<tr><td colspan=2><b>\r" + TranslatedText(texts::C14) + FormatAmount10_2(s.Varausmaksu, ini.DecimalSeparator) +
            " Eur.\r</b></td></tr>";
   }
   if (t == "ENNAKKOVARAUSPOIS") {
@@ -214,7 +203,7 @@ std::string WebModule::PageProdRootHTMLTag(std::string_view tag) {
   }
   if (t == "ENNAKKOILMOITUS") {
     if (s.VarMaksuKaytossa != 1) return {};
-    return "\r<tr><td colspan=3>\r" + TranslatedText(texts::C17) + LeftTrimSpaces(FormatAmount10_2(s.Varausmaksu)) +
+    return "\r<tr><td colspan=3>\r" + TranslatedText(texts::C17) + LeftTrimSpaces(FormatAmount10_2(s.Varausmaksu, ini.DecimalSeparator)) +
            TranslatedText(texts::C18) + "\r</td></tr>";
   }
 

@@ -7,7 +7,7 @@
 // application "WebOrvane" and text key. A key the language lacks is added,
 // in use and holding the Finnish default, so that translators find every
 // key the pages ask for -- for the site's languages only (SeedsLanguage).
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "module/texts.h"
 

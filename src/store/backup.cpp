@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "frame/text.h"
+#include "base/text.h"
 #include "store/schema.h"
 #include "store/table.h"
 

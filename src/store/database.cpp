@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "frame/text.h"
+#include "base/text.h"
 #include "store/backend.h"
 
 namespace wo::store {

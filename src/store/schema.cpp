@@ -1,6 +1,6 @@
 #include "store/schema.h"
 
-#include "frame/text.h"
+#include "base/text.h"
 #include "store/table.h"
 
 namespace wo::store {

@@ -7,7 +7,7 @@
 // row written through any handle is seen by every query that starts later.
 #include <algorithm>
 
-#include "frame/text.h"
+#include "base/text.h"
 #include "store/backend.h"
 #include "store/database.h"
 #include "store/table.h"

@@ -14,21 +14,16 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
-#include "store/datetime.h"
+#include "base/datetime.h"
+#include "base/errors.h"
 #include "store/schema.h"
 
 namespace wo::store {
-
-class DatabaseError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // A key value for FindKey / SetRange. The index field's type decides how it
 // is compared: a double on a DateTime field is a date-time, a text on a

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frame/text.h"
+#include "base/text.h"
 #include "store/win1252.h"
 
 namespace wo::store {

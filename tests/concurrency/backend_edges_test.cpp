@@ -9,10 +9,10 @@
 
 #include "concurrency/backends.h"
 #include "frame/html.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "store/database.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/table.h"
 #include "support/site.h"
 

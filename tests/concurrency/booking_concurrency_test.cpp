@@ -21,7 +21,7 @@
 
 #include "concurrency/backends.h"
 #include "store/database.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/table.h"
 #include "support/site.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "frame/request.h"
-#include "frame/text.h"
+#include "base/text.h"
 
 namespace {
 

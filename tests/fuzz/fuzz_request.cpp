@@ -30,7 +30,7 @@
 #include <string_view>
 
 #include "frame/cgi.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
 #include "module/site_log.h"
 #include "support/site.h"

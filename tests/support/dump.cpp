@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/schema.h"
 #include "store/table.h"
 

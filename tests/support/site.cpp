@@ -11,9 +11,9 @@
 #include <stdexcept>
 
 #include "frame/cgi.h"
-#include "frame/text.h"
+#include "base/text.h"
 #include "module/module.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/table.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 
 #include "frame/html.h"
 #include "module/module.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/schema.h"
 #include "store/table.h"
 #include "support/site.h"

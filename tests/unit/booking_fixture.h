@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "frame/text.h"
+#include "base/text.h"
 #include "store/database.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/table.h"
 #include "support/site.h"
 

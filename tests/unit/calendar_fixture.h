@@ -15,7 +15,7 @@
 #include "frame/request.h"
 #include "frame/response.h"
 #include "module/module.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "support/site.h"
 
 namespace wo::test::cal {

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "frame/text.h"
-#include "store/datetime.h"
+#include "base/text.h"
+#include "base/datetime.h"
 #include "store/schema.h"
 #include "store/table.h"
 #include "support/dump.h"

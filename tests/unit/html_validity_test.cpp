@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "frame/text.h"
-#include "store/datetime.h"
+#include "base/text.h"
+#include "base/datetime.h"
 #include "store/schema.h"
 #include "store/table.h"
 #include "support/site.h"

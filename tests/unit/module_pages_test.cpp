@@ -2,7 +2,7 @@
 // Lang and SessionId rules, and the session check of the three forms.
 #include "module/module.h"
 #include "module_harness.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 namespace wo::test {
 namespace {

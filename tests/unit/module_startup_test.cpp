@@ -10,7 +10,7 @@
 #include "module/module.h"
 #include "module/site_log.h"
 #include "module_harness.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 namespace wo::test {
 namespace {
@@ -120,7 +120,6 @@ TEST(ModuleStartup, IniValuesAreCutAndApplied) {
     FixedClock clock(At(2024, 3, 5, 7, 9));
     EXPECT_EQ(m.Tag("AIKALEIMA"), "05.03.2024 07.09");
   }
-  SetRegionalSeparators(":", ".");
 }
 
 TEST(ModuleStartup, UnreadableSettingsGiveTheStartupFailurePage) {

@@ -1,4 +1,4 @@
-#include "frame/text.h"
+#include "base/text.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -45,6 +45,17 @@ long long ToIntDef(std::string_view s, long long fallback) {
   long long v = std::strtoll(t.c_str(), &end, 10);
   if (errno == ERANGE) return fallback;
   return v;
+}
+
+std::string PadLeft15(std::string_view s) {
+  std::string t = Cut(s, 15);
+  return std::string(15 - t.size(), ' ') + t;
+}
+
+std::string PadKey5(std::string_view s) {
+  std::string r(s);
+  if (r.size() < 5) r.insert(0, 5 - r.size(), ' ');
+  return r;
 }
 
 }  // namespace wo

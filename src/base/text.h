@@ -24,4 +24,11 @@ std::string Trim(std::string_view s);
 // surrounding blanks allowed); `fallback` when it is not one or overflows.
 long long ToIntDef(std::string_view s, long long fallback);
 
+// The first 15 characters of `s`, right-aligned in 15 by leading blanks
+// (the form of WEBREG.AsNo).
+std::string PadLeft15(std::string_view s);
+// `s` right-aligned in 5 by leading blanks; a longer text is left whole
+// (the form of a slot number, VaVuoro.VuoroNo and VuoroNoSeq).
+std::string PadKey5(std::string_view s);
+
 }  // namespace wo

@@ -1,7 +1,8 @@
 // Date-time values: a day count with the time of day as the fraction, day 0
 // being 30 December 1899 (so 1.5 is noon on 31 December 1899). Durations and
-// times of day ("time" fields) are fractions of a day. Every conversion
-// between this form, calendar fields and stored text happens here.
+// times of day ("time" fields) are fractions of a day. The conversions
+// between this form, calendar fields and stored text live here; how a
+// date or a time reads on a page is base/format.h.
 #pragma once
 
 #include <string>
@@ -40,12 +41,6 @@ DateTime Now();
 using ClockFn = DateTime (*)();
 void SetClockForTesting(ClockFn fn);  // nullptr restores the system clock
 
-// "dd.mm.yyyy", "hh:nn" (with the given time separator) and
-// "dd.mm.yyyy hh:nn".
-std::string FormatDate(DateTime t);
-std::string FormatTime(DateTime t, std::string_view timeSep = ":");
-std::string FormatDateTimeShort(DateTime t, std::string_view timeSep = ":");
-
 // Stored forms: "YYYY-MM-DD HH:MM:SS" and "HH:MM:SS" (whole seconds).
 std::string ToStoredDateTime(DateTime t);
 std::string ToStoredTime(double dayFraction);
@@ -53,21 +48,5 @@ std::string ToStoredTime(double dayFraction);
 // fractional seconds are accepted as well. Returns false when `s` is not one.
 bool ParseStoredDateTime(std::string_view s, DateTime& out);
 bool ParseStoredTime(std::string_view s, double& out);
-
-// The process-wide time separator of "hh:nn" and decimal separator of
-// amounts (the site's regional settings); ":" and "." unless set.
-const std::string& TimeSeparator();
-const std::string& DecimalSeparator();
-void SetRegionalSeparators(std::string timeSep, std::string decimalSep);
-
-// Amounts of money are whole cents: `v` rounded to two decimals, halves
-// away from zero (a half cent that the binary form holds a hair below,
-// as in 0.285, counts as a half). Never -0. The booking rounds every fee,
-// balance and limit with it where they are compared or stored.
-double RoundCents(double v);
-
-// printf("%10.2f") of RoundCents(v) with the site's decimal separator
-// (so "-0.00" never shows).
-std::string FormatAmount10_2(double v);
 
 }  // namespace wo

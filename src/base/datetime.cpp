@@ -1,4 +1,4 @@
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 #include <sys/time.h>
 
@@ -48,9 +48,6 @@ DateTime SystemNow() {
 }
 
 ClockFn g_clock = nullptr;
-
-std::string g_timeSep = ":";
-std::string g_decimalSep = ".";
 
 bool Digits(std::string_view s, size_t pos, size_t n, int& out) {
   if (pos + n > s.size()) return false;
@@ -110,25 +107,6 @@ int DayOfWeek(DateTime t) {
 DateTime Now() { return g_clock ? g_clock() : SystemNow(); }
 
 void SetClockForTesting(ClockFn fn) { g_clock = fn; }
-
-std::string FormatDate(DateTime t) {
-  DateParts p = Decode(t);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", p.day, p.month, p.year);
-  return buf;
-}
-
-std::string FormatTime(DateTime t, std::string_view timeSep) {
-  DateParts p = Decode(t);
-  char h[8], m[8];
-  std::snprintf(h, sizeof h, "%02d", p.hour);
-  std::snprintf(m, sizeof m, "%02d", p.minute);
-  return std::string(h) + std::string(timeSep) + m;
-}
-
-std::string FormatDateTimeShort(DateTime t, std::string_view timeSep) {
-  return FormatDate(t) + " " + FormatTime(t, timeSep);
-}
 
 std::string ToStoredDateTime(DateTime t) {
   // Rounded to the nearest whole second first, so 10:00:59.6 is stored as
@@ -211,34 +189,6 @@ bool ParseStoredTime(std::string_view s, double& out) {
   }
   out = days + (h * 3600.0 + mi * 60.0 + se + frac) / kSecondsPerDay;
   return true;
-}
-
-const std::string& TimeSeparator() { return g_timeSep; }
-const std::string& DecimalSeparator() { return g_decimalSep; }
-void SetRegionalSeparators(std::string timeSep, std::string decimalSep) {
-  g_timeSep = std::move(timeSep);
-  g_decimalSep = std::move(decimalSep);
-}
-
-double RoundCents(double v) {
-  if (!std::isfinite(v)) return v;
-  const double cents = v * 100.0;
-  const double whole = std::trunc(cents);
-  double r = std::round(cents);
-  if (std::fabs(std::fabs(cents - whole) - 0.5) < 1e-6) r = whole + std::copysign(1.0, cents);
-  r /= 100.0;
-  return r == 0 ? 0.0 : r;
-}
-
-std::string FormatAmount10_2(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%10.2f", RoundCents(v));
-  std::string s = buf;
-  if (g_decimalSep != ".") {
-    size_t dot = s.find('.');
-    if (dot != std::string::npos) s.replace(dot, 1, g_decimalSep);
-  }
-  return s;
 }
 
 }  // namespace wo
