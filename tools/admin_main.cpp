@@ -82,11 +82,6 @@ std::string Describe(const store::ConnectionSettings& s) {
   return "the database file " + site::Tidy(s.databaseFile);
 }
 
-store::Table LangHandle(store::Connection& c) {
-  const store::HandleDef& d = store::HandleNamed("FTblLang");
-  return store::Table(c, store::TableNamed(d.table), d.fields, d.index);
-}
-
 // ---- init ----
 
 int Init(const std::string& iniPath) {
@@ -276,7 +271,7 @@ int Import(const store::ConnectionSettings& s, const std::string& file) {
   std::unique_ptr<store::Connection> c = store::Connection::Open(s);
   int added = 0, updated = 0;
   store::InWriteTransaction(*c, [&] {
-    store::Table t = LangHandle(*c);
+    store::Table t = store::MakeHandle(*c, "FTblLang");
     t.Open();
     for (const Entry& e : entries) {
       if (t.FindKey({store::Txt(e.lang), store::Txt(kApp), store::Txt(e.key)})) {
@@ -310,7 +305,7 @@ int Export(const store::ConnectionSettings& s, const std::string& file) {
   std::string out;
   int rows = 0;
   {
-    store::Table t = LangHandle(*c);
+    store::Table t = store::MakeHandle(*c, "FTblLang");
     t.SetIndex("LGSovellus;LGKieli;LGAvain");
     t.Open();
     t.SetRange({store::Txt(kApp)}, {store::Txt(kApp)});

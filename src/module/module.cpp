@@ -13,7 +13,6 @@
 #include "module/ini.h"
 #include "module/site_log.h"
 #include "module/table_guard.h"
-#include "store/handles.h"
 
 namespace wo {
 
@@ -23,18 +22,6 @@ namespace {
 constexpr std::string_view kParamNumero = "01";
 
 }  // namespace
-
-// Each handle as the store defines it: table, visible fields, first index.
-#define WO_HANDLE(name) \
-  name(c, store::TableNamed(store::HandleNamed(#name).table), store::HandleNamed(#name).fields, store::HandleNamed(#name).index)
-
-Tables::Tables(store::Connection& c)
-    : WO_HANDLE(TblWebParam), WO_HANDLE(TblResNimi), WO_HANDLE(TblRes), WO_HANDLE(TblFiVuoro),
-      WO_HANDLE(TblVuoro), WO_HANDLE(TblVaLaji), WO_HANDLE(TblWebReg), WO_HANDLE(TblVa), WO_HANDLE(TblVaAs),
-      WO_HANDLE(TblAsiakas), WO_HANDLE(TblParam), WO_HANDLE(TblWebKoodi), WO_HANDLE(TblWebKeskus),
-      WO_HANDLE(TblVaOhjaaja), WO_HANDLE(FTblLang) {}
-
-#undef WO_HANDLE
 
 ModulePaths ModulePaths::FromExecutable() {
   char buf[4096];

@@ -26,6 +26,7 @@
 #include "frame/page_producer.h"
 #include "module/ini.h"
 #include "store/database.h"
+#include "store/handles.h"
 #include "base/datetime.h"
 #include "base/format.h"
 #include "base/text.h"
@@ -109,11 +110,26 @@ constexpr int kGridRows = 96;
 constexpr int kGridColumns = 7;
 constexpr int kMaxKinds = 900;
 
-// The fifteen table handles, all closed until an operation opens them.
+// The fifteen table handles, all closed until an operation opens them; each
+// as the store defines it (store/handles.h).
 struct Tables {
-  explicit Tables(store::Connection& c);
-  store::Table TblWebParam, TblResNimi, TblRes, TblFiVuoro, TblVuoro, TblVaLaji, TblWebReg, TblVa,
-      TblVaAs, TblAsiakas, TblParam, TblWebKoodi, TblWebKeskus, TblVaOhjaaja, FTblLang;
+  explicit Tables(store::Connection& c) : conn(c) {}
+  store::Connection& conn;
+  store::Table TblWebParam = store::MakeHandle(conn, "TblWebParam");
+  store::Table TblResNimi = store::MakeHandle(conn, "TblResNimi");
+  store::Table TblRes = store::MakeHandle(conn, "TblRes");
+  store::Table TblFiVuoro = store::MakeHandle(conn, "TblFiVuoro");
+  store::Table TblVuoro = store::MakeHandle(conn, "TblVuoro");
+  store::Table TblVaLaji = store::MakeHandle(conn, "TblVaLaji");
+  store::Table TblWebReg = store::MakeHandle(conn, "TblWebReg");
+  store::Table TblVa = store::MakeHandle(conn, "TblVa");
+  store::Table TblVaAs = store::MakeHandle(conn, "TblVaAs");
+  store::Table TblAsiakas = store::MakeHandle(conn, "TblAsiakas");
+  store::Table TblParam = store::MakeHandle(conn, "TblParam");
+  store::Table TblWebKoodi = store::MakeHandle(conn, "TblWebKoodi");
+  store::Table TblWebKeskus = store::MakeHandle(conn, "TblWebKeskus");
+  store::Table TblVaOhjaaja = store::MakeHandle(conn, "TblVaOhjaaja");
+  store::Table FTblLang = store::MakeHandle(conn, "FTblLang");
 };
 
 // Where the module finds its INI file and log folder.

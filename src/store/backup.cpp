@@ -1,7 +1,6 @@
 #include "store/backup.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,36 +10,23 @@
 
 #include "base/text.h"
 #include "store/schema.h"
+#include "store/sqlite_handle.h"
 #include "store/table.h"
 
 namespace wo::store {
 
 namespace {
 
-// A database handle that closes itself.
+// A database file opened for a copy.
 class Db {
  public:
-  Db(const std::string& file, int flags) : file_(file) {
-    int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
-    if (rc != SQLITE_OK) {
-      std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      throw DatabaseError("cannot open the database file " + file + ": " + msg);
-    }
-    sqlite3_extended_result_codes(db_, 1);
-  }
-  ~Db() {
-    if (db_) sqlite3_close_v2(db_);
-  }
-  Db(const Db&) = delete;
-  Db& operator=(const Db&) = delete;
-  sqlite3* get() const { return db_; }
+  Db(const std::string& file, int flags) : file_(file), db_(OpenSqliteDb(file, flags)) {}
+  sqlite3* get() const { return db_.get(); }
 
   void Exec(const std::string& sql) {
     char* err = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-      std::string msg = err ? err : sqlite3_errmsg(db_);
+    if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = err ? err : sqlite3_errmsg(db_.get());
       sqlite3_free(err);
       throw DatabaseError("SQLite: " + msg + " in " + file_ + " (" + sql + ")");
     }
@@ -48,38 +34,41 @@ class Db {
   // The first column of every row of `sql`.
   std::vector<std::string> Column(const std::string& sql) {
     std::vector<std::string> out;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
-      throw DatabaseError("SQLite: " + std::string(sqlite3_errmsg(db_)) + " in " + file_);
+    sqlite3_stmt* raw = nullptr;
+    const int prepared = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
+    SqliteStmt st(raw);
+    if (prepared != SQLITE_OK)
+      throw DatabaseError("SQLite: " + std::string(sqlite3_errmsg(db_.get())) + " in " + file_);
     int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-      const unsigned char* t = sqlite3_column_text(st, 0);
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+      const unsigned char* t = sqlite3_column_text(st.get(), 0);
       out.push_back(t ? reinterpret_cast<const char*>(t) : "");
     }
-    sqlite3_finalize(st);
+    st.reset();
     if (rc != SQLITE_DONE) throw DatabaseError("SQLite: " + std::string(sqlite3_errstr(rc)) + " in " + file_);
     return out;
   }
 
  private:
   std::string file_;
-  sqlite3* db_ = nullptr;
+  SqliteDb db_;
 };
 
 // Copies every page of `from` into `to` in one step, retrying while another
 // connection holds a lock that the copy needs.
 CopyResult Copy(Db& from, Db& to, const std::string& what, int waitSeconds) {
-  sqlite3_backup* b = sqlite3_backup_init(to.get(), "main", from.get(), "main");
+  SqliteBackup b(sqlite3_backup_init(to.get(), "main", from.get(), "main"));
   if (!b) throw DatabaseError(what + ": " + sqlite3_errmsg(to.get()));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
   int rc;
-  while ((rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+  while ((rc = sqlite3_backup_step(b.get(), -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
     if (std::chrono::steady_clock::now() > deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   CopyResult r;
-  r.pages = sqlite3_backup_pagecount(b);
-  int finish = sqlite3_backup_finish(b);
+  r.pages = sqlite3_backup_pagecount(b.get());
+  // Finished here rather than by the owner: its answer counts.
+  int finish = sqlite3_backup_finish(b.release());
   if (rc != SQLITE_DONE) {
     std::string msg = rc == SQLITE_BUSY || rc == SQLITE_LOCKED
                           ? "the database stayed busy for " + std::to_string(waitSeconds) + " seconds"

@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "store/table.h"
-
 namespace wo::store {
 
 const std::vector<HandleDef>& HandleDefs() {
@@ -31,6 +29,11 @@ const HandleDef& HandleNamed(std::string_view name) {
   for (const HandleDef& d : HandleDefs())
     if (name == d.handle) return d;
   throw DatabaseError("no table handle named " + std::string(name));
+}
+
+Table MakeHandle(Connection& c, std::string_view name) {
+  const HandleDef& d = HandleNamed(name);
+  return Table(c, TableNamed(d.table), d.fields, d.index);
 }
 
 }  // namespace wo::store

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/table.h"
+
 namespace wo::store {
 
 struct HandleDef {
@@ -21,5 +23,9 @@ const std::vector<HandleDef>& HandleDefs();
 // REQUIRES: a handle of that name exists (exact spelling); throws
 // DatabaseError otherwise.
 const HandleDef& HandleNamed(std::string_view name);
+
+// The handle `name` on `c`: its table, fields and first index, closed.
+// REQUIRES: as HandleNamed.
+Table MakeHandle(Connection& c, std::string_view name);
 
 }  // namespace wo::store

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <unordered_map>
 
 #include "store/backend.h"
@@ -47,49 +48,57 @@ struct PqApi {
   decltype(&::PQtransactionStatus) transactionStatus;
 };
 
-// Loads the library once per process; nullptr and `error` when it is missing.
-const PqApi* LoadPq(std::string& error) {
-  static PqApi api;
-  static bool tried = false, ok = false;
-  static std::string loadError;
-  if (!tried) {
-    tried = true;
-    void* lib = dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
-      const char* e = dlerror();
-      loadError = std::string("the PostgreSQL client library libpq.so.5 cannot be loaded: ") + (e ? e : "");
-    } else {
-      ok = true;
-      auto get = [&](auto& fn, const char* name) {
-        void* p = dlsym(lib, name);
-        if (!p) {
-          ok = false;
-          loadError = std::string("the PostgreSQL client library lacks ") + name;
-        }
-        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(p);
-      };
-      get(api.connectdbParams, "PQconnectdbParams");
-      get(api.status, "PQstatus");
-      get(api.errorMessage, "PQerrorMessage");
-      get(api.finish, "PQfinish");
-      get(api.prepare, "PQprepare");
-      get(api.execPrepared, "PQexecPrepared");
-      get(api.exec, "PQexec");
-      get(api.resultStatus, "PQresultStatus");
-      get(api.resultErrorMessage, "PQresultErrorMessage");
-      get(api.ntuples, "PQntuples");
-      get(api.nfields, "PQnfields");
-      get(api.getvalue, "PQgetvalue");
-      get(api.getisnull, "PQgetisnull");
-      get(api.getlength, "PQgetlength");
-      get(api.clear, "PQclear");
-      get(api.cmdTuples, "PQcmdTuples");
-      get(api.cmdStatus, "PQcmdStatus");
-      get(api.transactionStatus, "PQtransactionStatus");
-    }
+// The library as loaded: its functions, or why it could not be loaded.
+struct PqLibrary {
+  PqApi api{};
+  std::string error;  // empty: every function was found
+};
+
+PqLibrary Load() {
+  PqLibrary lib;
+  void* handle = dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* e = dlerror();
+    lib.error = std::string("the PostgreSQL client library libpq.so.5 cannot be loaded: ") + (e ? e : "");
+    return lib;
   }
-  if (!ok) error = loadError;
-  return ok ? &api : nullptr;
+  PqApi& api = lib.api;
+  auto get = [&](auto& fn, const char* name) {
+    void* p = dlsym(handle, name);
+    if (!p && lib.error.empty()) lib.error = std::string("the PostgreSQL client library lacks ") + name;
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(p);
+  };
+  get(api.connectdbParams, "PQconnectdbParams");
+  get(api.status, "PQstatus");
+  get(api.errorMessage, "PQerrorMessage");
+  get(api.finish, "PQfinish");
+  get(api.prepare, "PQprepare");
+  get(api.execPrepared, "PQexecPrepared");
+  get(api.exec, "PQexec");
+  get(api.resultStatus, "PQresultStatus");
+  get(api.resultErrorMessage, "PQresultErrorMessage");
+  get(api.ntuples, "PQntuples");
+  get(api.nfields, "PQnfields");
+  get(api.getvalue, "PQgetvalue");
+  get(api.getisnull, "PQgetisnull");
+  get(api.getlength, "PQgetlength");
+  get(api.clear, "PQclear");
+  get(api.cmdTuples, "PQcmdTuples");
+  get(api.cmdStatus, "PQcmdStatus");
+  get(api.transactionStatus, "PQtransactionStatus");
+  return lib;
+}
+
+// The library is loaded by the first connection that needs it and stays
+// for the life of the process, unchanged; nullptr and `error` when it is
+// missing.
+const PqApi* LoadPq(std::string& error) {
+  static const PqLibrary lib = Load();
+  if (!lib.error.empty()) {
+    error = lib.error;
+    return nullptr;
+  }
+  return &lib.api;
 }
 
 std::string Chomp(std::string s) {
@@ -97,36 +106,35 @@ std::string Chomp(std::string s) {
   return s;
 }
 
-// A result, cleared when it goes.
-class Result {
- public:
-  Result(const PqApi* api, PGresult* r) : api_(api), r_(r) {}
-  ~Result() {
-    if (r_) api_->clear(r_);
-  }
-  Result(const Result&) = delete;
-  Result& operator=(const Result&) = delete;
-  PGresult* get() const { return r_; }
-  PGresult* release() {
-    PGresult* r = r_;
-    r_ = nullptr;
-    return r;
-  }
-  ExecStatusType status() const { return api_->resultStatus(r_); }
-  bool ok() const {
-    ExecStatusType s = status();
-    return r_ && (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK);
-  }
-  std::string message() const { return r_ ? Chomp(api_->resultErrorMessage(r_)) : "no result"; }
-
- private:
-  const PqApi* api_;
-  PGresult* r_;
+// Owners of the library's objects: a result is cleared, a connection
+// finished, by the library's own functions.
+struct PqClear {
+  const PqApi* api;
+  void operator()(PGresult* r) const noexcept { api->clear(r); }
 };
+struct PqFinish {
+  const PqApi* api;
+  void operator()(PGconn* c) const noexcept { api->finish(c); }
+};
+using PgResult = std::unique_ptr<PGresult, PqClear>;
+using PgConn = std::unique_ptr<PGconn, PqFinish>;
+
+PgResult Own(const PqApi* api, PGresult* r) { return PgResult(r, PqClear{api}); }
+
+bool Succeeded(const PqApi* api, const PgResult& r) {
+  if (!r) return false;
+  ExecStatusType s = api->resultStatus(r.get());
+  return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+}
+
+std::string MessageOf(const PqApi* api, const PgResult& r) {
+  return r ? Chomp(api->resultErrorMessage(r.get())) : "no result";
+}
 
 class PgRows final : public Rows {
  public:
-  PgRows(const PqApi* api, PGresult* r) : api_(api), r_(api, r), n_(api->ntuples(r)), cols_(api->nfields(r)) {}
+  PgRows(const PqApi* api, PgResult r)
+      : api_(api), r_(std::move(r)), n_(api->ntuples(r_.get())), cols_(api->nfields(r_.get())) {}
   Step Next(StoredRow& out) override {
     if (row_ >= n_) return Step::End;
     out.cols.resize(cols_ > 0 ? static_cast<size_t>(cols_ - 1) : 0);
@@ -144,7 +152,7 @@ class PgRows final : public Rows {
 
  private:
   const PqApi* api_;
-  Result r_;
+  PgResult r_;
   int n_, cols_, row_ = 0;
 };
 
@@ -157,27 +165,24 @@ class PgConnection final : public Connection, public Connection::Backend {
     dialect.returningRowId = true;
     dialect.batch = 16;
   }
-  ~PgConnection() override {
-    if (conn_) api_->finish(conn_);
-  }
 
   // ---- Connection ----
   void BeginWrite() override {
     Ensure();
     if (InTransaction()) throw DatabaseError("a write transaction is already open");
-    Result r(api_, api_->exec(conn_, (std::string("BEGIN; SET LOCAL lock_timeout = '") + kLockTimeout +
-                                      "'; SELECT pg_advisory_xact_lock(" + kWriterLock + ")")
-                                         .c_str()));
-    if (!r.ok()) {
-      std::string msg = r.message();
+    PgResult r = Own(api_, api_->exec(conn_.get(), (std::string("BEGIN; SET LOCAL lock_timeout = '") + kLockTimeout +
+                                                   "'; SELECT pg_advisory_xact_lock(" + kWriterLock + ")")
+                                                      .c_str()));
+    if (!Succeeded(api_, r)) {
+      std::string msg = MessageOf(api_, r);
       if (InTransaction()) Simple("ROLLBACK");
       throw DatabaseError(Where() + ": cannot begin a write transaction: " + msg);
     }
   }
   void Commit() override {
     Ensure();
-    Result r(api_, api_->exec(conn_, "COMMIT"));
-    if (!r.ok()) throw DatabaseError(Where() + ": commit failed: " + r.message());
+    PgResult r = Own(api_, api_->exec(conn_.get(), "COMMIT"));
+    if (!Succeeded(api_, r)) throw DatabaseError(Where() + ": commit failed: " + MessageOf(api_, r));
     // COMMIT of a transaction that an error aborted rolls it back.
     if (std::string(api_->cmdStatus(r.get())) == "ROLLBACK")
       throw DatabaseError(Where() + ": the transaction failed and was rolled back");
@@ -188,7 +193,7 @@ class PgConnection final : public Connection, public Connection::Backend {
   }
   bool InTransaction() const override {
     if (!conn_) return false;
-    PGTransactionStatusType t = api_->transactionStatus(conn_);
+    PGTransactionStatusType t = api_->transactionStatus(conn_.get());
     return t == PQTRANS_INTRANS || t == PQTRANS_INERROR || t == PQTRANS_ACTIVE;
   }
 
@@ -226,24 +231,22 @@ class PgConnection final : public Connection, public Connection::Backend {
       keys[n] = "password";
       values[n++] = settings_.password.c_str();
     }
-    PGconn* c = api_->connectdbParams(keys, values, 0);
-    if (!c || api_->status(c) != CONNECTION_OK) {
+    PgConn c(api_->connectdbParams(keys, values, 0), PqFinish{api_});
+    if (!c || api_->status(c.get()) != CONNECTION_OK) {
       error_ = "cannot connect to the database " + settings_.alias + " on the server " +
                settings_.serverName + " at " + settings_.serverAddress + ":" + port + ": " +
-               (c ? Chomp(api_->errorMessage(c)) : std::string("out of memory"));
-      if (c) api_->finish(c);
+               (c ? Chomp(api_->errorMessage(c.get())) : std::string("out of memory"));
       throw DatabaseError(error_);
     }
-    conn_ = c;
+    conn_ = std::move(c);
   }
 
   std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) override {
-    PGresult* r = Run(sql, params);
-    return std::make_unique<PgRows>(api_, r);
+    return std::make_unique<PgRows>(api_, Run(sql, params));
   }
 
   ExecResult Exec(const std::string& sql, const std::vector<Stored>& params, bool) override {
-    Result r(api_, Run(sql, params));
+    PgResult r = Run(sql, params);
     ExecResult out;
     out.changes = std::atoll(api_->cmdTuples(r.get()));
     if (api_->ntuples(r.get()) > 0 && api_->nfields(r.get()) > 0)
@@ -272,19 +275,19 @@ class PgConnection final : public Connection, public Connection::Backend {
   std::string Where() const { return "PostgreSQL database " + settings_.alias; }
 
   void Simple(const std::string& sql) {
-    Result r(api_, api_->exec(conn_, sql.c_str()));
-    if (!r.ok()) throw DatabaseError(Where() + ": " + r.message() + " (" + sql + ")");
+    PgResult r = Own(api_, api_->exec(conn_.get(), sql.c_str()));
+    if (!Succeeded(api_, r)) throw DatabaseError(Where() + ": " + MessageOf(api_, r) + " (" + sql + ")");
   }
 
-  // Runs a prepared statement; the result belongs to the caller.
-  PGresult* Run(const std::string& sql, const std::vector<Stored>& params) {
+  // Runs a prepared statement; raises DatabaseError unless it succeeded.
+  PgResult Run(const std::string& sql, const std::vector<Stored>& params) {
     Ensure();
     if (trace) trace->push_back(sql);
     auto it = names_.find(sql);
     if (it == names_.end()) {
       std::string name = "wo" + std::to_string(names_.size() + 1);
-      Result p(api_, api_->prepare(conn_, name.c_str(), sql.c_str(), 0, nullptr));
-      if (!p.ok()) throw DatabaseError(Where() + ": " + p.message() + " (" + sql + ")");
+      PgResult p = Own(api_, api_->prepare(conn_.get(), name.c_str(), sql.c_str(), 0, nullptr));
+      if (!Succeeded(api_, p)) throw DatabaseError(Where() + ": " + MessageOf(api_, p) + " (" + sql + ")");
       ++prepares;
       it = names_.emplace(sql, name).first;
     }
@@ -304,16 +307,15 @@ class PgConnection final : public Connection, public Connection::Backend {
       }
       values[i] = text[i].c_str();
     }
-    PGresult* r = api_->execPrepared(conn_, it->second.c_str(), static_cast<int>(params.size()), values.data(),
-                                     nullptr, nullptr, 0);
-    Result check(api_, r);
-    if (!check.ok()) throw DatabaseError(Where() + ": " + check.message() + " (" + sql + ")");
-    return check.release();
+    PgResult r = Own(api_, api_->execPrepared(conn_.get(), it->second.c_str(), static_cast<int>(params.size()),
+                                              values.data(), nullptr, nullptr, 0));
+    if (!Succeeded(api_, r)) throw DatabaseError(Where() + ": " + MessageOf(api_, r) + " (" + sql + ")");
+    return r;
   }
 
   ConnectionSettings settings_;
   const PqApi* api_ = nullptr;
-  PGconn* conn_ = nullptr;
+  PgConn conn_{nullptr, PqFinish{nullptr}};
   std::string error_;
   std::unordered_map<std::string, std::string> names_;
 };

@@ -4,13 +4,12 @@
 // when a transaction begins or ends, every statement still being read is
 // let go (its handle continues with a fresh query after its last row),
 // so that no old read snapshot stands in the way of the write.
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cctype>
 #include <unordered_map>
 
 #include "store/backend.h"
+#include "store/sqlite_handle.h"
 
 namespace wo::store {
 
@@ -22,7 +21,7 @@ class SqliteConnection;
 
 class SqliteRows final : public Rows {
  public:
-  SqliteRows(SqliteConnection* c, std::string sql, sqlite3_stmt* st);
+  SqliteRows(SqliteConnection* c, std::string sql, SqliteStmt st);
   ~SqliteRows() override;
   Step Next(StoredRow& out) override;
 
@@ -36,7 +35,7 @@ class SqliteRows final : public Rows {
 
   SqliteConnection* conn_;
   std::string sql_;
-  sqlite3_stmt* st_;
+  SqliteStmt st_;  // while reading; given back to the connection after
   int read_ = 0;
   bool letGo_ = false;
 };
@@ -52,11 +51,9 @@ class SqliteConnection final : public Connection, public Connection::Backend {
     dialect.batch = 0;
   }
 
+  // Statements go before the connection: the members die in reverse order.
   ~SqliteConnection() override {
     for (SqliteRows* r : live_) r->Detach();
-    for (auto& [sql, list] : idle_)
-      for (sqlite3_stmt* st : list) sqlite3_finalize(st);
-    if (db_) sqlite3_close_v2(db_);
   }
 
   // ---- Connection ----
@@ -76,7 +73,7 @@ class SqliteConnection final : public Connection, public Connection::Backend {
     LetGo();
     if (InTransaction()) Exec1("ROLLBACK");
   }
-  bool InTransaction() const override { return db_ && !sqlite3_get_autocommit(db_); }
+  bool InTransaction() const override { return db_ && !sqlite3_get_autocommit(db_.get()); }
 
   std::vector<SchemaChange> CreateSchema() override {
     Ensure();
@@ -93,44 +90,39 @@ class SqliteConnection final : public Connection, public Connection::Backend {
     if (db_) return;
     if (!error_.empty()) throw DatabaseError(error_);
     RefuseWhenClosed(settings_);
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create_ ? SQLITE_OPEN_CREATE : 0);
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(file_.c_str(), &db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-      error_ = "cannot open the database file " + file_ + ": " +
-               (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-      sqlite3_close_v2(db);
-      throw DatabaseError(error_);
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create_ ? SQLITE_OPEN_CREATE : 0);
+    try {
+      db_ = OpenSqliteDb(file_, flags);
+    } catch (const DatabaseError& e) {
+      error_ = e.what();
+      throw;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    sqlite3_extended_result_codes(db, 1);
-    db_ = db;
+    sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
   }
 
   std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) override {
     Ensure();
     if (trace) trace->push_back(sql);
-    sqlite3_stmt* st = Acquire(sql, params);
-    return std::make_unique<SqliteRows>(this, sql, st);
+    return std::make_unique<SqliteRows>(this, sql, Acquire(sql, params));
   }
 
   ExecResult Exec(const std::string& sql, const std::vector<Stored>& params, bool insert) override {
     Ensure();
     if (!InTransaction()) LetGo();
     if (trace) trace->push_back(sql);
-    sqlite3_stmt* st = Acquire(sql, params);
+    SqliteStmt st = Acquire(sql, params);
     int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE) {
       std::string msg = Message(rc);
-      Release(sql, st);
+      Release(sql, std::move(st));
       throw DatabaseError(msg + " (" + sql + ")");
     }
     ExecResult r;
-    r.changes = sqlite3_changes64(db_);
-    if (insert) r.rowId = Stored::OfInt(sqlite3_last_insert_rowid(db_));
-    Release(sql, st);
+    r.changes = sqlite3_changes64(db_.get());
+    if (insert) r.rowId = Stored::OfInt(sqlite3_last_insert_rowid(db_.get()));
+    Release(sql, std::move(st));
     return r;
   }
 
@@ -158,16 +150,16 @@ class SqliteConnection final : public Connection, public Connection::Backend {
   }
 
   // ---- for SqliteRows ----
-  sqlite3* db() { return db_; }
   std::string Message(int rc) {
-    std::string m = sqlite3_errmsg(db_);
+    std::string m = sqlite3_errmsg(db_.get());
     if (m == "not an error" || m.empty()) m = sqlite3_errstr(rc);
     return "SQLite: " + m + " in " + file_;
   }
-  void Release(const std::string& sql, sqlite3_stmt* st) {
-    sqlite3_reset(st);
-    sqlite3_clear_bindings(st);
-    idle_[sql].push_back(st);
+  // Takes a statement back for the next query of the same SQL.
+  void Release(const std::string& sql, SqliteStmt st) {
+    sqlite3_reset(st.get());
+    sqlite3_clear_bindings(st.get());
+    idle_[sql].push_back(std::move(st));
   }
   void Live(SqliteRows* r) { live_.push_back(r); }
   void Gone(SqliteRows* r) {
@@ -177,7 +169,7 @@ class SqliteConnection final : public Connection, public Connection::Backend {
  private:
   void Exec1(const std::string& sql) {
     char* err = nullptr;
-    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    int rc = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
       std::string msg = err ? err : sqlite3_errstr(rc);
       sqlite3_free(err);
@@ -185,15 +177,19 @@ class SqliteConnection final : public Connection, public Connection::Backend {
     }
   }
 
-  sqlite3_stmt* Acquire(const std::string& sql, const std::vector<Stored>& params) {
-    sqlite3_stmt* st = nullptr;
+  // A prepared statement of `sql` with `params` bound: an idle one, or a
+  // new one.
+  SqliteStmt Acquire(const std::string& sql, const std::vector<Stored>& params) {
+    SqliteStmt st;
     auto it = idle_.find(sql);
     if (it != idle_.end() && !it->second.empty()) {
-      st = it->second.back();
+      st = std::move(it->second.back());
       it->second.pop_back();
     } else {
-      int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                                  &st, nullptr);
+      sqlite3_stmt* raw = nullptr;
+      int rc = sqlite3_prepare_v3(db_.get(), sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                                  &raw, nullptr);
+      st.reset(raw);
       if (rc != SQLITE_OK) throw DatabaseError(Message(rc) + " (" + sql + ")");
       ++prepares;
     }
@@ -201,16 +197,16 @@ class SqliteConnection final : public Connection, public Connection::Backend {
       const Stored& p = params[i];
       int n = static_cast<int>(i + 1), rc = SQLITE_OK;
       switch (p.kind) {
-        case Stored::Null: rc = sqlite3_bind_null(st, n); break;
-        case Stored::Int: rc = sqlite3_bind_int64(st, n, p.i); break;
-        case Stored::Real: rc = sqlite3_bind_double(st, n, p.d); break;
+        case Stored::Null: rc = sqlite3_bind_null(st.get(), n); break;
+        case Stored::Int: rc = sqlite3_bind_int64(st.get(), n, p.i); break;
+        case Stored::Real: rc = sqlite3_bind_double(st.get(), n, p.d); break;
         case Stored::Text:
-          rc = sqlite3_bind_text(st, n, p.s.data(), static_cast<int>(p.s.size()), SQLITE_TRANSIENT);
+          rc = sqlite3_bind_text(st.get(), n, p.s.data(), static_cast<int>(p.s.size()), SQLITE_TRANSIENT);
           break;
       }
       if (rc != SQLITE_OK) {
         std::string msg = Message(rc);
-        Release(sql, st);
+        Release(sql, std::move(st));
         throw DatabaseError(msg);
       }
     }
@@ -226,14 +222,14 @@ class SqliteConnection final : public Connection, public Connection::Backend {
   ConnectionSettings settings_;
   std::string file_;
   bool create_;
-  sqlite3* db_ = nullptr;
+  SqliteDb db_;
   std::string error_;
-  std::unordered_map<std::string, std::vector<sqlite3_stmt*>> idle_;
+  std::unordered_map<std::string, std::vector<SqliteStmt>> idle_;  // prepared, not being read
   std::vector<SqliteRows*> live_;  // rows objects holding a statement
 };
 
-SqliteRows::SqliteRows(SqliteConnection* c, std::string sql, sqlite3_stmt* st)
-    : conn_(c), sql_(std::move(sql)), st_(st) {
+SqliteRows::SqliteRows(SqliteConnection* c, std::string sql, SqliteStmt st)
+    : conn_(c), sql_(std::move(sql)), st_(std::move(st)) {
   conn_->Live(this);
 }
 
@@ -241,9 +237,8 @@ SqliteRows::~SqliteRows() { Release(); }
 
 void SqliteRows::Release() {
   if (!st_) return;
-  conn_->Release(sql_, st_);
+  conn_->Release(sql_, std::move(st_));
   conn_->Gone(this);
-  st_ = nullptr;
 }
 
 void SqliteRows::LetGo() {
@@ -251,7 +246,7 @@ void SqliteRows::LetGo() {
   if (read_ == 0) {
     // Nothing read yet: the statement simply starts again later, with the
     // same parameters.
-    sqlite3_reset(st_);
+    sqlite3_reset(st_.get());
     return;
   }
   letGo_ = true;
@@ -259,8 +254,7 @@ void SqliteRows::LetGo() {
 }
 
 void SqliteRows::Detach() {
-  if (st_) sqlite3_finalize(st_);
-  st_ = nullptr;
+  st_.reset();
   conn_ = nullptr;
   letGo_ = false;
 }
@@ -274,7 +268,7 @@ Rows::Step SqliteRows::Next(StoredRow& out) {
     if (!conn_) throw DatabaseError("the database connection is closed");
     return Step::End;
   }
-  int rc = sqlite3_step(st_);
+  int rc = sqlite3_step(st_.get());
   if (rc == SQLITE_DONE) {
     Release();
     return Step::End;
@@ -284,17 +278,17 @@ Rows::Step SqliteRows::Next(StoredRow& out) {
     Release();
     throw DatabaseError(msg + " (" + sql_ + ")");
   }
-  int n = sqlite3_column_count(st_);
+  int n = sqlite3_column_count(st_.get());
   out.cols.resize(n > 0 ? n - 1 : 0);
   for (int i = 0; i < n; ++i) {
     Stored& v = i == 0 ? out.rowId : out.cols[i - 1];
-    switch (sqlite3_column_type(st_, i)) {
+    switch (sqlite3_column_type(st_.get(), i)) {
       case SQLITE_NULL: v = Stored(); break;
-      case SQLITE_INTEGER: v = Stored::OfInt(sqlite3_column_int64(st_, i)); break;
-      case SQLITE_FLOAT: v = Stored::OfReal(sqlite3_column_double(st_, i)); break;
+      case SQLITE_INTEGER: v = Stored::OfInt(sqlite3_column_int64(st_.get(), i)); break;
+      case SQLITE_FLOAT: v = Stored::OfReal(sqlite3_column_double(st_.get(), i)); break;
       default: {
-        const unsigned char* t = sqlite3_column_text(st_, i);
-        int len = sqlite3_column_bytes(st_, i);
+        const unsigned char* t = sqlite3_column_text(st_.get(), i);
+        int len = sqlite3_column_bytes(st_.get(), i);
         v = Stored::OfText(std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(len)));
       }
     }
