@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "booking/actions.h"
 #include "frame/cgi.h"
 #include "module/module.h"
 
@@ -24,8 +25,8 @@ int main() {
       left -= static_cast<size_t>(n);
     }
   };
-  wo::ModulePaths paths = wo::ModulePaths::FromExecutable();
+  wo::Resources resources(wo::ModulePaths::FromExecutable());
   return wo::RunCgi(env, 0, sink, [&](const wo::Request& req, wo::Response& resp) {
-    return std::unique_ptr<wo::WebModuleBase>(std::make_unique<wo::WebModule>(req, resp, paths));
+    return std::unique_ptr<wo::WebModuleBase>(std::make_unique<wo::WebModule>(req, resp, resources, wo::OrvaneApp()));
   });
 }

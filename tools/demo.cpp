@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "admin.h"
-#include "module/module.h"
+#include "module/password_cipher.h"
 #include "base/datetime.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "store/schema.h"
 #include "store/table.h"
 
@@ -260,7 +262,7 @@ bool AlreadyLoaded(store::Connection& conn) {
 
 struct Counts { int slots = 0, reservations = 0; };
 
-Counts Load(store::Connection& conn) {
+Counts Load(store::Connection& conn, const PasswordCipher& cipher) {
   const DateTime now = Now();
   const DateTime today = DateOf(now);
   const std::string kausi = std::to_string(Decode(now).year);
@@ -344,7 +346,7 @@ Counts Load(store::Connection& conn) {
     OpenTable t(conn, "WEBREG", "Tunnus");
     NewRow(*t)
         .Text("Tunnus", kDemoUser)
-        .Text("PinKoodi", EncodePassword(kDemoPassword))
+        .Text("PinKoodi", cipher.Encode(kDemoPassword))
         .Text("AsNo", demoAsNo)
         .Text("KorttiLyh", "")
         .Text("Sukunimi", "Esimerkki")
@@ -427,7 +429,7 @@ Counts Load(store::Connection& conn) {
 }  // namespace
 
 int DemoCommand(store::Connection& conn, const SiteIni& ini) {
-  SetPasswordKey(ini.PasswordKey);
+  const PasswordCipher cipher(ini.PasswordKey);
   if (AlreadyLoaded(conn)) {
     std::fprintf(stderr,
                  "weborvane-admin: the database already holds a centre (site settings, resources or the "
@@ -435,7 +437,7 @@ int DemoCommand(store::Connection& conn, const SiteIni& ini) {
                  kDemoUser);
     return 1;
   }
-  Counts c = store::InWriteTransaction(conn, [&] { return Load(conn); });
+  Counts c = store::InWriteTransaction(conn, [&] { return Load(conn, cipher); });
   std::printf(
       "Loaded the demonstration centre: 2 centres, %zu resources, %d slots over %d days, %d reservations.\n"
       "Web user: %s, password %s.\n",

@@ -37,7 +37,9 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
 // 1899-12-30 counted from 1970-01-01.
 constexpr long long kEpochOffset = DaysFromCivil(1899, 12, 30);
 
-DateTime SystemNow() {
+}  // namespace
+
+DateTime Now() {
   struct timeval tv;
   gettimeofday(&tv, nullptr);
   struct tm lt;
@@ -47,7 +49,7 @@ DateTime SystemNow() {
          EncodeTime(lt.tm_hour, lt.tm_min, lt.tm_sec, static_cast<int>(tv.tv_usec / 1000));
 }
 
-ClockFn g_clock = nullptr;
+namespace {
 
 bool Digits(std::string_view s, size_t pos, size_t n, int& out) {
   if (pos + n > s.size()) return false;
@@ -103,10 +105,6 @@ int DayOfWeek(DateTime t) {
   long long w = ((days + 6) % 7 + 7) % 7;  // 0 = Sunday
   return static_cast<int>(w) + 1;
 }
-
-DateTime Now() { return g_clock ? g_clock() : SystemNow(); }
-
-void SetClockForTesting(ClockFn fn) { g_clock = fn; }
 
 std::string ToStoredDateTime(DateTime t) {
   // Rounded to the nearest whole second first, so 10:00:59.6 is stored as

@@ -36,10 +36,11 @@ DateTime DateOf(DateTime t);
 // Day of the week, 1 = Sunday ... 7 = Saturday.
 int DayOfWeek(DateTime t);
 
-// The current local date-time. Tests may replace the clock.
+// The current local date-time of the system clock.
 DateTime Now();
-using ClockFn = DateTime (*)();
-void SetClockForTesting(ClockFn fn);  // nullptr restores the system clock
+// Where a request reads the time (RequestContext::Now); Now unless a test
+// says otherwise.
+using Clock = DateTime (*)();
 
 // Stored forms: "YYYY-MM-DD HH:MM:SS" and "HH:MM:SS" (whole seconds).
 std::string ToStoredDateTime(DateTime t);

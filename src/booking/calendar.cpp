@@ -1,19 +1,21 @@
-// Resource selection and the calendar page: the actions /ResVal and /Viikko,
-// and the small lookups that the week grid, the day lists, the reservation
-// pages and the own-reservations list share (names of resources, centres,
-// activity kinds and instructors, the reservation count of a slot and its
-// booking link). The grid itself is in week_grid.cpp, the day list in
-// day_list.cpp.
+// The resource selection and the calendar page, and the lookups the
+// calendar's forms and the reservation pages share.
 #include "booking/calendar.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "frame/html.h"
+#include "base/format.h"
 #include "base/text.h"
-#include "module/module.h"
+#include "booking/common.h"
+#include "frame/html.h"
+#include "module/context.h"
+#include "module/session.h"
+#include "module/table_guard.h"
 
 namespace wo {
+
+using namespace booking;
 
 namespace calendar {
 
@@ -34,92 +36,102 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf) {
   return DateOf(dateOf) + EncodeTime(p.hour, p.minute, p.second, p.msec);
 }
 
-}  // namespace calendar
-
-using calendar::CloseOnExit;
-
-// WEBPAGE: /ResVal — the resource (or centre) and date selection.
-// Query: LANG, ID. No fields at all: the error page (ErrorCode 0).
-// Otherwise "resval.html", whose form sends ID, Lang, Resurssi, PP, KK and
-// VV to /Viikko.
-void WebModule::WebModOrvaneWebActResValAction(const Request& rq, Response&, bool&) {
-  page.SessionId = std::string("0");  // (a literal assignment trips a GCC 12 -Wrestrict false alarm)
-  page.Lang = Cut(rq.Field("LANG"), 15);
-  if (rq.FieldCount() == 0) {
-    ErrorPage();
-    return;
+void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
+               const std::function<bool(store::Table& slots)>& each) {
+  store::Table& va = ctx.tbl->TblVa;
+  TableGuard vaGuard{&va};
+  // VAVARAUS is needed only for counting, which a visitor without a
+  // session never does.
+  if (CountsPlaces(ctx.page.SessionId)) {
+    va.SetIndex(kReservationsBySlot);
+    va.Open();
   }
-  page.SessionId = Cut(rq.Field("ID"), 50);
-  RenderPage(PageProdResVal, "resval.html");
+  try {
+    store::Table& slots = ctx.tbl->TblFiVuoro;
+    TableGuard slotsGuard{&slots};
+    slots.SetIndex(kSlotsByResource);
+    slots.Open();
+    const std::string res(resNo);
+    slots.SetRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
+    for (bool any = !slots.IsEmpty(); any && !slots.Eof() && each(slots); slots.Next()) {
+    }
+  } catch (...) {
+    out += "</TR>";
+    throw;
+  }
+  out += "</TR>";
 }
 
-// WEBPAGE: /Viikko — the calendar of one resource (or centre) from a day on.
-// Query: LANG, ID, Resurssi, PP, KK, VV (day, month, four-digit year).
-// Fewer than five fields: the error page. A day that is not a date shows
-// today. Answers "viikko.html"; its VUOROLISTA tag draws the week grid or the
-// day list.
-void WebModule::WebModOrvaneWebActViikkoAction(const Request& rq, Response&, bool&) {
-  page.Resurssi.clear();
-  page.Lang = Cut(rq.Field("LANG"), 15);
-  if (rq.FieldCount() < 5) {
-    ErrorPage();
-    return;
-  }
-  page.SessionId = Cut(rq.Field("ID"), 50);
-  page.Resurssi = Cut(rq.Field("Resurssi"), 5);
-  page.ResourceName =
-      Cut(settings.ListanMuoto == 2 ? CentreNameOf(page.Resurssi) : ResourceNameOf(page.Resurssi), 35);
+}  // namespace calendar
+
+Answer WebModOrvaneWebActResValAction(RequestContext& ctx) {
+  return Answer::Page(ctx.pages.PageProdResVal, "resval.html");
+}
+
+Answer WebModOrvaneWebActViikkoAction(RequestContext& ctx) {
+  PageState& page = ctx.page;
+  const Request& rq = ctx.req;
+  page.Resurssi = Cut(rq.Field("Resurssi"), kCodeWidth);
+  page.ResourceName = Cut(
+      ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi) : ResourceNameOf(ctx, page.Resurssi),
+      kNameWidth);
 
   auto number = [&](std::string_view name) {
     long long v = ToIntDef(rq.Field(name), 0);
     return (v < -100000 || v > 100000) ? 0 : static_cast<int>(v);
   };
   const int day = number("PP"), month = number("KK"), year = number("VV");
-  page.ChosenDate = IsValidDate(year, month, day) ? EncodeDate(year, month, day) : DateOf(Now());
-  RenderPage(PageProdViikko, "viikko.html");
+  page.ChosenDate = IsValidDate(year, month, day) ? EncodeDate(year, month, day) : DateOf(ctx.Now());
+  return Answer::Page(ctx.pages.PageProdViikko, "viikko.html");
 }
 
-// The code itself when VARESNIMI lacks it; "" for "".
-std::string WebModule::ResourceNameOf(std::string_view code) {
+std::string SlotList(RequestContext& ctx) {
+  std::string out;
+  if (ctx.settings.ListanMuoto == 0) {
+    FillWeekGrid(ctx, out);
+    RenderWeekGridRows(ctx, out);
+  } else {
+    RenderSlotList(ctx, out);
+  }
+  return out;
+}
+
+namespace {
+
+// The name column of `code` in `t` (opened by `index` when closed); the code
+// itself when the table lacks it; "" for "".
+std::string NameOf(store::Table& t, std::string_view index, std::string_view nameColumn, std::string_view code) {
   std::string result(code);
   if (code.empty()) return result;
-  store::Table& t = tbl->TblResNimi;
-  CloseOnExit closer(t);
+  TableGuard guard{&t};
   if (!t.IsOpen()) {
-    t.SetIndex("ResNo");
+    t.SetIndex(index);
     t.Open();
   }
-  if (t.FindKey({store::Txt(std::string(code))})) result = t.Text("ResNimi");
-  return Cut(result, 35);
+  if (t.FindKey({store::Txt(std::string(code))})) result = t.Text(nameColumn);
+  return Cut(result, kNameWidth);
 }
 
-// The code itself when WEBKESKUS lacks it; "" for "".
-std::string WebModule::CentreNameOf(std::string_view code) {
-  std::string result(code);
-  if (code.empty()) return result;
-  store::Table& t = tbl->TblWebKeskus;
-  CloseOnExit closer(t);
-  if (!t.IsOpen()) {
-    t.SetIndex("WebKeskus");
-    t.Open();
-  }
-  if (t.FindKey({store::Txt(std::string(code))})) result = t.Text("WebKeskusNimi");
-  return Cut(result, 35);
+}  // namespace
+
+std::string ResourceNameOf(RequestContext& ctx, std::string_view code) {
+  return NameOf(ctx.tbl->TblResNimi, "ResNo", "ResNimi", code);
 }
 
-// By NaytaOhjaaja: 1 the instructor's Lyhenne, 2 the Nimi, 0 "&nbsp;", any
-// other value the code. A code VAOHJAAJA lacks shows as itself; an empty
-// result as "&nbsp;". VAOHJAAJA stays open until the module ends.
-std::string WebModule::InstructorText(std::string_view code) {
+std::string CentreNameOf(RequestContext& ctx, std::string_view code) {
+  return NameOf(ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code);
+}
+
+std::string InstructorText(RequestContext& ctx, std::string_view code) {
   std::string result(code);
   if (!code.empty()) {
-    store::Table& t = tbl->TblVaOhjaaja;
+    store::Table& t = ctx.tbl->TblVaOhjaaja;
     if (!t.IsOpen()) {
       t.SetIndex("Koodi");
       t.Open();
     }
     if (t.FindKey({store::Txt(std::string(code))})) {
-      switch (settings.NaytaOhjaaja) {
+      switch (ctx.settings.NaytaOhjaaja) {
         case 0: result = "&nbsp;"; break;
         case 1: result = t.Text("Lyhenne"); break;
         case 2: result = t.Text("Nimi"); break;
@@ -127,19 +139,17 @@ std::string WebModule::InstructorText(std::string_view code) {
       }
     }
   }
-  result = Cut(result, 35);
+  result = Cut(result, kNameWidth);
   return result.empty() ? std::string("&nbsp;") : result;
 }
 
-// The Lyhenne of the first loaded kind whose Koodi is exactly `code`; the
-// code itself when none is; "&nbsp;" for an empty result.
-std::string WebModule::ActivityKindText(std::string_view code) {
+std::string ActivityKindText(RequestContext& ctx, std::string_view code) {
   std::string result(code);
   if (!code.empty()) {
-    const int n = std::min<int>(KindCount, static_cast<int>(ActivityKinds.size()));
+    const int n = std::min<int>(ctx.KindCount, static_cast<int>(ctx.ActivityKinds.size()));
     for (int i = 0; i < n; ++i) {
-      if (ActivityKinds[i].Koodi == code) {
-        result = ActivityKinds[i].Lyhenne;
+      if (ctx.ActivityKinds[i].Koodi == code) {
+        result = ctx.ActivityKinds[i].Lyhenne;
         break;
       }
     }
@@ -147,33 +157,29 @@ std::string WebModule::ActivityKindText(std::string_view code) {
   return result.empty() ? std::string("&nbsp;") : result;
 }
 
-// VALAJI in Koodi order into ActivityKinds, at most kMaxKinds of them.
-void WebModule::LoadActivityKinds() {
-  ActivityKinds.clear();
-  KindCount = 0;
-  store::Table& t = tbl->TblVaLaji;
-  CloseOnExit closer(t);
+void LoadActivityKinds(RequestContext& ctx) {
+  ctx.ActivityKinds.clear();
+  ctx.KindCount = 0;
+  store::Table& t = ctx.tbl->TblVaLaji;
+  TableGuard guard{&t};
   if (!t.IsOpen()) {
     t.SetIndex("Koodi");
     t.Open();
   }
   t.First();
-  while (!t.Eof() && KindCount < kMaxKinds) {
-    ActivityKinds.push_back({Cut(t.Text("Koodi"), 5), Cut(t.Text("Lyhenne"), 35)});
-    ++KindCount;
+  while (!t.Eof() && ctx.KindCount < kMaxKinds) {
+    ctx.ActivityKinds.push_back({Cut(t.Text("Koodi"), kCodeWidth), Cut(t.Text("Lyhenne"), kNameWidth)});
+    ++ctx.KindCount;
     t.Next();
   }
 }
 
-// The VAVARAUS rows of one slot, whatever their Status; 0 without a session
-// (SessionId of 5 characters or fewer), when no count is needed. Uses TblVa
-// as its caller left it open, or opens and closes it itself.
-int WebModule::CountReservations(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
-  if (page.SessionId.size() <= 5) return 0;
-  store::Table& t = tbl->TblVa;
-  CloseOnExit closer(t, /*onlyIfOpenedHere=*/true);
+int CountReservations(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
+  if (!CountsPlaces(ctx.page.SessionId)) return 0;
+  store::Table& t = ctx.tbl->TblVa;
+  TableGuard guard{&t};
   if (!t.IsOpen()) {
-    t.SetIndex(calendar::kReservationsBySlot);
+    t.SetIndex(kReservationsBySlot);
     t.Open();
   }
   const std::vector<store::Value> key = {store::Txt(std::string(kausi)), store::Txt(std::string(vuoroNo)),
@@ -184,24 +190,24 @@ int WebModule::CountReservations(std::string_view kausi, std::string_view vuoroN
   return n;
 }
 
-// "<A HREF=\"/cgi-bin/WebOrvane.exe/Varaa?ID=..&Lang=..&Kau=..&Vuo=..&Seq=..\">".
-// The session ID and language come from the request and are percent-encoded;
-// the slot key comes from VaVuoro and goes in trimmed.
-std::string WebModule::BookingLinkOpen(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
-  std::string s = "<A HREF=\"";
-  s += kProgramUrl;
-  s += "Varaa?ID=";
-  s += UrlEncode(page.SessionId);
-  s += "&Lang=";
-  s += UrlEncode(page.Lang);
-  s += "&Kau=";
-  s += Trim(kausi);
-  s += "&Vuo=";
-  s += Trim(vuoroNo);
-  s += "&Seq=";
-  s += Trim(seq);
-  s += "\">";
-  return s;
+std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
+                            std::string_view seq) {
+  const std::string kau = Trim(kausi), vuo = Trim(vuoroNo), sq = Trim(seq);
+  return LinkOpen(ProgramUrl(
+      "Varaa", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}, {"Kau", kau}, {"Vuo", vuo}, {"Seq", sq}}));
+}
+
+void DescribeSlot(RequestContext& ctx, store::Table& vuoro) {
+  const DateTime start = vuoro.Date("VuoroAika");
+  const DateTime end = start + vuoro.Date("Kesto");
+  const std::string resNo = vuoro.Text("ResNo");
+  const std::string laji = vuoro.Text("Laji");
+  ctx.page.Resurssi = Cut(resNo, kCodeWidth);
+  LoadActivityKinds(ctx);
+  const std::string& sep = ctx.TimeSep();
+  ctx.page.ReservationText = Cut(ResourceNameOf(ctx, resNo) + " : " + FormatDateTimeShort(start, sep) + " - " +
+                                     FormatTime(end, sep) + " " + ActivityKindText(ctx, laji),
+                                 kReservationTextWidth);
 }
 
 }  // namespace wo

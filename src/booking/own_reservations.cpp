@@ -1,253 +1,199 @@
-// Own reservations and cancellation: the OMATLISTA rows of /Omat, the
-// cancellation confirmation (/Poista), the cancellation with its refund
-// (/PoisVar) and its done page (/PoisOk).
-//
-// A reservation can be cancelled while its slot starts later than now plus
-// PoistaEnnenPv hours. The list offers the link only until then, and the
-// cancellation itself holds to the same deadline, so a link kept or crafted
-// after it neither deletes nor refunds. The delete, the refund and the
-// session refresh are one write transaction.
-#include "booking/booking_common.h"
+#include "booking/own_reservations.h"
+
+#include <climits>
+
+#include "base/format.h"
+#include "booking/calendar.h"
+#include "booking/common.h"
+#include "frame/html.h"
+#include "module/context.h"
+#include "module/session.h"
+#include "module/table_guard.h"
 #include "module/texts.h"
 
 namespace wo {
 
 using namespace booking;
 
-// The OMATLISTA tag: the date, user and (with the fee in use) balance rows,
-// then, when the user holds open reservations, a header row and one row per
-// reservation whose slot starts later than now minus MaxVanhatPv days. Lines
-// end with a single CR. Empty without a session.
-void WebModule::BuildOwnReservationList(std::string& out) {
-  if (page.SessionId == "0") return;
-  const DateTime nowT = Now();
-  const int64_t now = Millis(nowT);
-  const int64_t deadline = now + settings.PoistaEnnenPv * kMillisPerHour;
-  const int64_t oldest = now - settings.MaxVanhatPv * kMillisPerDay;
-  const bool showInstructor = settings.NaytaOhjaaja != 0;
-  const std::string colspan = std::to_string(showInstructor ? 4 : 3);
-  const std::string& sep = ini.TimeSeparator;
-
-  store::Table& reg = tbl->TblWebReg;
-  store::Table& vaAs = tbl->TblVaAs;
-  store::Table& vuoro = tbl->TblVuoro;
-  CloseOnExit closer{&reg, &vaAs, &vuoro};
-  if (!PlainSessionLookup()) return;
-
-  const std::string name = Cut(reg.Text("Sukunimi") + " " + reg.Text("EtuNimi"), 80);
-  const std::string asNo = reg.Text("AsNo");
-  out += "<tr>\r<th width=\"28%\">" + TranslatedText(texts::C43) + "</th><th colspan=" + colspan + ">" +
-         FormatDateTimeShort(nowT, sep) + "</th>\r</tr>\r";
-  // The name is the user's own typing: escaped like every such value.
-  out += "<tr>\r<th>" + TranslatedText(texts::C44) + "</th><th colspan=" + colspan + ">" +
-         HtmlEscape(name) + "</th>\r</tr>\r";
-  if (settings.VarMaksuKaytossa == 1) {
-    double balance = reg.Float("TmpSaldo");
-    GetCustomerBalance(asNo, balance);
-    out += "<tr>\r<th>" + TranslatedText(texts::C45) + "</th><th colspan=" + colspan + ">" +
-           FormatAmount10_2(balance, ini.DecimalSeparator) + " EUR</th>\r</tr>\r";
-  }
-
-  if (vaAs.IsOpen()) vaAs.Close();
-  OpenWithIndex(vaAs, "AsNo;Status");
-  const std::vector<store::Value> k = {store::Txt(asNo), store::Int(0)};
-  vaAs.SetRange(k, k);
-  if (vaAs.IsEmpty()) return;
-
-  out += "<tr class=\"otsikko\">\r<th>" + TranslatedText(texts::C46) + "</th><th>" +
-         TranslatedText(texts::C47) + "</th><th>" + TranslatedText(texts::C48) + "</th>";
-  if (showInstructor) out += "<th>" + TranslatedText(texts::C48a) + "</th>";
-  out += "<th>" + TranslatedText(texts::C49) + "</th>\r</tr>\r";
-
-  LoadActivityKinds();
-  OpenWithIndex(vuoro, "Kausi;VuoroNo;VuoroNoSeq");
-  for (vaAs.First(); !vaAs.Eof(); vaAs.Next()) {
-    const std::string kausi = vaAs.Text("Kausi");
-    const std::string vuoroNo = vaAs.Text("VuoroNo");
-    const std::string seq = vaAs.Text("VuoroNoSeq");
-    const int64_t jno = vaAs.Int("Jno");
-    if (!vuoro.FindKey({store::Txt(kausi), store::Txt(vuoroNo), store::Txt(seq)})) continue;
-    const DateTime startT = vuoro.Date("VuoroAika");
-    const int64_t start = Millis(startT);
-    if (start <= oldest) continue;
-
-    out += "<tr>\r";
-    out += "<td>" + FormatDateTimeShort(startT, sep) + " - " + FormatTime(startT + vuoro.Date("Kesto"), sep) +
-           "</td>\r";
-    out += "<td>" + ResourceNameOf(vuoro.Text("ResNo")) + "</td>\r";
-    out += "<td>" + ActivityKindText(vuoro.Text("Laji")) + "</td>\r";
-    if (showInstructor) out += "<td>" + InstructorText(vuoro.Text("Ohjaaja")) + "</td>\r";
-    if (start > deadline) {
-      out += "<td><A HREF=\"" + std::string(kProgramUrl) + "Poista?ID=" + UrlEncode(page.SessionId) +
-             "&Lang=" + UrlEncode(page.Lang) + "&Kau=" + UrlEncode(Trim(kausi)) + "&Vuo=" + UrlEncode(Trim(vuoroNo)) +
-             "&Seq=" + UrlEncode(Trim(seq)) + "&JNo=" + std::to_string(jno) + "\">" +
-             TranslatedText(texts::C50) + "</A></td>\r";
-    } else if (start >= now) {
-      out += "<td>&nbsp;</td>\r";
-    } else {
-      out += "<td>" + TranslatedText(texts::C51) + "</td>\r";
-    }
-    out += "</tr>\r";
-  }
-}
-
-// Replaces `balance` by Asiakas.Laskutettu when the customer has a row.
-void WebModule::GetCustomerBalance(std::string_view asNo, double& balance) {
-  store::Table& as = tbl->TblAsiakas;
-  CloseOnExit closer{&as};
-  OpenWithIndex(as, "AsNo");
-  if (as.FindKey({store::Txt(std::string(asNo))})) balance = as.Float("Laskutettu");
-}
-
-// WEBPAGE: /Poista (WebActPoista)
-// Query: LANG, ID, Kau, Vuo, Seq, JNo.
-// Answers poista.html with the slot described in VARAUS and the reservation's
-// key in the hidden fields of VARPARAM (an unknown slot leaves VARAUS empty).
-// Error page for fewer than 5 fields; redirects to the start page without a
-// session and to the login page after a time-out. A valid session is
-// refreshed. Reads no reservation: /PoisVar makes the checks.
-void WebModule::WebModOrvaneWebActPoistaAction(const Request& rq, Response& rs, bool&) {
-  page.SessionId = kNoSession;
-  page.Lang = Cut(rq.Field("LANG"), 15);
-  page.HiddenFields.clear();
-  if (rq.FieldCount() < 5) {
-    ErrorPage();
-    return;
-  }
-  page.SessionId = Cut(rq.Field("ID"), 50);
-  const SlotKey key = SlotKey::FromQuery(rq);
-  const std::string jno = Cut(rq.Field("JNo"), 10);
-  page.HiddenFields = HiddenInput("ID", page.SessionId) + HiddenInput("Lang", page.Lang) +
-                      HiddenInput("Kau", key.kau) + HiddenInput("Vuo", Trim(key.vuo)) +
-                      HiddenInput("Seq", Trim(key.seq)) + HiddenInput("JNo", Trim(jno));
-
-  store::Table& vuoro = tbl->TblVuoro;
-  CloseOnExit closer{&tbl->TblWebReg, &vuoro};
-  switch (IdleTestedSession()) {
-    case SessionState::None: rs.SendRedirect(IndexUrl()); return;
-    case SessionState::TimedOut: rs.SendRedirect(LoginUrl(page.Lang)); return;
-    case SessionState::Valid: break;
-  }
-
-  OpenWithIndex(vuoro, "Kausi;VuoroNo;VuoroNoSeq");
-  if (vuoro.FindKey(key.Values())) {
-    const DateTime start = vuoro.Date("VuoroAika");
-    const DateTime end = start + vuoro.Date("Kesto");
-    const std::string resNo = vuoro.Text("ResNo");
-    const std::string laji = vuoro.Text("Laji");
-    page.Resurssi = Cut(resNo, 5);
-    LoadActivityKinds();
-    const std::string& sep = ini.TimeSeparator;
-    page.ReservationText = Cut(ResourceNameOf(resNo) + " : " + FormatDateTimeShort(start, sep) + " - " +
-                                   FormatTime(end, sep) + " " + ActivityKindText(laji),
-                               80);
-  }
-  vuoro.Close();
-  RefreshSession();
-  RenderPage(PageProdPoista, "poista.html");
-}
-
 namespace {
 
-// The cancellation's table work, run inside the write transaction; decides
-// the answer that the action gives once the transaction is committed.
-Answer CancelUnderLock(WebModule& m, const SlotKey& key, int64_t jno) {
-  store::Table& reg = m.tbl->TblWebReg;
-  store::Table& va = m.tbl->TblVa;
-  store::Table& vuoro = m.tbl->TblVuoro;
-  store::Table& as = m.tbl->TblAsiakas;
-  CloseOnExit closer{&reg, &va, &vuoro, &as};
-  switch (m.IdleTestedSession()) {
-    case SessionState::None: return Answer::Redirect(m.IndexUrl());
-    case SessionState::TimedOut: return Answer::Redirect(LoginUrl(m.page.Lang));
-    case SessionState::Valid: break;
-  }
-  const std::string asNo = reg.Text("AsNo");
+// The width of the user's name in the list.
+constexpr size_t kListNameWidth = 80;
 
-  // Only the user's own open reservation of an existing slot that starts
-  // after the deadline is deleted.
-  int err = 0;
-  OpenWithIndex(va, "Kausi;VuoroNo;VuoroNoSeq;Jno");
-  if (!va.FindKey({store::Txt(key.kau), store::Txt(key.vuo), store::Txt(key.seq), store::Int(jno)}) ||
-      va.Text("AsNo") != asNo || va.IsNull("Status") || va.Int("Status") != 0) {
-    err = kErrNotFound;
+// The head of the list: the date, the user and, with the fee in use, the
+// balance (Asiakas.Laskutettu, or WEBREG.TmpSaldo without a customer row).
+// REQUIRES: TblWebReg on the user's row.
+void ListHead(RequestContext& ctx, const std::string& colspan, std::string& out) {
+  store::Table& reg = ctx.tbl->TblWebReg;
+  const std::string name = Cut(reg.Text("Sukunimi") + " " + reg.Text("EtuNimi"), kListNameWidth);
+  out += "<tr>\r<th width=\"28%\">" + ctx.TranslatedText(texts::C43) + "</th><th colspan=" + colspan + ">" +
+         FormatDateTimeShort(ctx.Now(), ctx.TimeSep()) + "</th>\r</tr>\r";
+  // The name is the user's own typing: escaped like every such value.
+  out += "<tr>\r<th>" + ctx.TranslatedText(texts::C44) + "</th><th colspan=" + colspan + ">" + HtmlEscape(name) +
+         "</th>\r</tr>\r";
+  if (ctx.settings.VarMaksuKaytossa != 1) return;
+  double balance = reg.Float("TmpSaldo");
+  store::Table& as = ctx.tbl->TblAsiakas;
+  TableGuard guard{&as};
+  OpenWithIndex(as, "AsNo");
+  if (as.FindKey({store::Txt(reg.Text("AsNo"))})) balance = as.Float("Laskutettu");
+  out += "<tr>\r<th>" + ctx.TranslatedText(texts::C45) + "</th><th colspan=" + colspan + ">" +
+         FormatAmount10_2(balance, ctx.DecimalSep()) + " EUR</th>\r</tr>\r";
+}
+
+// One row of the list: the reservation at vaAs's row, its slot at vuoro's.
+// The action cell: the cancel link until the deadline, then nothing until
+// the slot starts, then "Perumaton".
+void ListRow(RequestContext& ctx, store::Table& vaAs, store::Table& vuoro, int64_t now, int64_t deadline,
+             std::string& out) {
+  const std::string& sep = ctx.TimeSep();
+  const DateTime startT = vuoro.Date("VuoroAika");
+  const int64_t start = Millis(startT);
+  out += "<tr>\r";
+  out += "<td>" + FormatDateTimeShort(startT, sep) + " - " + FormatTime(startT + vuoro.Date("Kesto"), sep) +
+         "</td>\r";
+  out += "<td>" + ResourceNameOf(ctx, vuoro.Text("ResNo")) + "</td>\r";
+  out += "<td>" + ActivityKindText(ctx, vuoro.Text("Laji")) + "</td>\r";
+  if (ctx.settings.NaytaOhjaaja != 0) out += "<td>" + InstructorText(ctx, vuoro.Text("Ohjaaja")) + "</td>\r";
+  if (start > deadline) {
+    const std::string kau = Trim(vaAs.Text("Kausi")), vuo = Trim(vaAs.Text("VuoroNo")),
+                      seq = Trim(vaAs.Text("VuoroNoSeq")), jno = std::to_string(vaAs.Int("Jno"));
+    out += "<td>" +
+           LinkOpen(ProgramUrl("Poista", {{"ID", ctx.page.SessionId},
+                                          {"Lang", ctx.page.Lang},
+                                          {"Kau", kau},
+                                          {"Vuo", vuo},
+                                          {"Seq", seq},
+                                          {"JNo", jno}})) +
+           ctx.TranslatedText(texts::C50) + "</A></td>\r";
+  } else if (start >= now) {
+    out += "<td>&nbsp;</td>\r";
   } else {
-    OpenWithIndex(vuoro, "Kausi;VuoroNo;VuoroNoSeq");
-    if (!vuoro.FindKey(key.Values())) {
-      err = kErrNotFound;
-    } else if (Millis(vuoro.Date("VuoroAika")) <= Millis(Now()) + m.settings.PoistaEnnenPv * kMillisPerHour) {
-      err = kErrTooLateToCancel;
-    } else {
-      va.Delete();
-    }
-    vuoro.Close();
+    out += "<td>" + ctx.TranslatedText(texts::C51) + "</td>\r";
   }
-  va.Close();
-
-  // The fee goes back to the balance it was taken from.
-  bool refundWebBalance = false;
-  if (err == 0 && m.settings.VarMaksuKaytossa == 1) {
-    OpenWithIndex(as, "AsNo");
-    if (as.FindKey({store::Txt(asNo)})) {
-      const double billed = as.Float("Laskutettu");
-      as.Edit();
-      as["Laskutettu"].SetFloat(RoundCents(billed + m.settings.Varausmaksu));
-      as.Post();
-    } else {
-      refundWebBalance = true;
-    }
-    as.Close();
-  }
-
-  const double webBalance = reg.Float("TmpSaldo");
-  reg.Edit();
-  if (refundWebBalance) reg["TmpSaldo"].SetFloat(RoundCents(webBalance + m.settings.Varausmaksu));
-  reg["Aika"].SetDateTime(Now());
-  reg.Post();
-
-  if (err != 0) return Answer::Error(err);
-  return Answer::Redirect(PageUrl("PoisOk", m.page.SessionId, m.page.Lang));
+  out += "</tr>\r";
 }
 
 }  // namespace
 
-// WEBPAGE: /PoisVar (WebActPoisVar)
-// Query: LANG, ID, Kau, Vuo, Seq, JNo.
-// Deletes the user's open reservation, refunds the fee with the fee in use
-// (to Asiakas.Laskutettu, or to WEBREG.TmpSaldo without a customer row) and
-// redirects to /PoisOk. Error page: fewer than 4 or more than 6 fields (0), a
-// reservation that is not the user's open one or whose slot is gone (5), past
-// the cancellation deadline (10); the session is refreshed in both. Redirects
-// to the start page without a session and to the login page after a time-out.
-void WebModule::WebModOrvaneWebActPoisVarAction(const Request& rq, Response& rs, bool&) {
-  page.SessionId = kNoSession;
-  page.Lang = Cut(rq.Field("LANG"), 15);
-  const int fields = rq.FieldCount();
-  if (fields < 4 || fields > 6) {
-    ErrorPage();
-    return;
-  }
-  page.SessionId = Cut(rq.Field("ID"), 50);
-  const SlotKey key = SlotKey::FromQuery(rq);
-  long long jno = ToIntDef(Cut(rq.Field("JNo"), 10), -1);
-  if (jno < INT32_MIN || jno > INT32_MAX) jno = -1;  // Jno is a 32-bit field
+std::string OwnReservationList(RequestContext& ctx) {
+  std::string out;
+  if (IsNone(ctx.page.SessionId)) return out;
+  const Settings& s = ctx.settings;
+  const int64_t now = Millis(ctx.Now());
+  const int64_t deadline = now + s.PoistaEnnenPv * kMillisPerHour;
+  const int64_t oldest = now - s.MaxVanhatPv * kMillisPerDay;
+  const std::string colspan = std::to_string(s.NaytaOhjaaja != 0 ? 4 : 3);
 
-  const Answer answer = store::InWriteTransaction(*conn, [&] { return CancelUnderLock(*this, key, jno); });
-  Deliver(*this, rs, answer);
+  store::Table& reg = ctx.tbl->TblWebReg;
+  store::Table& vaAs = ctx.tbl->TblVaAs;
+  store::Table& vuoro = ctx.tbl->TblVuoro;
+  TableGuard guard{&reg, &vaAs, &vuoro};
+  if (!PlainSessionLookup(ctx)) return out;
+  ListHead(ctx, colspan, out);
+
+  if (vaAs.IsOpen()) vaAs.Close();
+  OpenWithIndex(vaAs, kReservationsByCustomer);
+  const std::vector<store::Value> k = {store::Txt(reg.Text("AsNo")), store::Int(0)};
+  vaAs.SetRange(k, k);
+  if (vaAs.IsEmpty()) return out;
+
+  out += "<tr class=\"otsikko\">\r<th>" + ctx.TranslatedText(texts::C46) + "</th><th>" +
+         ctx.TranslatedText(texts::C47) + "</th><th>" + ctx.TranslatedText(texts::C48) + "</th>";
+  if (s.NaytaOhjaaja != 0) out += "<th>" + ctx.TranslatedText(texts::C48a) + "</th>";
+  out += "<th>" + ctx.TranslatedText(texts::C49) + "</th>\r</tr>\r";
+
+  LoadActivityKinds(ctx);
+  OpenWithIndex(vuoro, kSlotsByKey);
+  for (vaAs.First(); !vaAs.Eof(); vaAs.Next()) {
+    if (!vuoro.FindKey({store::Txt(vaAs.Text("Kausi")), store::Txt(vaAs.Text("VuoroNo")),
+                        store::Txt(vaAs.Text("VuoroNoSeq"))}))
+      continue;
+    if (Millis(vuoro.Date("VuoroAika")) <= oldest) continue;
+    ListRow(ctx, vaAs, vuoro, now, deadline, out);
+  }
+  return out;
 }
 
-// WEBPAGE: /PoisOk (WebActPoisOk)
-// Query: LANG, ID. Answers poisok.html; the error page when the query has no
-// field. Reads no table.
-void WebModule::WebModOrvaneWebActPoisOkAction(const Request& rq, Response&, bool&) {
-  page.SessionId = kNoSession;
-  page.Lang = Cut(rq.Field("LANG"), 15);
-  if (rq.FieldCount() == 0) {
-    ErrorPage();
-    return;
+Answer WebModOrvaneWebActPoistaAction(RequestContext& ctx) {
+  PageState& page = ctx.page;
+  const SlotKey key = SlotKey::FromQuery(ctx.req);
+  const std::string jno = Cut(ctx.req.Field("JNo"), kJnoWidth);
+  page.HiddenFields = HiddenInput("ID", page.SessionId) + HiddenInput("Lang", page.Lang) +
+                      HiddenInput("Kau", key.kau) + HiddenInput("Vuo", Trim(key.vuo)) +
+                      HiddenInput("Seq", Trim(key.seq)) + HiddenInput("JNo", Trim(jno));
+
+  store::Table& vuoro = ctx.tbl->TblVuoro;
+  TableGuard guard{&vuoro};
+  OpenWithIndex(vuoro, kSlotsByKey);
+  if (vuoro.FindKey(key.Values())) DescribeSlot(ctx, vuoro);
+  vuoro.Close();
+  RefreshSession(ctx);
+  return Answer::Page(ctx.pages.PageProdPoista, "poista.html");
+}
+
+namespace {
+
+// Deletes the user's own open reservation `jno` of the slot `key` when the
+// slot still exists and starts after the cancellation deadline; nullopt
+// when it did, otherwise why not.
+std::optional<PageError> DeleteOwnReservation(RequestContext& ctx, const SlotKey& key, int64_t jno,
+                                              const std::string& asNo) {
+  store::Table& va = ctx.tbl->TblVa;
+  store::Table& vuoro = ctx.tbl->TblVuoro;
+  TableGuard guard{&va, &vuoro};
+  OpenWithIndex(va, kReservationsBySlot);
+  if (!va.FindKey({store::Txt(key.kau), store::Txt(key.vuo), store::Txt(key.seq), store::Int(jno)}) ||
+      va.Text("AsNo") != asNo || va.IsNull("Status") || va.Int("Status") != 0)
+    return PageError::NotFound;
+  OpenWithIndex(vuoro, kSlotsByKey);
+  if (!vuoro.FindKey(key.Values())) return PageError::NotFound;
+  if (Millis(vuoro.Date("VuoroAika")) <= Millis(ctx.Now()) + ctx.settings.PoistaEnnenPv * kMillisPerHour)
+    return PageError::TooLateToCancel;
+  va.Delete();
+  return std::nullopt;
+}
+
+}  // namespace
+
+Answer WebModOrvaneWebActPoisVarAction(RequestContext& ctx) {
+  const SlotKey key = SlotKey::FromQuery(ctx.req);
+  long long jno = ToIntDef(Cut(ctx.req.Field("JNo"), kJnoWidth), -1);
+  if (jno < INT32_MIN || jno > INT32_MAX) jno = -1;  // Jno is a 32-bit field
+  const Settings& s = ctx.settings;
+  store::Table& reg = ctx.tbl->TblWebReg;  // on the user's row (the gate)
+  const std::string asNo = reg.Text("AsNo");
+
+  const std::optional<PageError> refusal = DeleteOwnReservation(ctx, key, jno, asNo);
+
+  // The fee goes back to the balance it was taken from.
+  bool refundWebBalance = false;
+  if (!refusal && s.VarMaksuKaytossa == 1) {
+    store::Table& as = ctx.tbl->TblAsiakas;
+    TableGuard guard{&as};
+    OpenWithIndex(as, "AsNo");
+    if (as.FindKey({store::Txt(asNo)})) {
+      const double billed = as.Float("Laskutettu");
+      as.Edit();
+      as["Laskutettu"].SetFloat(RoundCents(billed + s.Varausmaksu));
+      as.Post();
+    } else {
+      refundWebBalance = true;
+    }
   }
-  page.SessionId = Cut(rq.Field("ID"), 50);
-  RenderPage(PageProdPoisOk, "poisok.html");
+
+  const double webBalance = reg.Float("TmpSaldo");
+  reg.Edit();
+  if (refundWebBalance) reg["TmpSaldo"].SetFloat(RoundCents(webBalance + s.Varausmaksu));
+  reg["Aika"].SetDateTime(ctx.Now());
+  reg.Post();
+
+  if (refusal) return Answer::Error(*refusal);
+  return Answer::Redirect(ProgramUrl("PoisOk", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}}));
+}
+
+Answer WebModOrvaneWebActPoisOkAction(RequestContext& ctx) {
+  return Answer::Page(ctx.pages.PageProdPoisOk, "poisok.html");
 }
 
 }  // namespace wo

@@ -1,75 +1,39 @@
-// The password change of a logged-in user.
-#include "booking/accounts.h"
-#include "frame/html.h"
+#include "booking/password.h"
+
 #include "base/text.h"
-#include "module/module.h"
+#include "booking/common.h"
+#include "booking/plain_pages.h"
+#include "frame/html.h"
+#include "module/context.h"
+#include "module/session.h"
 
 namespace wo {
 
-using accounts::CloseAtExit;
-using accounts::kNoSession;
-using accounts::QueryField;
+using namespace booking;
 
-// WEBPAGE: /VaihdaSana
-// Query fields: Lang, ID, Koodi (current password), UKoodi (new password).
-// For the session of ID (no idle limit) whose current password is right and
-// whose user is not blocked, stores the new password and redirects to
-// /VaihdaOk; the session ID stays. A new password of fewer than 4 or more
-// than 14 characters, or equal to the user name, gives ErrorCode 4; every
-// other failure the error page with ErrorCode 0. A failure writes nothing.
-void WebModule::WebModOrvaneWebActVaihdaSanaAction(const Request& rq, Response& rs, bool&) {
-  page.SessionId = kNoSession;
-  page.Lang = QueryField(rq, "LANG", 15);
-  if (rq.FieldCount() == 0) {
-    ErrorPage();
-    return;
-  }
-  page.SessionId = QueryField(rq, "ID", 50);
-  if (page.SessionId == "0" || page.SessionId.empty()) {
+Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx) {
+  PageState& page = ctx.page;
+  const std::string koodi = Cut(ctx.req.Field("KOODI"), kFormFieldWidth);
+  const std::string uKoodi = Cut(ctx.req.Field("UKOODI"), kFormFieldWidth);
+  store::Table& reg = ctx.tbl->TblWebReg;  // on the user's row (the gate)
+  if (!ctx.cipher.Matches(reg.Text("PinKoodi"), koodi)) {
     page.SessionId = kNoSession;
-    ErrorPage();
-    return;
-  }
-  const std::string koodi = QueryField(rq, "KOODI", 50);
-  const std::string uKoodi = QueryField(rq, "UKOODI", 50);
-
-  store::Table& reg = tbl->TblWebReg;
-  CloseAtExit closeReg(reg);
-  if (!PlainSessionLookup() || !accounts::PasswordMatches(reg.Text("PinKoodi"), koodi) ||
-      accounts::IsBlocked(reg)) {
-    page.SessionId = kNoSession;
-    ErrorPage();
-    return;
+    return Answer::Error(PageError::Search);
   }
   // The rules of registration: 4 to 14 characters, not the user name.
   if (uKoodi.size() < 4 || uKoodi.size() > 14 || uKoodi == reg.Text("Tunnus")) {
     page.SessionId = kNoSession;
-    page.ErrorCode = 4;
-    ErrorPage();
-    return;
+    return Answer::Error(PageError::BadLogin);
   }
   reg.Edit();
-  reg["PinKoodi"].SetText(EncodePassword(uKoodi));
-  reg["Aika"].SetDateTime(Now());
+  reg["PinKoodi"].SetText(ctx.cipher.Encode(uKoodi));
+  reg["Aika"].SetDateTime(ctx.Now());
   reg.Post();
-  rs.SendRedirect(std::string(kProgramUrl) + "VaihdaOk?ID=" + UrlEncode(page.SessionId) +
-                  "&Lang=" + UrlEncode(page.Lang) + "&Upd=Y");
+  return Answer::Redirect(ProgramUrl("VaihdaOk", {{"ID", page.SessionId}, {"Lang", page.Lang}, {"Upd", "Y"}}));
 }
 
-// WEBPAGE: /VaihdaOk
-// Query fields: Lang, ID, Upd (1 to 3 of them).
-// The confirmation page vaihdaok.html. No session test of its own.
-void WebModule::WebModOrvaneWebActVaihdaOkAction(const Request& rq, Response&, bool&) {
-  page.SessionId = kNoSession;
-  page.Lang = QueryField(rq, "LANG", 15);
-  const int fieldCount = rq.FieldCount();
-  if (fieldCount < 1 || fieldCount > 3) {
-    ErrorPage();
-    return;
-  }
-  page.SessionId = QueryField(rq, "ID", 50);
-  page.RegMode = QueryField(rq, "UPD", 10);
-  RenderPage(PageProdVaihdaOk, "vaihdaok.html");
+Answer WebModOrvaneWebActVaihdaOkAction(RequestContext& ctx) {
+  return ConfirmationPage(ctx, ctx.pages.PageProdVaihdaOk, "vaihdaok.html");
 }
 
 }  // namespace wo

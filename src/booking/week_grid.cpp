@@ -10,19 +10,23 @@
 #include <string>
 #include <vector>
 
-#include "booking/calendar.h"
+#include "base/format.h"
 #include "base/text.h"
-#include "module/module.h"
+#include "booking/calendar.h"
+#include "booking/common.h"
+#include "module/context.h"
+#include "module/session.h"
+#include "module/table_guard.h"
 #include "module/texts.h"
 
 namespace wo {
 
-using calendar::CloseOnExit;
+using namespace booking;
 
 namespace {
 
 bool Bookable(const std::string& sessionId, int maara, int reserved, DateTime start, DateTime now) {
-  return sessionId.size() > 10 && maara - reserved > 0 && start > now;
+  return ShowsMenu(sessionId) && maara - reserved > 0 && start > now;
 }
 
 // The row of a fixed-time slot: the first time row of its time of day whose
@@ -31,7 +35,7 @@ bool Bookable(const std::string& sessionId, int maara, int reserved, DateTime st
 // row moves the time rows below it one row down, and the cells of every day
 // column too when the row at that place is in use (as a time row or by any
 // cell). 0 when the new row does not fit: the grid is full.
-int PlaceInTimeRowOf(WebModule& m, DateTime start, DateTime end, double kesto, int column) {
+int PlaceInTimeRow(RequestContext& m, DateTime start, DateTime end, double kesto, int column) {
   auto& grid = m.WeekGrid;
   auto& timeRows = m.TimeRows;
   if (grid.size() < static_cast<size_t>(kGridRows) || timeRows.size() < static_cast<size_t>(kGridRows)) return 0;
@@ -66,139 +70,126 @@ int PlaceInTimeRowOf(WebModule& m, DateTime start, DateTime end, double kesto, i
   return p;
 }
 
-}  // namespace
-
-// Reads the slots of Resurssi from ChosenDate to 31 days later, 23:59, in one
-// pass over the index range, into WeekGrid / TimeRows; sets `out` to the
-// header row: the empty corner cell and one "<TH>weekday<BR>dd.mm.yyyy</th>"
-// per day, then "</TR>". Reservations are counted per placed slot.
-void WebModule::FillWeekGrid(std::string& out) {
-  if (WeekGrid.size() != static_cast<size_t>(kGridRows)) WeekGrid.resize(kGridRows);
-  for (auto& r : WeekGrid) r.fill(GridCell{});
-  TimeRows.assign(kGridRows, TimeRow{});
-  out = "<TR><th>&nbsp;</th>\r";
-
-  const DateTime from = page.ChosenDate;
-  // The last weeks of year 9999 look no further than its end.
-  const DateTime to = calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
+// The slot at the reader's row goes into the grid: a new day column when
+// its day differs from the last one, then its cell.
+struct GridFill {
+  RequestContext& ctx;
+  std::string& out;
   int column = 0, row = 1;
   bool havePreviousDay = false;
   DateTime previousDay = 0;
   bool anyOrdinary = false;  // the kinds are needed only for ordinary cells
-  RowCount = 0;
-  ColumnCount = 1;
 
-  // VAVARAUS is needed only for counting, which a visitor without a
-  // session never does.
-  store::Table& va = tbl->TblVa;
-  CloseOnExit vaCloser(va);
-  if (page.SessionId.size() > 5) {
-    va.SetIndex(calendar::kReservationsBySlot);
-    va.Open();
-  }
-  try {
-    store::Table& slots = tbl->TblFiVuoro;
-    CloseOnExit slotsCloser(slots);
-    slots.SetIndex(calendar::kSlotsByResource);
-    slots.Open();
-    slots.SetRange({store::Txt(page.Resurssi), store::Dt(from)}, {store::Txt(page.Resurssi), store::Dt(to)});
-    if (!slots.IsEmpty()) {
-      while (!slots.Eof()) {
-        const DateTime start = slots.Date("VuoroAika");
-        const double kesto = slots.Date("Kesto");
-        const DateTime end = start + kesto;
-        const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
-        const DateTime day = DateOf(start);
-        if (!havePreviousDay || day != previousDay) {
-          ++column;
-          row = 1;
-          havePreviousDay = true;
-          previousDay = day;
-          if (column <= kGridColumns) {
-            out += "<TH>";
-            out += FinnishWeekdayName(DayOfWeek(day));
-            out += "<BR>";
-            out += FormatDate(day);
-            out += "</th>\r";
-          }
-        }
-        if (column > kGridColumns) break;  // an eighth day ends the reading
+  // False when the slot is on an eighth day, which ends the reading.
+  bool Place(store::Table& slots);
+  void Fill(GridCell& c, store::Table& slots, const std::string& tyyppi, DateTime start, double kesto, int target);
+};
 
-        int target = 0;  // 0: no room, the slot is left out
-        if (tyyppi == "S") {
-          target = PlaceInTimeRowOf(*this, start, end, kesto, column);
-        } else {
-          // Only cells moved down by a new time row can be in the way.
-          while (row <= kGridRows && WeekGrid[row - 1][column - 1].Used) ++row;
-          if (row <= kGridRows) target = row;
-        }
-        if (target > 0) {
-          GridCell& c = WeekGrid[target - 1][column - 1];
-          c.Kausi = Cut(slots.Text("Kausi"), 5);
-          c.VuoroNo = Cut(slots.Text("VuoroNo"), 5);
-          c.VuoroNoSeq = Cut(slots.Text("VuoroNoSeq"), 5);
-          c.ResNo = Cut(slots.Text("ResNo"), 5);
-          c.Laji = Cut(slots.Text("Laji"), 5);
-          c.Ohjaaja = Cut(slots.Text("Ohjaaja"), 5);
-          c.Tyyppi = tyyppi;
-          c.Start = start;
-          c.End = end;
-          c.Kesto = kesto;
-          c.Maara = static_cast<int>(slots.Int("Maara"));
-          c.Used = 1;
-          c.Reserved = CountReservations(c.Kausi, c.VuoroNo, c.VuoroNoSeq);
-          ColumnCount = std::max(ColumnCount, column);
-          RowCount = std::max(RowCount, target);
-          row = target + 1;
-          if (tyyppi != "S") anyOrdinary = true;
-        }
-        slots.Next();
-      }
+bool GridFill::Place(store::Table& slots) {
+  const DateTime start = slots.Date("VuoroAika");
+  const double kesto = slots.Date("Kesto");
+  const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
+  const DateTime day = DateOf(start);
+  if (!havePreviousDay || day != previousDay) {
+    ++column;
+    row = 1;
+    havePreviousDay = true;
+    previousDay = day;
+    if (column <= kGridColumns) {
+      out += "<TH>";
+      out += FinnishWeekdayName(DayOfWeek(day));
+      out += "<BR>";
+      out += FormatDate(day);
+      out += "</th>\r";
     }
-  } catch (...) {
-    out += "</TR>";
-    throw;
   }
-  out += "</TR>";
-  if (anyOrdinary) LoadActivityKinds();
+  if (column > kGridColumns) return false;
+
+  int target = 0;  // 0: no room, the slot is left out
+  if (tyyppi == "S") {
+    target = PlaceInTimeRow(ctx, start, start + kesto, kesto, column);
+  } else {
+    // Only cells moved down by a new time row can be in the way.
+    while (row <= kGridRows && ctx.WeekGrid[row - 1][column - 1].Used) ++row;
+    if (row <= kGridRows) target = row;
+  }
+  if (target > 0) Fill(ctx.WeekGrid[target - 1][column - 1], slots, tyyppi, start, kesto, target);
+  return true;
 }
 
-int WebModule::PlaceInTimeRow(DateTime start, DateTime end, double kesto, int /*row*/) {
-  return PlaceInTimeRowOf(*this, start, end, kesto, 0);
+void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi, DateTime start, double kesto,
+                    int target) {
+  c.Kausi = Cut(slots.Text("Kausi"), kCodeWidth);
+  c.VuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
+  c.VuoroNoSeq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
+  c.ResNo = Cut(slots.Text("ResNo"), kCodeWidth);
+  c.Laji = Cut(slots.Text("Laji"), kCodeWidth);
+  c.Ohjaaja = Cut(slots.Text("Ohjaaja"), kCodeWidth);
+  c.Tyyppi = tyyppi;
+  c.Start = start;
+  c.End = start + kesto;
+  c.Kesto = kesto;
+  c.Maara = static_cast<int>(slots.Int("Maara"));
+  c.Used = 1;
+  c.Reserved = CountReservations(ctx, c.Kausi, c.VuoroNo, c.VuoroNoSeq);
+  ctx.ColumnCount = std::max(ctx.ColumnCount, column);
+  ctx.RowCount = std::max(ctx.RowCount, target);
+  row = target + 1;
+  if (tyyppi != "S") anyOrdinary = true;
 }
 
-// Appends the grid's rows: column 0 shows a time row's "hh:nn-hh:nn" or the
-// row number, a day column its cell ("&nbsp;" when empty). A bookable slot
-// carries the booking link.
-void WebModule::RenderWeekGridRows(std::string& out) {
-  const int rows = std::min({RowCount, kGridRows, static_cast<int>(WeekGrid.size()),
-                             static_cast<int>(TimeRows.size())});
+}  // namespace
+
+void FillWeekGrid(RequestContext& ctx, std::string& out) {
+  if (ctx.WeekGrid.size() != static_cast<size_t>(kGridRows)) ctx.WeekGrid.resize(kGridRows);
+  for (auto& r : ctx.WeekGrid) r.fill(GridCell{});
+  ctx.TimeRows.assign(kGridRows, TimeRow{});
+  out = "<TR><th>&nbsp;</th>\r";
+
+  const PageState& page = ctx.page;
+  const DateTime from = page.ChosenDate;
+  // The last weeks of year 9999 look no further than its end.
+  const DateTime to = calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
+  GridFill fill{ctx, out};
+  ctx.RowCount = 0;
+  ctx.ColumnCount = 1;
+  calendar::WalkSlots(ctx, page.Resurssi, from, to, out, [&](store::Table& slots) { return fill.Place(slots); });
+  if (fill.anyOrdinary) LoadActivityKinds(ctx);
+}
+
+// Column 0 shows a time row's "hh:nn-hh:nn" or the row number, a day column
+// its cell ("&nbsp;" when empty). A bookable slot carries the booking link.
+void RenderWeekGridRows(RequestContext& ctx, std::string& out) {
+  const int rows = std::min({ctx.RowCount, kGridRows, static_cast<int>(ctx.WeekGrid.size()),
+                             static_cast<int>(ctx.TimeRows.size())});
   if (rows <= 0) return;
-  const int columns = std::min(ColumnCount, kGridColumns);
-  const DateTime now = Now();
-  const std::string& sep = ini.TimeSeparator;
+  const int columns = std::min(ctx.ColumnCount, kGridColumns);
+  const DateTime now = ctx.Now();
+  const std::string& sep = ctx.TimeSep();
   for (int r = 1; r <= rows; ++r) {
     out += "<tr>\r";
-    const TimeRow& tr = TimeRows[r - 1];
+    const TimeRow& tr = ctx.TimeRows[r - 1];
     out += "<td>";
     out += tr.Used ? FormatTime(tr.Start, sep) + "-" + FormatTime(tr.End, sep) : std::to_string(r);
     out += "</td>\r";
     for (int c = 1; c <= columns; ++c) {
-      const GridCell& cell = WeekGrid[r - 1][c - 1];
+      const GridCell& cell = ctx.WeekGrid[r - 1][c - 1];
       std::string content;
       if (cell.Used) {
-        const bool bookable = Bookable(page.SessionId, cell.Maara, cell.Reserved, cell.Start, now);
+        const bool bookable = Bookable(ctx.page.SessionId, cell.Maara, cell.Reserved, cell.Start, now);
         if (cell.Tyyppi == "S") {
           // The link text of a fixed-time cell is the same translated
           // "Varaa" as in the day lists, so English pages read English.
           if (bookable)
-            content = BookingLinkOpen(cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + TranslatedText(texts::C38) + "</A>";
+            content = BookingLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + ctx.TranslatedText(texts::C38) +
+                      "</A>";
         } else {
           std::string text = FormatTime(cell.Start, sep) + "-" + FormatTime(cell.End, sep) + "<br>" +
-                             ActivityKindText(cell.Laji);
+                             ActivityKindText(ctx, cell.Laji);
           if (cell.Tyyppi == "A") text += " %";
-          if (settings.NaytaOhjaaja != 0 && !cell.Ohjaaja.empty()) text += "<br>" + InstructorText(cell.Ohjaaja);
-          content = bookable ? BookingLinkOpen(cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + text + "</A>" : text;
+          if (ctx.settings.NaytaOhjaaja != 0 && !cell.Ohjaaja.empty())
+            text += "<br>" + InstructorText(ctx, cell.Ohjaaja);
+          content = bookable ? BookingLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + text + "</A>" : text;
         }
       }
       out += "<td>";

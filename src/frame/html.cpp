@@ -37,4 +37,57 @@ std::string UrlEncode(std::string_view s) {
   return r;
 }
 
+std::string ProgramUrl(std::string_view action, std::initializer_list<UrlArg> args) {
+  std::string url(kProgramUrl);
+  url += action;
+  char sep = '?';
+  for (const UrlArg& a : args) {
+    url += sep;
+    url += a.name;
+    url += '=';
+    url += UrlEncode(a.value);
+    sep = '&';
+  }
+  return url;
+}
+
+std::string LinkOpen(std::string_view url) {
+  std::string r = "<A HREF=\"";
+  r += url;
+  r += "\">";
+  return r;
+}
+
+std::string LinkOpen(Html url) { return LinkOpen(url.markup); }
+
+namespace {
+
+std::string Option(bool selected, std::string_view value, std::string_view shown) {
+  std::string r = "<option ";
+  if (selected) r += "selected ";
+  r += "value=\"";
+  r += value;
+  r += "\">";
+  r += shown;
+  r += "\r";
+  return r;
+}
+
+}  // namespace
+
+std::string OptionTag(bool selected, std::string_view value, std::string_view shown) {
+  return Option(selected, HtmlEscape(value), HtmlEscape(shown));
+}
+
+std::string OptionTag(bool selected, Html value, Html shown) { return Option(selected, value.markup, shown.markup); }
+
+std::string HiddenInput(std::string_view name, std::string_view value) {
+  std::string s = "<input name=\"";
+  s += name;
+  s += "\" type=\"hidden\" value=\"";
+  s += HtmlEscape(value);
+  s += "\">\r";
+  return s;
+}
+
 }  // namespace wo

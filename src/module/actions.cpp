@@ -1,49 +1,75 @@
-// The action table of the web module: the nineteen actions in the order
-// they are tried, each with its path and handler.
-#include "module/module.h"
+// The action table's checks: the preamble, the field count, the session
+// gate, the transaction and the answer, once for every action.
+#include "module/actions.h"
+
+#include <optional>
+
+#include "base/text.h"
+#include "frame/html.h"
+#include "module/context.h"
+#include "module/session.h"
+#include "module/table_guard.h"
 
 namespace wo {
 
-std::span<const ActionItem> WebModule::Actions() {
-  if (actions_.empty()) {
-    using H = void (WebModule::*)(const Request&, Response&, bool&);
-    struct Row {
-      std::string_view name, path;
-      H handler;
-    };
-    static const Row kRows[] = {
-        {"WebActRoot", "/Index", &WebModule::WebModOrvaneWebActRootAction},
-        {"WebActResVal", "/ResVal", &WebModule::WebModOrvaneWebActResValAction},
-        {"WebActViikko", "/Viikko", &WebModule::WebModOrvaneWebActViikkoAction},
-        {"WebActLogin", "/Login", &WebModule::WebModOrvaneWebActLoginAction},
-        {"WebActChkLogin", "/ChkLogin", &WebModule::WebModOrvaneWebActChkLoginAction},
-        {"WebActRegin", "/Regin", &WebModule::WebModOrvaneWebActReginAction},
-        {"WebActSavReg", "/SavReg", &WebModule::WebModOrvaneWebActSavRegAction},
-        {"WebActRecOk", "/RegOk", &WebModule::WebModOrvaneWebActRecOkAction},
-        {"WebActLogOut", "/LogOut", &WebModule::WebModOrvaneWebActLogOutAction},
-        {"WebActVar", "/Var", &WebModule::WebModOrvaneWebActVarAction},
-        {"WebActVarOk", "/VarOk", &WebModule::WebModOrvaneWebActVarOkAction},
-        {"WebActVaraa", "/Varaa", &WebModule::WebModOrvaneWebActVaraaAction},
-        {"WebActOmat", "/Omat", &WebModule::WebModOrvaneWebActOmatAction},
-        {"WebActPoista", "/Poista", &WebModule::WebModOrvaneWebActPoistaAction},
-        {"WebActPoisVar", "/PoisVar", &WebModule::WebModOrvaneWebActPoisVarAction},
-        {"WebActPoisOk", "/PoisOk", &WebModule::WebModOrvaneWebActPoisOkAction},
-        {"WebActVaihda", "/Vaihda", &WebModule::WebModOrvaneWebActVaihdaAction},
-        {"WebActVaihdaSana", "/VaihdaSana", &WebModule::WebModOrvaneWebActVaihdaSanaAction},
-        {"WebActVaihdaOk", "/VaihdaOk", &WebModule::WebModOrvaneWebActVaihdaOkAction},
-    };
-    actions_.reserve(std::size(kRows));
-    for (const Row& r : kRows) {
-      ActionItem item;
-      item.name = r.name;
-      item.path = r.path;
-      item.isDefault = r.name == "WebActRoot";
-      H h = r.handler;
-      item.handler = [this, h](const Request& q, Response& s, bool& handled) { (this->*h)(q, s, handled); };
-      actions_.push_back(std::move(item));
-    }
+namespace {
+
+// The gate of `rule`: nullopt lets the handler run, an answer refuses.
+std::optional<Answer> Gate(RequestContext& ctx, SessionRule rule) {
+  PageState& page = ctx.page;
+  switch (rule) {
+    case SessionRule::None: break;
+    case SessionRule::IdleTested:
+      switch (IdleTestedSession(ctx)) {
+        case SessionState::None: return Answer::Redirect(ProgramUrl("index", {{"Lang", page.Lang}}));
+        case SessionState::TimedOut: return Answer::Redirect(ProgramUrl("Login", {{"Lang", page.Lang}}));
+        case SessionState::Valid: break;
+      }
+      break;
+    case SessionRule::Plain:
+      if (!PlainSessionLookup(ctx)) {
+        page.SessionId = kNoSession;
+        return Answer::Error(PageError::Search);
+      }
+      break;
+    case SessionRule::Details: LoadRegistrationDetails(ctx); break;
   }
-  return actions_;
+  return std::nullopt;
+}
+
+}  // namespace
+
+void RunAction(RequestContext& ctx, const ActionRow& row) {
+  PageState& page = ctx.page;
+  page.SessionId = kNoSession;
+  page.Lang = Cut(ctx.req.Field("LANG"), kLangWidth);
+  const int fields = ctx.req.FieldCount();
+  if (fields < row.minFields || fields > row.maxFields) return Deliver(ctx, Answer::Error(PageError::Search));
+  if (fields > 0) page.SessionId = Cut(ctx.req.Field("ID"), kSessionIdWidth);
+
+  auto work = [&] {
+    TableGuard guard{&ctx.tbl->TblWebReg};  // what the gate opens
+    std::optional<Answer> refusal = Gate(ctx, row.session);
+    return refusal ? *refusal : row.handler(ctx);
+  };
+  Deliver(ctx, row.writes ? store::InWriteTransaction(ctx.conn, work) : work());
+}
+
+const ActionRow* FindAction(std::span<const ActionRow> actions, std::string_view path) {
+  for (const ActionRow& row : actions)
+    if (SameText(row.path, path)) return &row;
+  return nullptr;
+}
+
+void Deliver(RequestContext& ctx, const Answer& answer) {
+  switch (answer.kind) {
+    case Answer::kPage: RenderPage(ctx, *answer.producer, answer.file); break;
+    case Answer::kErrorPage:
+      ctx.page.ErrorCode = answer.error;
+      RenderPage(ctx, ctx.pages.PageProdError, "error.html");
+      break;
+    case Answer::kRedirect: ctx.resp.SendRedirect(answer.url); break;
+  }
 }
 
 }  // namespace wo

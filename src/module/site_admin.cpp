@@ -16,9 +16,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "booking/accounts.h"
 #include "base/text.h"
-#include "module/module.h"
+#include "module/password_cipher.h"
 #include "store/table.h"
 
 namespace wo::site {
@@ -403,19 +402,18 @@ RekeyResult Rekey(const std::string& iniPath, const std::string& newKey, int gra
 
   std::unique_ptr<store::Connection> c = store::Connection::Open(AdminConnection(ini));
   Journal j{ini.PasswordKey, newKey, {}};
+  const PasswordCipher oldCipher(j.oldKey), newCipher(j.newKey);
   {
     store::Table t = WebRegHandle(*c);
     t.Open();
     for (; !t.Eof(); t.Next()) {
       Journal::User u{t.Text("Tunnus"), t.Text("PinKoodi"), {}};
       std::string plain;
-      SetPasswordKey(j.oldKey);
-      if (!accounts::TryDecodePassword(u.oldForm, plain)) {
+      if (!oldCipher.TryDecode(u.oldForm, plain)) {
         ++r.unreadable;
         continue;
       }
-      SetPasswordKey(j.newKey);
-      u.newForm = EncodePassword(plain);
+      u.newForm = newCipher.Encode(plain);
       j.users.push_back(std::move(u));
     }
     t.Close();
@@ -462,7 +460,6 @@ RekeyResult Rekey(const std::string& iniPath, const std::string& newKey, int gra
   }
   std::remove(journalPath.c_str());
   SyncFolder(FolderOf(journalPath));
-  SetPasswordKey(j.newKey);
   r.users = static_cast<int>(j.users.size());
   return r;
 }

@@ -16,7 +16,7 @@
 #include "frame/page_producer.h"
 #include "base/text.h"
 #include "module/ini.h"
-#include "module/module.h"
+#include "module/tags.h"
 #include "module/site_admin.h"
 
 namespace wo::site {

@@ -1,8 +1,9 @@
 // The program's own visible texts: each has a fixed key and a Finnish
 // default. Pages in Finnish show the default; other languages look the key up
-// in KAANNOS (WebModule::TranslatedText), which is seeded with the default
-// the first time a key is asked for in a language. Every caller and the
-// site's translation files use these keys; C08 and C09 do not exist.
+// in KAANNOS (RequestContext::TranslatedText), which is seeded with the
+// default the first time a key is asked for in a language. Every caller and
+// the site's translation files use these keys; C08 and C09 do not exist.
+// The codes of the error page stand at the end, each beside its texts.
 #pragma once
 
 #include <string_view>
@@ -144,4 +145,20 @@ inline constexpr TextDef kAll[] = {
 };
 
 }  // namespace texts
+
+// The error page's codes (PageState::ErrorCode), as the ERROR tag shows them.
+// A code outside these shows nothing.
+enum class PageError : int {
+  Search = 0,           // C19
+  Duplicate = 1,        // C20
+  TooManyOpen = 2,      // C21, WEBPARAM.MaxAsVaraus, C21a
+  DetailsMissing = 3,   // C22
+  BadLogin = 4,         // C23, "4", C24
+  NotFound = 5,         // C25
+  BeyondHorizon = 6,    // C26, WEBPARAM.MaxVarausPv, C27
+  TooManyPast = 7,      // C28, WEBPARAM.MaxVanhatVaraukset, C28a
+  CreditLimit = 8,      // C29
+  SlotClosed = 9,       // C52: full or already started
+  TooLateToCancel = 10  // C53: past the cancellation deadline
+};
 }  // namespace wo

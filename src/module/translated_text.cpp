@@ -8,7 +8,7 @@
 // in use and holding the Finnish default, so that translators find every
 // key the pages ask for -- for the site's languages only (SeedsLanguage).
 #include "base/text.h"
-#include "module/module.h"
+#include "module/context.h"
 #include "module/texts.h"
 
 namespace wo {
@@ -16,18 +16,18 @@ namespace wo {
 namespace {
 
 constexpr std::string_view kApplication = "WebOrvane";
+// KAANNOS.LGKieli keeps at most this many characters of a language.
+constexpr size_t kLanguageKeyWidth = 10;
 
 }  // namespace
 
-std::string WebModule::TranslatedText(const TextDef& text) { return TranslatedText(text.key, text.fin); }
-
-std::string WebModule::TranslatedText(std::string_view key, std::string_view def) {
+std::string RequestContext::TranslatedText(std::string_view key, std::string_view def) {
   std::string result(def);
   if (Upper(page.Lang) == "FIN") return result;
   // The language key: upper case, at most 10 characters. An empty one (no
   // Lang in the query) finds no row and seeds none, so the table is not
   // needed; neither is it for an empty text key.
-  std::string language = Upper(Cut(page.Lang, 10));
+  std::string language = Upper(Cut(page.Lang, kLanguageKeyWidth));
   if (language.empty() || key.empty()) return result;
 
   store::Table& t = tbl->FTblLang;
@@ -64,7 +64,7 @@ std::string WebModule::TranslatedText(std::string_view key, std::string_view def
 // the INI's [Site] Languages, or one that KAANNOS holds texts of already.
 // Any other Lang a request sends shows the defaults and writes nothing.
 // REQUIRES: FTblLang open. Asked once per language and request.
-bool WebModule::SeedsLanguage(const std::string& language) {
+bool RequestContext::SeedsLanguage(const std::string& language) {
   if (seedCheckedLanguage_ && *seedCheckedLanguage_ == language) return seedAllowed_;
   bool allowed = false;
   for (const std::string& listed : ini.LanguageKeys()) allowed = allowed || listed == language;

@@ -38,6 +38,7 @@ struct ConnectionSettings {
   std::string closedFile;
   // Both server name and address set: PostgreSQL; otherwise SQLite.
   bool UsesServer() const { return !serverName.empty() && !serverAddress.empty(); }
+  bool operator==(const ConnectionSettings&) const = default;
 };
 
 // A piece of the schema: a table, a column of a table or an index of one.

@@ -10,7 +10,8 @@
 #include "concurrency/backends.h"
 #include "frame/html.h"
 #include "base/text.h"
-#include "module/module.h"
+#include "module/password_cipher.h"
+#include "support/clock.h"
 #include "store/database.h"
 #include "base/datetime.h"
 #include "store/table.h"
@@ -20,21 +21,7 @@ namespace wo::test {
 namespace {
 
 // The clock reads a settable time while the object lives.
-class SetClock {
- public:
-  explicit SetClock(DateTime t) {
-    Now() = t;
-    SetClockForTesting(&Read);
-  }
-  ~SetClock() { SetClockForTesting(nullptr); }
-  static DateTime& Now() {
-    static DateTime t = 0;
-    return t;
-  }
-
- private:
-  static DateTime Read() { return Now(); }
-};
+using SetClock = TestClock;
 
 const DateTime kStart = EncodeDate(2030, 6, 10) + EncodeTime(12, 0, 0);
 constexpr double kMinute = 1.0 / 1440;
@@ -80,7 +67,7 @@ class BackendEdges : public BackendSite {
   // A user with a session that is live at kStart; returns the session ID.
   std::string User(const std::string& tunnus, const std::string& asNo, const std::string& tmpSaldo) {
     const std::string id = tunnus + "O1234567890123456";
-    Insert("WEBREG", {{"Tunnus", tunnus}, {"PinKoodi", EncodePassword("Salasana1")}, {"AsNo", asNo},
+    Insert("WEBREG", {{"Tunnus", tunnus}, {"PinKoodi", PasswordCipher().Encode("Salasana1")}, {"AsNo", asNo},
                       {"KorttiLyh", ""}, {"Sukunimi", "Virtanen"}, {"EtuNimi", "Ville"}, {"ID", id.substr(0, 15)},
                       {"Aika", ToStoredDateTime(kStart)}, {"Status", "1"}, {"TmpSaldo", tmpSaldo}});
     return id;
@@ -165,7 +152,7 @@ TEST_P(BackendEdges, LoginThrottling) {
 
   // After the window the right password works again and clears the user's
   // failures; the expired records are gone.
-  SetClock::Now() = kStart + 16 * kMinute;
+  clock.Set(kStart + 16 * kMinute);
   EXPECT_EQ(login("matti", "Salasana1", "192.0.2.1").status, 302);
   EXPECT_EQ(LoginFailures(), 0);
   EXPECT_EQ(login("matti", "vaarin", "192.0.2.1").body, bad);

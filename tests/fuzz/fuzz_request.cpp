@@ -31,6 +31,7 @@
 
 #include "frame/cgi.h"
 #include "base/text.h"
+#include "booking/actions.h"
 #include "module/module.h"
 #include "module/site_log.h"
 #include "support/site.h"
@@ -101,7 +102,7 @@ wo::test::CgiResult Serve(const std::string& path, const std::string& query, boo
   std::string out;
   {
     wo::test::ScopedCwd cwd(site.cgiDir());
-    wo::ModulePaths paths{site.ini(), site.root + "/log/"};
+    wo::Resources resources(wo::ModulePaths{site.ini(), site.root + "/log/"});
     int devnull = open("/dev/null", O_RDONLY);
     wo::RunCgi([&](const std::string& name) {
                  auto it = vars.find(name);
@@ -109,7 +110,7 @@ wo::test::CgiResult Serve(const std::string& path, const std::string& query, boo
                },
                devnull, [&](std::string_view bytes) { out.append(bytes); },
                [&](const wo::Request& req, wo::Response& resp) {
-                 return std::unique_ptr<wo::WebModuleBase>(std::make_unique<wo::WebModule>(req, resp, paths));
+                 return std::unique_ptr<wo::WebModuleBase>(std::make_unique<wo::WebModule>(req, resp, resources, wo::OrvaneApp()));
                });
     close(devnull);
   }

@@ -12,7 +12,9 @@
 
 #include "frame/cgi.h"
 #include "base/text.h"
+#include "booking/actions.h"
 #include "module/module.h"
+#include "support/clock.h"
 #include "base/datetime.h"
 #include "store/table.h"
 
@@ -219,7 +221,7 @@ CgiResult TempSite::RunInProcess(std::string_view path, std::string_view query,
   for (const auto& [k, v] : env) vars[k] = v;
   ScopedCwd cwd(cgiDir());
   std::string out;
-  ModulePaths paths{iniFile(), logDir() + "/"};
+  Resources resources(ModulePaths{iniFile(), logDir() + "/"}, &TestNow, opener_);
   int devnull = open("/dev/null", O_RDONLY);
   RunCgi([&](const std::string& name) {
            auto it = vars.find(name);
@@ -227,7 +229,7 @@ CgiResult TempSite::RunInProcess(std::string_view path, std::string_view query,
          },
          devnull, [&](std::string_view bytes) { out.append(bytes); },
          [&](const Request& req, Response& resp) {
-           return std::unique_ptr<WebModuleBase>(std::make_unique<WebModule>(req, resp, paths));
+           return std::unique_ptr<WebModuleBase>(std::make_unique<WebModule>(req, resp, resources, OrvaneApp()));
          });
   close(devnull);
   return vars["SERVER_PROTOCOL"].empty() ? CgiResult{out, {}, out, 0} : ParseCgiOutput(out);

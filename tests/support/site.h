@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "module/resources.h"
 #include "store/database.h"
 
 namespace wo::test {
@@ -67,6 +68,11 @@ class TempSite {
   // A connection to this site's database (a new one per call).
   std::unique_ptr<store::Connection> Connect() const;
 
+  // How the requests served in this process (RunInProcess, ModuleOnSite)
+  // connect: Connection::Open, or `opener` once it is given.
+  Resources::Opener Opener() const { return opener_; }
+  void SetOpener(Resources::Opener opener) { opener_ = std::move(opener); }
+
   // Runs the installed program as the web server would: cwd www/cgi-bin,
   // SERVER_PROTOCOL HTTP/1.1 unless `env` says otherwise (an empty value
   // unsets a variable), GET.
@@ -80,6 +86,7 @@ class TempSite {
 
  private:
   std::string root_;
+  Resources::Opener opener_ = &store::Connection::Open;
 };
 
 // Runs a command line through /bin/sh; returns its exit status and output.

@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
-#include "booking/accounts.h"
-#include "module/module.h"
+#include "booking/session.h"
+#include "module/password_cipher.h"
 
 namespace wo {
 namespace {
@@ -27,9 +27,9 @@ bool Storable(const std::string& stored) {
 TEST(AccountsCipher, SipHashReferenceVectors) {
   const uint64_t k0 = 0x0706050403020100ULL, k1 = 0x0f0e0d0c0b0a0908ULL;
   const std::string msg("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e", 15);
-  EXPECT_EQ(accounts::SipHash24(k0, k1, ""), 0x726fdb47dd0e0e31ULL);
-  EXPECT_EQ(accounts::SipHash24(k0, k1, msg.substr(0, 8)), 0x93f5f5799a932462ULL);
-  EXPECT_EQ(accounts::SipHash24(k0, k1, msg), 0xa129ca6149be45e5ULL);
+  EXPECT_EQ(SipHash24(k0, k1, ""), 0x726fdb47dd0e0e31ULL);
+  EXPECT_EQ(SipHash24(k0, k1, msg.substr(0, 8)), 0x93f5f5799a932462ULL);
+  EXPECT_EQ(SipHash24(k0, k1, msg), 0xa129ca6149be45e5ULL);
 }
 
 TEST(AccountsCipher, FinnishPasswordsOfEveryLengthUpTo14) {
@@ -38,10 +38,10 @@ TEST(AccountsCipher, FinnishPasswordsOfEveryLengthUpTo14) {
     std::string allFinnish, someFinnish;
     for (size_t i = 0; i < n; ++i) allFinnish += finnish[i % 6], someFinnish += mixed[i % mixed.size()];
     for (const std::string& p : {allFinnish, someFinnish}) {
-      std::string stored = EncodePassword(p);
+      std::string stored = PasswordCipher().Encode(p);
       EXPECT_EQ(stored.size(), n + 1);
       EXPECT_TRUE(Storable(stored)) << stored;
-      EXPECT_EQ(DecodePassword(stored), p);
+      EXPECT_EQ(PasswordCipher().Decode(stored), p);
     }
   }
 }
@@ -49,31 +49,29 @@ TEST(AccountsCipher, FinnishPasswordsOfEveryLengthUpTo14) {
 TEST(AccountsCipher, AnyBytesUpTo43RoundTripAndLongerAreCut) {
   std::mt19937 rng(20261209);
   for (int round = 0; round < 2000; ++round) {
-    std::string p(round % (accounts::kMaxPlainPassword + 1), '\0');
+    std::string p(round % (PasswordCipher::kMaxPlainPassword + 1), '\0');
     for (char& c : p) c = static_cast<char>(rng());
-    std::string stored = EncodePassword(p);
-    ASSERT_LE(stored.size(), p.size() <= 14 ? p.size() + 1 : accounts::kMaxStoredPassword);
+    std::string stored = PasswordCipher().Encode(p);
+    ASSERT_LE(stored.size(), p.size() <= 14 ? p.size() + 1 : PasswordCipher::kMaxStoredPassword);
     ASSERT_TRUE(Storable(stored));
-    ASSERT_EQ(DecodePassword(stored), p) << "length " << p.size();
+    ASSERT_EQ(PasswordCipher().Decode(stored), p) << "length " << p.size();
   }
   const std::string longer(60, 'x');
-  EXPECT_EQ(DecodePassword(EncodePassword(longer)), longer.substr(0, accounts::kMaxPlainPassword));
+  EXPECT_EQ(PasswordCipher().Decode(PasswordCipher().Encode(longer)), longer.substr(0, PasswordCipher::kMaxPlainPassword));
 }
 
 TEST(AccountsCipher, SaltAndSiteKey) {
   const std::string p = "\xe4\xf6\xe5\xc4\xd6\xc5kissa1234";  // 14: the fewest salt values (18)
   std::set<std::string> forms;
-  for (int i = 0; i < 200; ++i) forms.insert(EncodePassword(p));
+  for (int i = 0; i < 200; ++i) forms.insert(PasswordCipher().Encode(p));
   EXPECT_GE(forms.size(), 12u);
 
-  SetPasswordKey("the site's own secret");
-  const std::string stored = EncodePassword(p);
-  EXPECT_EQ(DecodePassword(stored), p);
-  SetPasswordKey("another secret");
-  EXPECT_FALSE(accounts::PasswordMatches(stored, p));
-  SetPasswordKey("");  // the built-in key
-  EXPECT_FALSE(accounts::PasswordMatches(stored, p));
-  EXPECT_TRUE(accounts::PasswordMatches(EncodePassword(p), p));
+  const PasswordCipher siteKey("the site's own secret"), anotherKey("another secret"), builtInKey;
+  const std::string stored = siteKey.Encode(p);
+  EXPECT_EQ(siteKey.Decode(stored), p);
+  EXPECT_FALSE(anotherKey.Matches(stored, p));
+  EXPECT_FALSE(builtInKey.Matches(stored, p));
+  EXPECT_TRUE(builtInKey.Matches(builtInKey.Encode(p), p));
 }
 
 TEST(AccountsCipher, TextsTheCipherNeverWritesMatchNoPassword) {
@@ -82,10 +80,10 @@ TEST(AccountsCipher, TextsTheCipherNeverWritesMatchNoPassword) {
   // length no password gets (14 bytes take 15, 15 take 17); a value beyond
   // every 14-byte password.
   for (const std::string bad : {"", "ab c", "ab\tc", "ab\x81" "c", "AAAAAAAAAAAAAAAA", "\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff"}) {
-    EXPECT_FALSE(accounts::TryDecodePassword(bad, plain)) << bad;
-    EXPECT_FALSE(accounts::PasswordMatches(bad, "")) << bad;
+    EXPECT_FALSE(PasswordCipher().TryDecode(bad, plain)) << bad;
+    EXPECT_FALSE(PasswordCipher().Matches(bad, "")) << bad;
   }
-  EXPECT_EQ(EncodePassword(std::string(15, 'q')).size(), 17u);
+  EXPECT_EQ(PasswordCipher().Encode(std::string(15, 'q')).size(), 17u);
 }
 
 TEST(AccountsSessionId, LengthAlphabetAndNoSharedStoredPrefix) {

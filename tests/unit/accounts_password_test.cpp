@@ -59,11 +59,8 @@ TEST(AccountsPasswordKey, TheSiteKeyComesFromTheIniFile) {
             302);
   EXPECT_EQ(site.Run("/ChkLogin", "Tunnus=avaimella&Koodi=Salasana1").status, 302);
   const std::string stored = site.UserRow("avaimella")["PinKoodi"];
-  SetPasswordKey("");
-  EXPECT_NE(DecodePassword(stored), "Salasana1");
-  SetPasswordKey("oma salaisuus");
-  EXPECT_EQ(DecodePassword(stored), "Salasana1");
-  SetPasswordKey("");
+  EXPECT_NE(PasswordCipher().Decode(stored), "Salasana1");
+  EXPECT_EQ(PasswordCipher("oma salaisuus").Decode(stored), "Salasana1");
 }
 
 }  // namespace

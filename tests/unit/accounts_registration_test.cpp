@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "booking/accounts.h"
+#include "booking/session.h"
 #include "unit/accounts_support.h"
 
 namespace wo::test::accounts {

@@ -83,29 +83,29 @@ TEST_F(AccountsLogin, SecondLoginInvalidatesTheFirstOnesLinks) {
   const std::string first = IdOf(Login("matti", "Salasana1"), "resval");
   const std::string second = IdOf(Login("matti", "Salasana1"), "resval");
   ASSERT_NE(first.substr(0, 15), second.substr(0, 15));
-  EXPECT_EQ(InProcessModule(site_, first)->IdleTestedSession(), SessionState::None);
+  EXPECT_EQ(IdleTestedSession(*InProcessModule(site_, first)), SessionState::None);
   // Only the first 15 characters are compared.
   InProcessModule m(site_, second.substr(0, 15) + "ZZZZ");
-  EXPECT_EQ(m->IdleTestedSession(), SessionState::Valid);
+  EXPECT_EQ(IdleTestedSession(*m), SessionState::Valid);
   EXPECT_EQ(m->tbl->TblWebReg.Text("Tunnus"), "matti");
 }
 
 TEST_F(AccountsLogin, IdleFor601SecondsEndsTheSession) {
   const std::string id = SessionIdleFor(601);
-  EXPECT_EQ(InProcessModule(site_, id)->IdleTestedSession(), SessionState::TimedOut);
+  EXPECT_EQ(IdleTestedSession(*InProcessModule(site_, id)), SessionState::TimedOut);
   auto row = site_.UserRow("matti");
   EXPECT_EQ(row["ID"], "0");
   EXPECT_EQ(row["Aika"], Stored(kNow));
-  EXPECT_EQ(InProcessModule(site_, id)->IdleTestedSession(), SessionState::None);
+  EXPECT_EQ(IdleTestedSession(*InProcessModule(site_, id)), SessionState::None);
 }
 
 TEST_F(AccountsLogin, IdleFor590SecondsIsValidAndRefreshes) {
   const std::string id = SessionIdleFor(590);
   {
     InProcessModule m(site_, id);
-    ASSERT_EQ(m->IdleTestedSession(), SessionState::Valid);
+    ASSERT_EQ(IdleTestedSession(*m), SessionState::Valid);
     EXPECT_EQ(site_.UserRow("matti")["Aika"], Stored(kNow - Seconds(590)));  // the test writes nothing
-    m->RefreshSession();
+    RefreshSession(*m);
   }
   EXPECT_EQ(site_.UserRow("matti")["Aika"], Stored(kNow));
   EXPECT_EQ(site_.UserRow("matti")["ID"], id.substr(0, 15));
@@ -117,8 +117,8 @@ TEST_F(AccountsLogin, ZeroAndEmptyIdsAreNoSession) {
   site_.AddUser({.tunnus = "tyhja", .id = ""});
   const std::string before = site_.Dump();
   for (const char* id : {"0", ""}) {
-    EXPECT_FALSE(InProcessModule(site_, id)->PlainSessionLookup()) << id;
-    EXPECT_EQ(InProcessModule(site_, id)->IdleTestedSession(), SessionState::None) << id;
+    EXPECT_FALSE(PlainSessionLookup(*InProcessModule(site_, id))) << id;
+    EXPECT_EQ(IdleTestedSession(*InProcessModule(site_, id)), SessionState::None) << id;
   }
   for (const char* q : {"Lang=FIN&ID=0", "Lang=FIN&ID=", "Lang=FIN", "ID=" "AnUnknownSessionId"}) {
     CgiResult r = site_.RunInProcess("/LogOut", q);
@@ -138,10 +138,10 @@ TEST_F(AccountsLogin, BlockedUsersHaveNoSession) {
     const std::string id = MakeSessionId("500001");
     site.AddUser({.tunnus = "matti", .id = id.substr(0, 15), .aika = kNow - Seconds(30), .status = status});
     const bool live = std::string(status) != "4";
-    EXPECT_EQ(InProcessModule(site, id)->PlainSessionLookup(), live);
-    EXPECT_EQ(InProcessModule(site, id)->IdleTestedSession(), live ? SessionState::Valid : SessionState::None);
+    EXPECT_EQ(PlainSessionLookup(*InProcessModule(site, id)), live);
+    EXPECT_EQ(IdleTestedSession(*InProcessModule(site, id)), live ? SessionState::Valid : SessionState::None);
     InProcessModule details(site, id);
-    details->LoadRegistrationDetails();
+    LoadRegistrationDetails(*details);
     EXPECT_EQ(details->page.SessionId, live ? id : "0");
     EXPECT_EQ(details->page.RegDetails.Sukunimi, live ? "Virtanen" : "");
   }

@@ -10,29 +10,28 @@
 #include <string>
 #include <vector>
 
-#include "frame/html.h"
-#include "module/module.h"
 #include "base/datetime.h"
+#include "booking/session.h"
+#include "frame/html.h"
+#include "module/password_cipher.h"
+#include "module/session.h"
 #include "store/schema.h"
 #include "store/table.h"
+#include "support/clock.h"
+#include "support/module_on_site.h"
 #include "support/site.h"
 
 namespace wo::test::accounts {
 
 // The clock reads a settable time until the object goes.
-class FixedClock {
- public:
-  explicit FixedClock(DateTime now) { Set(now), SetClockForTesting(&Read); }
-  ~FixedClock() { SetClockForTesting(nullptr); }
-  void Set(DateTime now) { Time() = now; }
+using FixedClock = TestClock;
 
- private:
-  static DateTime& Time() {
-    static DateTime t = 0;
-    return t;
-  }
-  static DateTime Read() { return Time(); }
-};
+// The idle limit at the test clock's time.
+inline bool SessionTimedOut(DateTime aika) { return wo::SessionTimedOut(aika, TestNow()); }
+
+// Stored forms under the built-in key, the key of a site whose INI names none.
+inline std::string EncodePassword(std::string_view plain) { return PasswordCipher().Encode(plain); }
+inline std::string DecodePassword(std::string_view stored) { return PasswordCipher().Decode(stored); }
 
 inline const DateTime kNow = EncodeDate(2026, 3, 15) + EncodeTime(12, 0, 0);
 inline DateTime Seconds(double s) { return s / kSecondsPerDay; }
@@ -116,23 +115,12 @@ inline bool LettersAndDigits(const std::string& s) {
 }
 
 // A web module of `site` built in this process, for the session tests
-// that the booking actions call.
-class InProcessModule {
+// that the booking actions call, with the session ID `sessionId`.
+class InProcessModule : public ModuleOnSite {
  public:
-  explicit InProcessModule(const TempSite& site, std::string sessionId)
-      : cwd_(site.cgiDir()),
-        req_("GET", "/Varaa", ""),
-        resp_([](std::string_view) {}, true),
-        module_(std::make_unique<WebModule>(req_, resp_, ModulePaths{site.iniFile(), site.logDir() + "/"})) {
-    module_->page.SessionId = std::move(sessionId);
+  InProcessModule(const TempSite& site, std::string sessionId) : ModuleOnSite(site, "/Varaa") {
+    (*this)->page.SessionId = std::move(sessionId);
   }
-  WebModule* operator->() { return module_.get(); }
-
- private:
-  ScopedCwd cwd_;
-  Request req_;
-  Response resp_;
-  std::unique_ptr<WebModule> module_;
 };
 
 }  // namespace wo::test::accounts

@@ -17,6 +17,7 @@
 #include "store/database.h"
 #include "base/datetime.h"
 #include "store/table.h"
+#include "support/clock.h"
 #include "support/site.h"
 
 namespace wo::booking_test {
@@ -25,23 +26,7 @@ using test::CgiResult;
 using test::Row;
 
 // The clock stands still at the value last given while a fixture lives.
-class StoppedClock {
- public:
-  explicit StoppedClock(DateTime t) {
-    Value() = t;
-    SetClockForTesting(&Read);
-  }
-  ~StoppedClock() { SetClockForTesting(nullptr); }
-  StoppedClock(const StoppedClock&) = delete;
-  StoppedClock& operator=(const StoppedClock&) = delete;
-  static DateTime& Value() {
-    static DateTime t = 0;
-    return t;
-  }
-
- private:
-  static DateTime Read() { return Value(); }
-};
+using StoppedClock = test::TestClock;
 
 inline constexpr double kMinute = 1.0 / 1440;
 inline constexpr double kSecond = 1.0 / 86400;

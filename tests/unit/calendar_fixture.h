@@ -5,36 +5,23 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "frame/request.h"
-#include "frame/response.h"
-#include "module/module.h"
 #include "base/datetime.h"
+#include "booking/calendar.h"
+#include "store/sqlite_handle.h"
+#include "support/clock.h"
+#include "support/module_on_site.h"
 #include "support/site.h"
 
 namespace wo::test::cal {
 
 // The clock stands at a fixed local date-time while the object lives.
-class FixedNow {
- public:
-  explicit FixedNow(DateTime t) {
-    now_ = t;
-    SetClockForTesting(&Read);
-  }
-  ~FixedNow() { SetClockForTesting(nullptr); }
-  FixedNow(const FixedNow&) = delete;
-  FixedNow& operator=(const FixedNow&) = delete;
-
- private:
-  static DateTime Read() { return now_; }
-  static inline DateTime now_ = 0;
-};
+using FixedNow = TestClock;
 
 inline DateTime At(int y, int m, int d, int hh = 0, int nn = 0) { return EncodeDate(y, m, d) + EncodeTime(hh, nn, 0); }
 
@@ -91,13 +78,11 @@ class CalendarSite {
 
   // Raw SQL on the site's file, for bulk rows in one transaction.
   void Sql(const std::string& sql) {
-    sqlite3* db = nullptr;
-    if (sqlite3_open(site_.dbFile().c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open db");
+    store::SqliteDb db = store::OpenSqliteDb(site_.dbFile(), SQLITE_OPEN_READWRITE);
     char* err = nullptr;
-    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+    int rc = sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &err);
     std::string msg = err ? err : "";
     sqlite3_free(err);
-    sqlite3_close(db);
     if (rc != SQLITE_OK) throw std::runtime_error("sql: " + msg);
   }
 
@@ -108,31 +93,18 @@ class CalendarSite {
 };
 
 // A module as a request to `path` with `query` creates it.
-class ModuleHere {
+class ModuleHere : public ModuleOnSite {
  public:
-  ModuleHere(const TempSite& site, std::string path = "/Viikko", std::string query = "")
-      : cwd_(site.cgiDir()),
-        req_("GET", std::move(path), std::move(query)),
-        resp_([](std::string_view) {}, true),
-        m_(std::make_unique<WebModule>(req_, resp_, ModulePaths{site.iniFile(), site.logDir() + "/"})) {}
-  WebModule& operator*() { return *m_; }
-  WebModule* operator->() { return m_.get(); }
-  const Request& request() const { return req_; }
-  Response& response() { return resp_; }
+  explicit ModuleHere(const TempSite& site, std::string path = "/Viikko", std::string query = "")
+      : ModuleOnSite(site, std::move(path), std::move(query)) {}
 
   // The VUOROLISTA text of the week grid form.
   std::string Grid() {
     std::string out;
-    m_->FillWeekGrid(out);
-    m_->RenderWeekGridRows(out);
+    FillWeekGrid(**this, out);
+    RenderWeekGridRows(**this, out);
     return out;
   }
-
- private:
-  ScopedCwd cwd_;
-  Request req_;
-  Response resp_;
-  std::unique_ptr<WebModule> m_;
 };
 
 // The booking link of slot (Kau 2024, Vuo `vuo`, Seq 1) for kSession.

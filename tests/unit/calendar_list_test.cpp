@@ -22,9 +22,9 @@ class CalendarDayList : public ::testing::Test {
     m->page.Lang = lang;
     m->page.Resurssi = "R1";
     m->page.ChosenDate = chosen;
-    m->LoadActivityKinds();
+    LoadActivityKinds(*m);
     std::string out = "x";
-    m->RenderDaySlotRows("R1", "Halli", out);
+    RenderDaySlotRows(*m, "R1", "Halli", out);
     EXPECT_FALSE(m->tbl->TblFiVuoro.IsOpen());
     EXPECT_FALSE(m->tbl->TblVa.IsOpen());
     return out.substr(1);

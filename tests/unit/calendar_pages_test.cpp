@@ -25,21 +25,20 @@ class CalendarPages : public ::testing::Test {
   void Viikko(const std::string& query, Check check, int listanMuoto = 0) {
     ModuleHere m(centre.site(), "/Viikko", query);
     m->settings.ListanMuoto = listanMuoto;
-    bool handled = true;
-    m->WebModOrvaneWebActViikkoAction(m.request(), m.response(), handled);
+    m.Run();
     check(*m, m.response().content());
   }
 };
 
 TEST_F(CalendarPages, ViikkoTakesTheDateOrToday) {
-  Viikko("ID=0&Lang=FIN&Resurssi=R1&PP=29&KK=2&VV=2024", [](WebModule& m, const std::string& page) {
+  Viikko("ID=0&Lang=FIN&Resurssi=R1&PP=29&KK=2&VV=2024", [](RequestContext& m, const std::string& page) {
     EXPECT_EQ(page, "viikko");
     EXPECT_EQ(m.page.ChosenDate, At(2024, 2, 29));
     EXPECT_EQ(m.page.ResourceName, "Halli");
   });
   for (const char* bad : {"PP=31&KK=2&VV=2024", "PP=29&KK=2&VV=2023", "PP=x&KK=2&VV=2024", "PP=1&KK=13&VV=2024",
                           "PP=1&KK=1&VV=", "PP=1&KK=1&Other=1"})
-    Viikko(std::string("ID=0&Resurssi=R1&") + bad, [bad](WebModule& m, const std::string&) {
+    Viikko(std::string("ID=0&Resurssi=R1&") + bad, [bad](RequestContext& m, const std::string&) {
       EXPECT_EQ(m.page.ChosenDate, At(2024, 1, 1)) << bad;  // today at midnight
     });
 }
@@ -51,7 +50,7 @@ TEST_F(CalendarPages, EveryFormableDateGivesAPage) {
   for (int form : {0, 1, 2}) {
     for (const char* date : {"PP=31&KK=12&VV=9999", "PP=20&KK=12&VV=9999", "PP=1&KK=1&VV=1"}) {
       const std::string query = std::string("ID=ABCDEFGHIJKLMNOP&Lang=FIN&Resurssi=R1&") + date;
-      Viikko(query, [&](WebModule&, const std::string& page) {
+      Viikko(query, [&](RequestContext&, const std::string& page) {
         EXPECT_NE(page.find('|'), std::string::npos) << form << " " << date;
         if (std::string(date).find("VV=9999") != std::string::npos) {
           EXPECT_NE(page.find("&KK=12&VV=9999\">"), std::string::npos) << form << " " << page;
@@ -62,7 +61,7 @@ TEST_F(CalendarPages, EveryFormableDateGivesAPage) {
 }
 
 TEST_F(CalendarPages, ViikkoNeedsFiveFields) {
-  Viikko("ID=ABCDEFGHIJKL&Lang=FIN&Resurssi=R1&PP=2", [](WebModule& m, const std::string& page) {
+  Viikko("ID=ABCDEFGHIJKL&Lang=FIN&Resurssi=R1&PP=2", [](RequestContext& m, const std::string& page) {
     EXPECT_EQ(page, "error");
     EXPECT_EQ(m.page.SessionId, "0");
     EXPECT_EQ(m.page.Resurssi, "");
@@ -71,15 +70,15 @@ TEST_F(CalendarPages, ViikkoNeedsFiveFields) {
 
 TEST_F(CalendarPages, ResourceNameByTheListForm) {
   Viikko("ID=0&Lang=FIN&Resurssi=ZZ&PP=2&KK=1&VV=2024",
-         [](WebModule& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "ZZ"); });
+         [](RequestContext& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "ZZ"); });
   Viikko("ID=0&Lang=FIN&Resurssi=&PP=2&KK=1&VV=2024",
-         [](WebModule& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, ""); });
+         [](RequestContext& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, ""); });
   Viikko("ID=0&Lang=FIN&Resurssi=C1&PP=2&KK=1&VV=2024",
-         [](WebModule& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "Keskus"); }, 2);
+         [](RequestContext& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "Keskus"); }, 2);
   Viikko("ID=0&Lang=FIN&Resurssi=R1&PP=2&KK=1&VV=2024",
-         [](WebModule& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "R1"); }, 2);
+         [](RequestContext& m, const std::string&) { EXPECT_EQ(m.page.ResourceName, "R1"); }, 2);
   // The code is cut to five characters before it is looked up.
-  Viikko("ID=0&Lang=FIN&Resurssi=R1%20%20%20XYZ&PP=2&KK=1&VV=2024", [](WebModule& m, const std::string&) {
+  Viikko("ID=0&Lang=FIN&Resurssi=R1%20%20%20XYZ&PP=2&KK=1&VV=2024", [](RequestContext& m, const std::string&) {
     EXPECT_EQ(m.page.Resurssi, "R1   ");
     EXPECT_EQ(m.page.ResourceName, "R1   ");
     EXPECT_FALSE(m.tbl->TblResNimi.IsOpen());
@@ -116,21 +115,21 @@ TEST_F(CalendarLookups, ActivityKindsExactCodesAndTheirLimit) {
   for (int i = 0; i < 905; ++i) sql += "INSERT INTO VALAJI(Koodi,Lyhenne) VALUES('A" + std::to_string(1000 + i) + "','L" + std::to_string(i) + "');";
   centre.Sql(sql + "COMMIT;");
   ModuleHere m(centre.site());
-  m->LoadActivityKinds();
+  LoadActivityKinds(*m);
   EXPECT_FALSE(m->tbl->TblVaLaji.IsOpen());
   EXPECT_EQ(m->KindCount, 900);  // A1000..A1899 in Koodi order; the rest ignored
-  EXPECT_EQ(m->ActivityKindText("A1899"), "L899");
-  EXPECT_EQ(m->ActivityKindText("A1900"), "A1900");
+  EXPECT_EQ(ActivityKindText(*m, "A1899"), "L899");
+  EXPECT_EQ(ActivityKindText(*m, "A1900"), "A1900");
   ModuleHere few(centre.site());
   centre.Sql("DELETE FROM VALAJI WHERE Koodi LIKE 'A%';");
-  few->LoadActivityKinds();
+  LoadActivityKinds(*few);
   EXPECT_EQ(few->KindCount, 3);
-  EXPECT_EQ(few->ActivityKindText("K1"), "Sali");
-  EXPECT_EQ(few->ActivityKindText("K10"), "Kuntosali");
-  EXPECT_EQ(few->ActivityKindText("k1"), "k1");
-  EXPECT_EQ(few->ActivityKindText("K1 "), "K1 ");
-  EXPECT_EQ(few->ActivityKindText("K2"), "&nbsp;");  // no Lyhenne
-  EXPECT_EQ(few->ActivityKindText(""), "&nbsp;");
+  EXPECT_EQ(ActivityKindText(*few, "K1"), "Sali");
+  EXPECT_EQ(ActivityKindText(*few, "K10"), "Kuntosali");
+  EXPECT_EQ(ActivityKindText(*few, "k1"), "k1");
+  EXPECT_EQ(ActivityKindText(*few, "K1 "), "K1 ");
+  EXPECT_EQ(ActivityKindText(*few, "K2"), "&nbsp;");  // no Lyhenne
+  EXPECT_EQ(ActivityKindText(*few, ""), "&nbsp;");
 }
 
 TEST_F(CalendarLookups, InstructorsByNaytaOhjaaja) {
@@ -140,23 +139,23 @@ TEST_F(CalendarLookups, InstructorsByNaytaOhjaaja) {
   const std::pair<int, std::string> cases[] = {{0, "&nbsp;"}, {1, "MV"}, {2, "Matti Virtanen"}, {3, "O1"}};
   for (const auto& [setting, expected] : cases) {
     m->settings.NaytaOhjaaja = setting;
-    EXPECT_EQ(m->InstructorText("O1"), expected) << setting;
+    EXPECT_EQ(InstructorText(*m, "O1"), expected) << setting;
   }
   m->settings.NaytaOhjaaja = 1;
-  EXPECT_EQ(m->InstructorText("O2"), "&nbsp;");
-  EXPECT_EQ(m->InstructorText("O9"), "O9");
-  EXPECT_EQ(m->InstructorText(""), "&nbsp;");
+  EXPECT_EQ(InstructorText(*m, "O2"), "&nbsp;");
+  EXPECT_EQ(InstructorText(*m, "O9"), "O9");
+  EXPECT_EQ(InstructorText(*m, ""), "&nbsp;");
   EXPECT_TRUE(m->tbl->TblVaOhjaaja.IsOpen());  // until the module ends
 }
 
 TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
   InsertRow(centre.conn(), "WEBKESKUS", {{"WebKeskus", "C1"}, {"WebKeskusNimi", "Keskus"}});
   ModuleHere m(centre.site());
-  EXPECT_EQ(m->ResourceNameOf("R2"), "Kentt\xe4");
-  EXPECT_EQ(m->ResourceNameOf("C1"), "C1");
-  EXPECT_EQ(m->ResourceNameOf(""), "");
-  EXPECT_EQ(m->CentreNameOf("C1"), "Keskus");
-  EXPECT_EQ(m->CentreNameOf("R1"), "R1");
+  EXPECT_EQ(ResourceNameOf(*m, "R2"), "Kentt\xe4");
+  EXPECT_EQ(ResourceNameOf(*m, "C1"), "C1");
+  EXPECT_EQ(ResourceNameOf(*m, ""), "");
+  EXPECT_EQ(CentreNameOf(*m, "C1"), "Keskus");
+  EXPECT_EQ(CentreNameOf(*m, "R1"), "R1");
   EXPECT_FALSE(m->tbl->TblResNimi.IsOpen());
   EXPECT_FALSE(m->tbl->TblWebKeskus.IsOpen());
 }
@@ -166,19 +165,19 @@ TEST_F(CalendarLookups, CountAndLinkOfOneSlot) {
   centre.AddReservations("2024", "   12", "    2", 1);
   ModuleHere m(centre.site());
   m->page.SessionId = "123456";
-  EXPECT_EQ(m->CountReservations("2024", "   12", "    1"), 2);
-  EXPECT_EQ(m->CountReservations("2024", "   12", "    3"), 0);
+  EXPECT_EQ(CountReservations(*m, "2024", "   12", "    1"), 2);
+  EXPECT_EQ(CountReservations(*m, "2024", "   12", "    3"), 0);
   EXPECT_FALSE(m->tbl->TblVa.IsOpen());
   m->page.SessionId = "12345";
-  EXPECT_EQ(m->CountReservations("2024", "   12", "    1"), 0);
+  EXPECT_EQ(CountReservations(*m, "2024", "   12", "    1"), 0);
 
   m->page.SessionId = kSession;
   m->page.Lang = "Eng";
-  EXPECT_EQ(m->BookingLinkOpen("2024", "   12", "    1"),
+  EXPECT_EQ(BookingLinkOpen(*m, "2024", "   12", "    1"),
             "<A HREF=\"/cgi-bin/WebOrvane.exe/Varaa?ID=" + kSession + "&Lang=Eng&Kau=2024&Vuo=12&Seq=1\">");
   m->page.SessionId = "a&b c\"d";
   m->page.Lang = "\"><x";
-  EXPECT_EQ(m->BookingLinkOpen(" 24 ", "1", "2"),
+  EXPECT_EQ(BookingLinkOpen(*m, " 24 ", "1", "2"),
             "<A HREF=\"/cgi-bin/WebOrvane.exe/Varaa?ID=a%26b%20c%22d&Lang=%22%3E%3Cx&Kau=24&Vuo=1&Seq=2\">");
 }
 

@@ -37,7 +37,7 @@ TEST(ModuleStartup, NoSettingsRowKeepsEveryStartValue) {
   EXPECT_EQ(p.SessionId, "0");
   EXPECT_EQ(p.Lang, "FIN");
   EXPECT_EQ(p.ResourceName, "Ei m\xe4\xe4ritelty");
-  EXPECT_EQ(p.ErrorCode, 0);
+  EXPECT_EQ(static_cast<int>(p.ErrorCode), 0);
   EXPECT_EQ(m->WeekGrid.size(), static_cast<size_t>(kGridRows));
   EXPECT_EQ(m->TimeRows.size(), static_cast<size_t>(kGridRows));
   EXPECT_GE(m->ActivityKinds.capacity(), static_cast<size_t>(kMaxKinds));

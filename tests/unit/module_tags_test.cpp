@@ -2,8 +2,11 @@
 // users, the thresholds of the links, option lists by the clock, notice
 // rows, error messages, header templates, escaping of request values, and
 // the session details of the registration form.
+#include "base/format.h"
+#include "base/text.h"
 #include "frame/page_producer.h"
-#include "module/module.h"
+#include "module/session.h"
+#include "module/tags.h"
 #include "module_harness.h"
 
 namespace wo::test {
@@ -260,8 +263,8 @@ TEST(ModuleTags, CodeSelection) {
   EXPECT_FALSE(m->tbl->TblWebKoodi.IsOpen());
   m->page.Resurssi = "R9";
   EXPECT_EQ(m.Tag("SELECTKOODI"), "");
-  EXPECT_EQ(m->BuildCodeSelect("R234567"), m->BuildCodeSelect("R2345"));  // cut to 5
-  EXPECT_NE(m->BuildCodeSelect("R2345").find("<option value=\"C\">Cee\r"), std::string::npos);
+  EXPECT_EQ(BuildCodeSelect(*m, "R234567"), BuildCodeSelect(*m, "R2345"));  // cut to 5
+  EXPECT_NE(BuildCodeSelect(*m, "R2345").find("<option value=\"C\">Cee\r"), std::string::npos);
 }
 
 TEST(ModuleTags, NoticeRows) {
@@ -295,7 +298,7 @@ TEST(ModuleTags, ErrorMessages) {
   TempSite site;
   ModuleOnSite m(site);
   auto error = [&](int code) {
-    m->page.ErrorCode = code;
+    m->page.ErrorCode = static_cast<PageError>(code);
     return m.Tag("ERROR");
   };
   EXPECT_EQ(error(0), "Hakutoiminnassa tapahtui virhe. Yrit\xe4 kohta uudelleen,tarkista hakuehdot!");
@@ -359,7 +362,7 @@ TEST(ModuleTags, RegistrationDetailsOfTheSession) {
 
   ModuleOnSite m(site);
   m->page.SessionId = "111O4567890123";
-  m->LoadRegistrationDetails();
+  LoadRegistrationDetails(*m);
   EXPECT_EQ(m->page.SessionId, "111O4567890123");
   const RegDetailsT& d = m->page.RegDetails;
   EXPECT_EQ(d.Tunnus + "|" + d.Sukunimi + "|" + d.EtuNimi + "|" + d.KatuOsoite1 + "|" + d.PostiNo + "|" +
@@ -370,10 +373,10 @@ TEST(ModuleTags, RegistrationDetailsOfTheSession) {
 
   for (const char* id : {"222O4567890123", "0123456789", "999O4567890123", "0", ""}) {
     m->page.SessionId = "111O4567890123";
-    m->LoadRegistrationDetails();
+    LoadRegistrationDetails(*m);
     ASSERT_EQ(m->page.RegDetails.Tunnus, "matti");
     m->page.SessionId = id;
-    m->LoadRegistrationDetails();
+    LoadRegistrationDetails(*m);
     EXPECT_EQ(m->page.SessionId, "0") << id;
     EXPECT_EQ(m->page.RegDetails.Tunnus + m->page.RegDetails.Sukunimi + m->page.RegDetails.MatkaPuh, "") << id;
   }

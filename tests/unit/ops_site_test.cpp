@@ -9,9 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "booking/accounts.h"
+#include "module/password_cipher.h"
 #include "module/ini.h"
-#include "module/module.h"
 #include "module/site_admin.h"
 #include "module/site_check.h"
 #include "store/backend.h"
@@ -82,32 +81,31 @@ class SiteTree : public ::testing::Test {
       fs::copy(std::string(WO_SOURCE_DIR) + "/site/" + lang, dir.File(std::string("www/WebOrvane/") + lang));
     Write(ini, "[DataBase]\nDatabaseFile=../data/VELMORI.db\n[Security]\nPasswordKey=\n");
   }
-  void TearDown() override { SetPasswordKey(""); }
 
   std::unique_ptr<store::Connection> Connect() { return store::Connection::Open(AdminConnection(ReadSiteIni(ini))); }
 
   void AddUsers(const std::string& key) {
-    SetPasswordKey(key);
+    const PasswordCipher cipher(key);
     std::unique_ptr<store::Connection> c = Connect();
     store::Table t(*c, store::TableNamed("WEBREG"), "", "Tunnus");
     t.Open();
     for (const auto& [user, password] : users) {
       t.Append();
       t["Tunnus"].SetText(user);
-      t["PinKoodi"].SetText(user == "rikki" ? std::string("\x01\x02") : EncodePassword(password));
+      t["PinKoodi"].SetText(user == "rikki" ? std::string("\x01\x02") : cipher.Encode(password));
       t.Post();
     }
   }
 
   // True when every user's password matches under the INI's key.
   bool EveryoneLogsIn() {
-    SetPasswordKey(ReadSiteIni(ini).PasswordKey);
+    const PasswordCipher cipher(ReadSiteIni(ini).PasswordKey);
     std::unique_ptr<store::Connection> c = Connect();
     store::Table t(*c, store::TableNamed("WEBREG"), "", "Tunnus");
     t.Open();
     for (const auto& [user, password] : users) {
       if (user == "rikki") continue;
-      if (!t.FindKey({store::Txt(user)}) || !accounts::PasswordMatches(t.Text("PinKoodi"), password)) return false;
+      if (!t.FindKey({store::Txt(user)}) || !cipher.Matches(t.Text("PinKoodi"), password)) return false;
     }
     return true;
   }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "module/module.h"
+#include "module/tags.h"
 
 namespace wo {
 namespace {

@@ -33,11 +33,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "booking/accounts.h"
-#include "module/module.h"
+#include "module/password_cipher.h"
 
 namespace wo {
-namespace accounts {
 
 void SecureRandomBytes(void* buf, size_t len) {
   auto* p = static_cast<unsigned char*>(buf);
@@ -193,12 +191,12 @@ struct Layout {
 };
 
 struct Layouts {
-  std::array<Layout, kMaxPlainPassword + 1> byPlain{};
-  std::array<int, kMaxStoredPassword + 1> plainOfStored{};
+  std::array<Layout, PasswordCipher::kMaxPlainPassword + 1> byPlain{};
+  std::array<int, PasswordCipher::kMaxStoredPassword + 1> plainOfStored{};
 
   Layouts() {
     plainOfStored.fill(-1);
-    for (size_t n = 0; n <= kMaxPlainPassword; ++n) {
+    for (size_t n = 0; n <= PasswordCipher::kMaxPlainPassword; ++n) {
       for (size_t len = n + 1;; ++len) {
         // floor(215^len / 256^n): the number of salt values that fit.
         BigNum room;
@@ -207,7 +205,7 @@ struct Layouts {
         for (size_t i = 0; i < n; ++i) room.DivMod(256);
         uint32_t salts = room.AtMost(kBase);
         if (salts >= kMinSalts) {
-          if (len > kMaxStoredPassword || plainOfStored[len] != -1)
+          if (len > PasswordCipher::kMaxStoredPassword || plainOfStored[len] != -1)
             throw std::logic_error("password layout does not fit");
           byPlain[n] = Layout{len, salts};
           plainOfStored[len] = static_cast<int>(n);
@@ -225,15 +223,15 @@ const Layouts& TheLayouts() {
 
 // ---- the key ----
 
-struct CipherKey {
+constexpr uint64_t kBuiltInK0 = 0x5d3f9a1c7e2b4806ULL, kBuiltInK1 = 0xa4c1e97b3f02d658ULL;
+
+struct Key {
   uint64_t k0, k1;
 };
-constexpr CipherKey kBuiltInKey{0x5d3f9a1c7e2b4806ULL, 0xa4c1e97b3f02d658ULL};
-CipherKey g_key = kBuiltInKey;
 
 // The pad of byte i in the given pass: depends on the key, the salt, the
 // password's length, the position and the context bytes.
-unsigned char Pad(int pass, uint32_t salt, size_t n, size_t i, std::string_view context) {
+unsigned char Pad(const Key& key, int pass, uint32_t salt, size_t n, size_t i, std::string_view context) {
   std::string msg;
   msg.reserve(4 + context.size());
   msg += static_cast<char>(pass);
@@ -241,7 +239,7 @@ unsigned char Pad(int pass, uint32_t salt, size_t n, size_t i, std::string_view 
   msg += static_cast<char>(n);
   msg += static_cast<char>(i);
   msg += context;
-  return static_cast<unsigned char>(SipHash24(g_key.k0, g_key.k1, msg));
+  return static_cast<unsigned char>(SipHash24(key.k0, key.k1, msg));
 }
 
 inline char Shift(char c, unsigned char by, bool back) {
@@ -249,25 +247,36 @@ inline char Shift(char c, unsigned char by, bool back) {
   return static_cast<char>(back ? u - by : u + by);
 }
 
-std::string Scramble(const std::string& p, uint32_t salt) {
+std::string Scramble(const Key& key, const std::string& p, uint32_t salt) {
   const size_t n = p.size();
   std::string c(n, '\0'), d(n, '\0');
-  for (size_t i = 0; i < n; ++i) c[i] = Shift(p[i], Pad(1, salt, n, i, std::string_view(p).substr(0, i)), false);
-  for (size_t i = n; i-- > 0;) d[i] = Shift(c[i], Pad(2, salt, n, i, std::string_view(c).substr(i + 1)), false);
+  for (size_t i = 0; i < n; ++i)
+    c[i] = Shift(p[i], Pad(key, 1, salt, n, i, std::string_view(p).substr(0, i)), false);
+  for (size_t i = n; i-- > 0;)
+    d[i] = Shift(c[i], Pad(key, 2, salt, n, i, std::string_view(c).substr(i + 1)), false);
   return d;
 }
 
-std::string Unscramble(const std::string& d, uint32_t salt) {
+std::string Unscramble(const Key& key, const std::string& d, uint32_t salt) {
   const size_t n = d.size();
   std::string c(n, '\0'), p(n, '\0');
-  for (size_t i = n; i-- > 0;) c[i] = Shift(d[i], Pad(2, salt, n, i, std::string_view(c).substr(i + 1)), true);
-  for (size_t i = 0; i < n; ++i) p[i] = Shift(c[i], Pad(1, salt, n, i, std::string_view(p).substr(0, i)), true);
+  for (size_t i = n; i-- > 0;)
+    c[i] = Shift(d[i], Pad(key, 2, salt, n, i, std::string_view(c).substr(i + 1)), true);
+  for (size_t i = 0; i < n; ++i)
+    p[i] = Shift(c[i], Pad(key, 1, salt, n, i, std::string_view(p).substr(0, i)), true);
   return p;
 }
 
 }  // namespace
 
-bool TryDecodePassword(std::string_view stored, std::string& plain) {
+PasswordCipher::PasswordCipher(std::string_view siteKey) : k0_(kBuiltInK0), k1_(kBuiltInK1) {
+  if (siteKey.empty()) return;
+  const std::string key(siteKey);
+  k0_ = SipHash24(kBuiltInK0, kBuiltInK1, "WebOrvane password key 0:" + key);
+  k1_ = SipHash24(kBuiltInK0, kBuiltInK1, "WebOrvane password key 1:" + key);
+}
+
+bool PasswordCipher::TryDecode(std::string_view stored, std::string& plain) const {
   plain.clear();
   stored = stored.substr(0, kMaxStoredPassword);
   const int n = TheLayouts().plainOfStored[stored.size()];
@@ -284,45 +293,32 @@ bool TryDecodePassword(std::string_view stored, std::string& plain) {
   std::string scrambled(static_cast<size_t>(n), '\0');
   for (char& c : scrambled) c = static_cast<char>(m.DivMod(256));
   if (!m.IsZero()) return false;
-  plain = Unscramble(scrambled, salt);
+  plain = Unscramble(Key{k0_, k1_}, scrambled, salt);
   return true;
 }
 
-bool PasswordMatches(std::string_view stored, std::string_view typed) {
+std::string PasswordCipher::Decode(std::string_view stored) const {
   std::string plain;
-  return TryDecodePassword(stored, plain) && plain == typed;
+  TryDecode(stored, plain);
+  return plain;
 }
 
-}  // namespace accounts
+bool PasswordCipher::Matches(std::string_view stored, std::string_view typed) const {
+  std::string plain;
+  return TryDecode(stored, plain) && plain == typed;
+}
 
-std::string EncodePassword(std::string_view plain) {
-  using namespace accounts;
+std::string PasswordCipher::Encode(std::string_view plain) const {
   const std::string p(plain.substr(0, kMaxPlainPassword));
   const Layout& lay = TheLayouts().byPlain[p.size()];
   const uint32_t salt = SecureRandomBelow(lay.saltCount);
-  const std::string scrambled = Scramble(p, salt);
+  const std::string scrambled = Scramble(Key{k0_, k1_}, p, salt);
   BigNum m;
   for (size_t i = scrambled.size(); i-- > 0;) m.MulAdd(256, static_cast<unsigned char>(scrambled[i]));
   m.MulAdd(lay.saltCount, salt);
   std::string out(lay.storedLength, '\0');
   for (size_t j = out.size(); j-- > 0;) out[j] = TheAlphabet().symbol[m.DivMod(kBase)];
   return out;
-}
-
-std::string DecodePassword(std::string_view stored) {
-  std::string plain;
-  accounts::TryDecodePassword(stored, plain);
-  return plain;
-}
-
-void SetPasswordKey(std::string key) {
-  using namespace accounts;
-  if (key.empty()) {
-    g_key = kBuiltInKey;
-    return;
-  }
-  g_key.k0 = SipHash24(kBuiltInKey.k0, kBuiltInKey.k1, "WebOrvane password key 0:" + key);
-  g_key.k1 = SipHash24(kBuiltInKey.k0, kBuiltInKey.k1, "WebOrvane password key 1:" + key);
 }
 
 }  // namespace wo

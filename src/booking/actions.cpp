@@ -1,0 +1,48 @@
+#include "booking/actions.h"
+
+#include "booking/calendar.h"
+#include "booking/own_reservations.h"
+#include "booking/password.h"
+#include "booking/plain_pages.h"
+#include "booking/registration.h"
+#include "booking/reservation.h"
+#include "booking/session.h"
+
+namespace wo {
+
+namespace {
+
+using S = SessionRule;
+constexpr int kAny = kAnyFieldCount;
+
+//   name                path           handler                               fields    session       writes default
+constexpr ActionRow kActions[] = {
+    {"WebActRoot",       "/Index",      WebModOrvaneWebActRootAction,         0, kAny,  S::None,       false, true},
+    {"WebActResVal",     "/ResVal",     WebModOrvaneWebActResValAction,       1, kAny,  S::None},
+    {"WebActViikko",     "/Viikko",     WebModOrvaneWebActViikkoAction,       5, kAny,  S::None},
+    {"WebActLogin",      "/Login",      WebModOrvaneWebActLoginAction,        0, kAny,  S::Details},
+    {"WebActChkLogin",   "/ChkLogin",   WebModOrvaneWebActChkLoginAction,     2, kAny,  S::None,       true},
+    {"WebActRegin",      "/Regin",      WebModOrvaneWebActReginAction,        0, kAny,  S::Details},
+    {"WebActSavReg",     "/SavReg",     WebModOrvaneWebActSavRegAction,       10, 13,   S::None},
+    {"WebActRecOk",      "/RegOk",      WebModOrvaneWebActRecOkAction,        1, 3,     S::None},
+    {"WebActLogOut",     "/LogOut",     WebModOrvaneWebActLogOutAction,       1, kAny,  S::None},
+    {"WebActVar",        "/Var",        WebModOrvaneWebActVarAction,          4, 6,     S::IdleTested, true},
+    {"WebActVarOk",      "/VarOk",      WebModOrvaneWebActVarOkAction,        1, kAny,  S::None},
+    {"WebActVaraa",      "/Varaa",      WebModOrvaneWebActVaraaAction,        4, kAny,  S::IdleTested},
+    {"WebActOmat",       "/Omat",       WebModOrvaneWebActOmatAction,         0, kAny,  S::None},
+    {"WebActPoista",     "/Poista",     WebModOrvaneWebActPoistaAction,       5, kAny,  S::IdleTested},
+    {"WebActPoisVar",    "/PoisVar",    WebModOrvaneWebActPoisVarAction,      4, 6,     S::IdleTested, true},
+    {"WebActPoisOk",     "/PoisOk",     WebModOrvaneWebActPoisOkAction,       1, kAny,  S::None},
+    {"WebActVaihda",     "/Vaihda",     WebModOrvaneWebActVaihdaAction,       0, kAny,  S::Details},
+    {"WebActVaihdaSana", "/VaihdaSana", WebModOrvaneWebActVaihdaSanaAction,   1, kAny,  S::Plain},
+    {"WebActVaihdaOk",   "/VaihdaOk",   WebModOrvaneWebActVaihdaOkAction,     1, 3,     S::None},
+};
+
+}  // namespace
+
+const WebApp& OrvaneApp() {
+  static const WebApp app{kActions, Renderers{SlotList, OwnReservationList}};
+  return app;
+}
+
+}  // namespace wo

@@ -1,0 +1,24 @@
+// The password change of a logged-in user.
+#pragma once
+
+#include "module/actions.h"
+
+namespace wo {
+
+struct RequestContext;
+
+// WEBPAGE /VaihdaSana (session rule Plain: no idle limit)
+// Query: Lang, ID, Koodi (current password), UKoodi (new password).
+// When the current password is right, stores the new one and redirects to
+// /VaihdaOk; the session ID stays. A new password of fewer than 4 or more
+// than 14 characters, or equal to the user name, gives ErrorCode BadLogin;
+// a wrong current password the error page with ErrorCode Search. A failure
+// writes nothing.
+Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx);
+
+// WEBPAGE /VaihdaOk
+// Query: Lang, ID, Upd (1 to 3 of them).
+// The confirmation page vaihdaok.html.
+Answer WebModOrvaneWebActVaihdaOkAction(RequestContext& ctx);
+
+}  // namespace wo

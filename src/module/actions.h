@@ -1,0 +1,93 @@
+// The action table: each row is the contract of the requests to one path --
+// what query it takes, what session it needs and which handler answers it
+// -- and RunAction is the one place that holds a request to it, as cgit's
+// cmd.c rows are held by process_request.
+//
+// A request flows like this: the frame finds the row of its path (or the
+// default row, for a path of no action) and calls RunAction, which
+//  1. reads the preamble: page.SessionId "0", page.Lang from the query
+//     field LANG (cut to kLangWidth), and, once the field count is within
+//     the row's bounds, page.SessionId from ID (cut to kSessionIdWidth);
+//     a count outside the bounds answers the error page;
+//  2. opens the row's write transaction, when it has one;
+//  3. applies the row's session rule (the gate), which may answer instead
+//     of the handler;
+//  4. runs the handler, which decides the answer;
+//  5. closes what the gate opened, commits, and only then gives the
+//     answer: the page, the error page or the redirect.
+#pragma once
+
+#include <climits>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "frame/page_producer.h"
+#include "module/renderers.h"
+#include "module/texts.h"
+
+namespace wo {
+
+struct RequestContext;
+
+// What an action answers, given once its work is done (and committed).
+struct Answer {
+  enum Kind { kPage, kErrorPage, kRedirect } kind = kPage;
+  PageProducer* producer = nullptr;  // kPage: the producer and its template file
+  std::string file;
+  PageError error = PageError::Search;  // kErrorPage: page.ErrorCode
+  std::string url;                      // kRedirect
+
+  static Answer Page(PageProducer& p, std::string_view file) { return {kPage, &p, std::string(file), {}, {}}; }
+  static Answer Error(PageError e) { return {kErrorPage, nullptr, {}, e, {}}; }
+  static Answer Redirect(std::string url) { return {kRedirect, nullptr, {}, {}, std::move(url)}; }
+};
+
+// What an action needs of the session before its handler runs.
+enum class SessionRule {
+  None,        // nothing; the handler tests what it needs itself
+  IdleTested,  // IdleTestedSession: none redirects to the start page, a
+               // timed-out one to the login page; the handler finds
+               // TblWebReg on the user's row
+  Plain,       // PlainSessionLookup: none gives the error page with
+               // page.SessionId "0"; the handler finds TblWebReg on the row
+  Details,     // LoadRegistrationDetails: the form of the session's user, or
+               // of a visitor (page.SessionId "0") -- never a refusal
+};
+
+using ActionFn = Answer (*)(RequestContext& ctx);
+
+inline constexpr int kAnyFieldCount = INT_MAX;
+
+struct ActionRow {
+  std::string_view name;  // "WebActVar"
+  std::string_view path;  // "/Var", matched without regard to case
+  ActionFn handler;       // WebModOrvaneWebActVarAction
+  int minFields = 0;      // the query's fields, both bounds inclusive
+  int maxFields = kAnyFieldCount;
+  SessionRule session = SessionRule::None;
+  // The gate and the handler run in one write transaction (store/database.h).
+  bool writes = false;
+  // Also the action of every path that no row has.
+  bool isDefault = false;
+};
+
+// What the booking floor hands the module: its action table and the
+// renderers its tags call.
+struct WebApp {
+  std::span<const ActionRow> actions;
+  Renderers renderers;
+};
+
+// Runs the request of `ctx` as `row` says, from the preamble to the answer
+// (see above). Throws what the handler or the store raises; the frame
+// turns it into the error output.
+void RunAction(RequestContext& ctx, const ActionRow& row);
+
+// The row whose path is `path` (without regard to case); nullptr when none.
+const ActionRow* FindAction(std::span<const ActionRow> actions, std::string_view path);
+
+// Gives `answer`: renders the page or the error page, or sends the redirect.
+void Deliver(RequestContext& ctx, const Answer& answer);
+
+}  // namespace wo

@@ -1,0 +1,128 @@
+// The context of one request: the request and the response, the site's
+// settings (the INI file and the WEBPARAM row, read for this request), the
+// page state, the table handles, the page producers, the calendar's work
+// buffers and the translated-text cache. The module makes a fresh one for
+// every request and passes it to every action, tag and renderer; nothing
+// of a request lives anywhere else. What may outlive a request (the
+// connection, the clock, the paths) is borrowed from Resources.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/page_producer.h"
+#include "frame/request.h"
+#include "frame/response.h"
+#include "module/ini.h"
+#include "module/page_state.h"
+#include "module/password_cipher.h"
+#include "module/renderers.h"
+#include "module/resources.h"
+#include "module/texts.h"
+#include "store/database.h"
+#include "store/handles.h"
+#include "store/table.h"
+
+namespace wo {
+
+// The fifteen table handles, all closed until an operation opens them; each
+// as the store defines it (store/handles.h).
+struct Tables {
+  explicit Tables(store::Connection& c) : conn(c) {}
+  store::Connection& conn;
+  store::Table TblWebParam = store::MakeHandle(conn, "TblWebParam");
+  store::Table TblResNimi = store::MakeHandle(conn, "TblResNimi");
+  store::Table TblRes = store::MakeHandle(conn, "TblRes");
+  store::Table TblFiVuoro = store::MakeHandle(conn, "TblFiVuoro");
+  store::Table TblVuoro = store::MakeHandle(conn, "TblVuoro");
+  store::Table TblVaLaji = store::MakeHandle(conn, "TblVaLaji");
+  store::Table TblWebReg = store::MakeHandle(conn, "TblWebReg");
+  store::Table TblVa = store::MakeHandle(conn, "TblVa");
+  store::Table TblVaAs = store::MakeHandle(conn, "TblVaAs");
+  store::Table TblAsiakas = store::MakeHandle(conn, "TblAsiakas");
+  store::Table TblParam = store::MakeHandle(conn, "TblParam");
+  store::Table TblWebKoodi = store::MakeHandle(conn, "TblWebKoodi");
+  store::Table TblWebKeskus = store::MakeHandle(conn, "TblWebKeskus");
+  store::Table TblVaOhjaaja = store::MakeHandle(conn, "TblVaOhjaaja");
+  store::Table FTblLang = store::MakeHandle(conn, "FTblLang");
+};
+
+// The page producers: one per page, each expanding its template's tags
+// through PageProdRootHTMLTag (module/tags.h).
+struct PageProducers {
+  explicit PageProducers(const TagHandler& h)
+      : PageProdRoot(h), PageProdLogin(h), PageProdRegin(h), PageProdVaihda(h), PageProdOmat(h),
+        PageProdResVal(h), PageProdViikko(h), PageProdVarOk(h), PageProdVaraa(h), PageProdRegOk(h),
+        PageProdVaihdaOk(h), PageProdPoista(h), PageProdPoisOk(h), PageProdError(h), PageProdPgOts(h) {}
+  PageProducer PageProdRoot, PageProdLogin, PageProdRegin, PageProdVaihda, PageProdOmat, PageProdResVal,
+      PageProdViikko, PageProdVarOk, PageProdVaraa, PageProdRegOk, PageProdVaihdaOk, PageProdPoista,
+      PageProdPoisOk, PageProdError, PageProdPgOts;
+};
+
+struct RequestContext {
+  // The start of a request, in this order: start values, the calendar's
+  // work buffers, the INI file (IniError when it cannot be read), the
+  // connection, the settings row. A connection that cannot be made shows
+  // as the error of the first table operation, the opening of WEBPARAM.
+  // Throws what the start-up raises.
+  RequestContext(const Request& req, Response& resp, Resources& res, const Renderers& renderers);
+  // The end of a request: every handle closed and a write transaction
+  // still open rolled back, so that the connection can serve the next one.
+  // Never throws.
+  ~RequestContext();
+  RequestContext(const RequestContext&) = delete;
+  RequestContext& operator=(const RequestContext&) = delete;
+
+  const Request& req;
+  Response& resp;
+  const ModulePaths& paths;
+  const Renderers& renderers;
+
+  SiteIni ini;  // the INI file as read at start-up
+  std::string ServerName, ServerAddress;  // kServerNameWidth
+  PasswordCipher cipher;                  // under ini.PasswordKey
+  Settings settings;
+  PageState page;
+  store::Connection& conn;
+  std::unique_ptr<Tables> tbl;
+  PageProducers pages;
+
+  // The week grid (kGridRows rows of kGridColumns cells), its time rows and
+  // the activity kinds (up to kMaxKinds).
+  std::vector<std::array<GridCell, kGridColumns>> WeekGrid;
+  std::vector<TimeRow> TimeRows;
+  std::vector<ActivityKind> ActivityKinds;
+  int RowCount = 0, ColumnCount = 0, KindCount = 0;
+
+  // A header template (PGOTSIKKO, PGOTSIKKOALA) is being expanded.
+  bool inHeader = false;
+
+  // The time of this request's clock.
+  DateTime Now() const { return clock_(); }
+  // The site's separators of "hh:nn" and of amounts.
+  const std::string& TimeSep() const { return ini.TimeSeparator; }
+  const std::string& DecimalSep() const { return ini.DecimalSeparator; }
+
+  // The text of `key` in page.Lang, `def` (the Finnish default) when there
+  // is none; see module/translated_text.cpp.
+  std::string TranslatedText(std::string_view key, std::string_view def);
+  std::string TranslatedText(const TextDef& text) { return TranslatedText(text.key, text.fin); }
+
+ private:
+  void LoadSettings();
+  bool SeedsLanguage(const std::string& language);
+
+  Clock clock_;
+  std::optional<std::string> seedCheckedLanguage_;  // SeedsLanguage's answer
+  bool seedAllowed_ = false;                        // for that language
+};
+
+// Sets `producer`'s file to TemplateDirectory(page.Lang) + `file`, renders
+// it and makes it the response content.
+void RenderPage(RequestContext& ctx, PageProducer& producer, std::string_view file);
+
+}  // namespace wo
