@@ -11,6 +11,7 @@
 #include "frame/html.h"
 #include "base/text.h"
 #include "module/password_cipher.h"
+#include "support/centre_rows.h"
 #include "support/clock.h"
 #include "store/database.h"
 #include "base/datetime.h"
@@ -67,9 +68,12 @@ class BackendEdges : public BackendSite {
   // A user with a session that is live at kStart; returns the session ID.
   std::string User(const std::string& tunnus, const std::string& asNo, const std::string& tmpSaldo) {
     const std::string id = tunnus + "O1234567890123456";
-    Insert("WEBREG", {{"Tunnus", tunnus}, {"PinKoodi", PasswordCipher().Encode("Salasana1")}, {"AsNo", asNo},
-                      {"KorttiLyh", ""}, {"Sukunimi", "Virtanen"}, {"EtuNimi", "Ville"}, {"ID", id.substr(0, 15)},
-                      {"Aika", ToStoredDateTime(kStart)}, {"Status", "1"}, {"TmpSaldo", tmpSaldo}});
+    AddUser(*conn_, {.tunnus = tunnus,
+                     .pinKoodi = PasswordCipher().Encode("Salasana1"),
+                     .asNo = asNo,
+                     .id = id.substr(0, 15),
+                     .aika = ToStoredDateTime(kStart),
+                     .more = {{"EtuNimi", "Ville"}, {"TmpSaldo", tmpSaldo}}});
     return id;
   }
   void Slot(const std::string& vuoroNo) {

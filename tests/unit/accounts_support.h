@@ -17,6 +17,7 @@
 #include "module/session.h"
 #include "store/schema.h"
 #include "store/table.h"
+#include "support/centre_rows.h"
 #include "support/clock.h"
 #include "support/module_on_site.h"
 #include "support/site.h"
@@ -59,10 +60,13 @@ class AccountsSite : public TempSite {
   }
 
   void AddUser(const User& u) const {
-    InsertRow(*Connect(), "WEBREG",
-              {{"Tunnus", u.tunnus}, {"PinKoodi", EncodePassword(u.password)}, {"AsNo", u.asNo},
-               {"KorttiLyh", ""}, {"Sukunimi", "Virtanen"}, {"ID", u.id}, {"Aika", Stored(u.aika)},
-               {"Status", u.status}, {"RemoteHost", "old.host"}});
+    test::AddUser(*Connect(), {.tunnus = u.tunnus,
+                               .pinKoodi = EncodePassword(u.password),
+                               .asNo = u.asNo,
+                               .id = u.id,
+                               .aika = Stored(u.aika),
+                               .status = u.status,
+                               .more = {{"RemoteHost", "old.host"}}});
   }
   void SetCounter(int last) const {
     InsertRow(*Connect(), "PARAM", {{"Avain", "WebAsNo"}, {"ArvoInt32", std::to_string(last)}});

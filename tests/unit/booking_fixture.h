@@ -17,6 +17,7 @@
 #include "store/database.h"
 #include "base/datetime.h"
 #include "store/table.h"
+#include "support/centre_rows.h"
 #include "support/clock.h"
 #include "support/site.h"
 
@@ -87,14 +88,14 @@ class BookingSite : public ::testing::Test {
   std::string User(const std::string& tunnus, const std::string& asNo, const std::string& kortti = "",
                    const std::map<std::string, std::string>& over = {}) {
     const std::string id = Cut(tunnus + "O000000000000000", 15) + "77";
-    std::map<std::string, std::string> f = {
-        {"PinKoodi", "x"},  {"AsNo", asNo}, {"KorttiLyh", kortti},          {"Sukunimi", "Virtanen"},
-        {"EtuNimi", "Ville"}, {"PuhNo", "040123"}, {"ID", id}, {"Aika", ToStoredDateTime(now)},
-        {"TmpSaldo", "0"},  {"Status", "1"}};
-    for (const auto& [k, v] : over) f[k] = v;
-    Row row = {{"Tunnus", tunnus}};  // the first field names the index InsertRow uses
-    for (const auto& [k, v] : f) row.emplace_back(k, v);
-    Insert("WEBREG", row);
+    Row more = {{"EtuNimi", "Ville"}, {"PuhNo", "040123"}, {"TmpSaldo", "0"}};
+    for (const auto& [k, v] : over) more.emplace_back(k, v);
+    test::AddUser(*conn_, {.tunnus = tunnus,
+                           .asNo = asNo,
+                           .korttiLyh = kortti,
+                           .id = id,
+                           .aika = ToStoredDateTime(now),
+                           .more = more});
     return id;
   }
 
@@ -106,29 +107,26 @@ class BookingSite : public ::testing::Test {
   // A slot of resource R1, one hour long, VuoroNo / VuoroNoSeq right-aligned.
   void Slot(const std::string& vuoroNo, DateTime start, int maara = 5, const std::string& kausi = "2030",
             const std::string& seq = "1", const std::string& ohjaaja = "") {
-    Insert("VaVuoro", {{"Kausi", kausi},
-                       {"VuoroNo", PadLeft(vuoroNo)},
-                       {"VuoroNoSeq", PadLeft(seq)},
-                       {"ResNo", "R1"},
-                       {"VuoroAika", ToStoredDateTime(start)},
-                       {"Kesto", "01:00:00"},
-                       {"Maara", std::to_string(maara)},
-                       {"Laji", "SP"},
-                       {"Ohjaaja", ohjaaja},
-                       {"Tyyppi", ""}});
+    test::AddSlot(*conn_, {.kausi = kausi,
+                           .vuoroNo = PadLeft(vuoroNo),
+                           .seq = PadLeft(seq),
+                           .res = "R1",
+                           .at = ToStoredDateTime(start),
+                           .maara = maara,
+                           .laji = "SP",
+                           .tyyppi = "",
+                           .ohjaaja = ohjaaja});
   }
 
   void Booking(const std::string& vuoroNo, int jno, const std::string& asNo, const std::string& kortti = "",
                int status = 0, const std::string& kausi = "2030", const std::string& seq = "1") {
-    Insert("VAVARAUS", {{"Kausi", kausi},
-                        {"VuoroNo", PadLeft(vuoroNo)},
-                        {"VuoroNoSeq", PadLeft(seq)},
-                        {"Jno", std::to_string(jno)},
-                        {"AsNo", asNo},
-                        {"AsNimi", "Joku"},
-                        {"KorttiLyh", kortti},
-                        {"Status", std::to_string(status)},
-                        {"Huom", "Web"}});
+    test::AddReservation(*conn_, {.kausi = kausi,
+                                  .vuoroNo = PadLeft(vuoroNo),
+                                  .seq = PadLeft(seq),
+                                  .jno = jno,
+                                  .asNo = asNo,
+                                  .status = status,
+                                  .more = {{"AsNimi", "Joku"}, {"KorttiLyh", kortti}, {"Huom", "Web"}}});
   }
 
   static std::string PadLeft(const std::string& s) { return s.size() >= 5 ? s : std::string(5 - s.size(), ' ') + s; }

@@ -216,8 +216,10 @@ TEST_F(Cancel, FailedRefundKeepsTheReservation) {
   Customer("70", "-20.0");
   Slot("7", now + 1);
   Booking("7", 1, "70");
-  // The row is deleted before the refund, which then fails.
-  test::ExecSql(site(), "CREATE TRIGGER refuse BEFORE UPDATE ON Asiakas BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  // The row is deleted (the first write), then the refund (the second) fails.
+  test::WriteFaults faults;
+  site().SetOpener(faults.Opener());
+  faults.FailNth(2);
   EXPECT_EQ(Get("/PoisVar", Q(a, "7", "1")).status, 500);
   EXPECT_EQ(Reservations().size(), 1u);
   EXPECT_DOUBLE_EQ(Billed("70"), -20.0);

@@ -355,8 +355,11 @@ TEST_F(Reserve, FailedWriteRollsBackTheFeeAndTheRefresh) {
   const std::string id = User("u1", "77", "", {{"Aika", ToStoredDateTime(minuteAgo)}});
   Customer("77", "-10.0");
   Slot("12", tomorrow18);
-  // The customer's fee is posted before the row; the row's insert then fails.
-  test::ExecSql(site(), "CREATE TRIGGER refuse BEFORE INSERT ON VAVARAUS BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  // The customer's fee is posted (the first write) before the row; the row's
+  // insert (the second) then fails.
+  test::WriteFaults faults;
+  site().SetOpener(faults.Opener());
+  faults.FailNth(2);
   EXPECT_EQ(Get("/Var", Key(id, "12")).status, 500);
   EXPECT_DOUBLE_EQ(Billed("77"), -10.0);
   EXPECT_EQ(SecondsApart(UserRow("u1").aika, now), -60);

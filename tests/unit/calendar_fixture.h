@@ -14,6 +14,7 @@
 #include "base/datetime.h"
 #include "booking/calendar.h"
 #include "store/sqlite_handle.h"
+#include "support/centre_rows.h"
 #include "support/clock.h"
 #include "support/module_on_site.h"
 #include "support/site.h"
@@ -60,11 +61,17 @@ class CalendarSite {
       std::snprintf(buf, sizeof buf, "%5d", ++next_);
       no = buf;
     }
-    Row row = {{"VuoroNo", no},   {"VuoroNoSeq", s.seq}, {"ResNo", s.res},       {"VuoroAika", s.at},
-               {"Kesto", s.kesto}, {"Maara", std::to_string(s.maara)}, {"Laji", s.laji}, {"Kausi", s.kausi}};
-    if (!s.tyyppi.empty()) row.push_back({"Tyyppi", s.tyyppi});
-    if (!s.ohjaaja.empty()) row.push_back({"Ohjaaja", s.ohjaaja});
-    InsertRow(*conn_, "VaVuoro", row);
+    auto unlessEmpty = [](const std::string& v) { return v.empty() ? std::nullopt : std::optional<std::string>(v); };
+    test::AddSlot(*conn_, {.kausi = s.kausi,
+                           .vuoroNo = no,
+                           .seq = s.seq,
+                           .res = s.res,
+                           .at = s.at,
+                           .kesto = s.kesto,
+                           .maara = s.maara,
+                           .laji = s.laji,
+                           .tyyppi = unlessEmpty(s.tyyppi),
+                           .ohjaaja = unlessEmpty(s.ohjaaja)});
     return no;
   }
 
@@ -72,8 +79,7 @@ class CalendarSite {
   void AddReservations(const std::string& kausi, const std::string& vuoroNo, const std::string& seq, int n,
                        int status = 0) {
     for (int j = 1; j <= n; ++j)
-      InsertRow(*conn_, "VAVARAUS", {{"VuoroNo", vuoroNo}, {"VuoroNoSeq", seq}, {"Jno", std::to_string(j)},
-                                     {"Kausi", kausi}, {"AsNo", "100"}, {"Status", std::to_string(status)}});
+      test::AddReservation(*conn_, {.kausi = kausi, .vuoroNo = vuoroNo, .seq = seq, .jno = j, .asNo = "100", .status = status});
   }
 
   // Raw SQL on the site's file, for bulk rows in one transaction.

@@ -12,6 +12,7 @@
 #include "module/context.h"
 #include "store/sqlite_handle.h"
 #include "support/clock.h"
+#include "support/faulty_store.h"
 #include "support/module_on_site.h"
 #include "support/site.h"
 

@@ -181,7 +181,9 @@ TEST(ModuleTexts, FailedSeedingIsSwallowedAndHandleStaysUsable) {
   InsertRow(*c, "KAANNOS", {{"LGKieli", "ENG"}, {"LGSovellus", "WebOrvane"}, {"LGAvain", "C06"},
                             {"LGTeksti", "Log out"}, {"LGKaytossa", "1"}});
   c.reset();
-  ExecSql(site, "CREATE TRIGGER refuse BEFORE INSERT ON KAANNOS BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  WriteFaults faults;
+  site.SetOpener(faults.Opener());
+  faults.FailAll();
   ModuleOnSite m(site);
   m->page.Lang = "Eng";
   EXPECT_EQ(m->TranslatedText(texts::C05), "Omat tiedot");
@@ -189,7 +191,7 @@ TEST(ModuleTexts, FailedSeedingIsSwallowedAndHandleStaysUsable) {
   EXPECT_EQ(m->TranslatedText(texts::C05a), "Vaihda salasana");
   EXPECT_EQ(LangRows(site).size(), 1u);
   // Once writes are accepted again the same handle seeds normally.
-  ExecSql(site, "DROP TRIGGER refuse");
+  faults.Heal();
   EXPECT_EQ(m->TranslatedText(texts::C07), "Kotisivut");
   std::vector<LangRow> rows = LangRows(site);
   ASSERT_EQ(rows.size(), 2u);

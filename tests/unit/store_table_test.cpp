@@ -12,6 +12,7 @@
 #include "store/backend.h"
 #include "store/database.h"
 #include "store/handles.h"
+#include "support/faulty_store.h"
 #include "store/table.h"
 #include "support/pg.h"
 #include "support/test_db.h"
@@ -630,6 +631,35 @@ TEST_P(StoreTable, WriteTransactionsCommitOrRollBack) {
   // Creating the schema again changes nothing.
   conn->CreateSchema();
   EXPECT_EQ(p.RecordCount(), 1);
+}
+
+// A write refused under the store (support/faulty_store.h) fails like a
+// refusal of the engine: the Post raises, writes nothing and leaves the
+// handle in append; the transaction rolls back what came before it.
+TEST_P(StoreTable, AWriteRefusedUnderTheStoreRollsBackItsTransaction) {
+  test::WriteFaults faults;
+  std::unique_ptr<Connection> faulty = faults.Wrap(db->Connect());
+  Table p(*faulty, TableNamed("PARAM"), "", "Avain");
+  p.Open();
+  faults.FailNth(2);
+  auto append = [&](const char* key) {
+    p.Append();
+    p["Avain"].SetText(key);
+    p.Post();
+  };
+  EXPECT_THROW(InWriteTransaction(*faulty, [&] {
+                 append("a");
+                 append("b");
+               }),
+               DatabaseError);
+  EXPECT_FALSE(faulty->InTransaction());
+  EXPECT_EQ(faults.writes(), 2);
+  p.Cancel();
+  EXPECT_EQ(p.RecordCount(), 0);
+  append("c");  // the third write goes through
+  Table q = Handle("TblParam");  // on the connection without faults
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 1);
 }
 
 TEST_P(StoreTable, FindsAndRangesUseTheIndexes) {
