@@ -58,7 +58,15 @@ std::string LinkOpen(std::string_view url) {
   return r;
 }
 
-std::string LinkOpen(Html url) { return LinkOpen(url.markup); }
+std::string LinkOpen(Html url, std::string_view target) {
+  if (target.empty()) return LinkOpen(url.markup);
+  std::string r = "<A HREF=\"";
+  r += url.markup;
+  r += "\" target=\"";
+  r += target;
+  r += "\">";
+  return r;
+}
 
 namespace {
 

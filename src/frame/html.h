@@ -42,8 +42,9 @@ std::string ProgramUrl(std::string_view action, std::initializer_list<UrlArg> ar
 
 // "<A HREF=\"" + url + "\">": a link to one of ProgramUrl's URLs.
 std::string LinkOpen(std::string_view url);
-// The same for a URL of the site's settings, as it is.
-std::string LinkOpen(Html url);
+// The same for a URL of the site's settings, as it is; with a `target`,
+// the link opens in that window ("<A HREF=\"url\" target=\"_top\">").
+std::string LinkOpen(Html url, std::string_view target = {});
 
 // "<option [selected ]value=\"v\">shown" and a carriage return; text is
 // escaped, Html goes in as it is.

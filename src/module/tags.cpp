@@ -208,7 +208,7 @@ std::string PageProdRootHTMLTag(RequestContext& ctx, std::string_view tag) {
   if (t == "PGMENU") return Menu(ctx);
   if (t == "KOTISIVU") {
     if (s.LnkKoti.size() <= 4) return {};
-    return "<th><A HREF=\"" + s.LnkKoti + "\" target=\"_top\">" + ctx.TranslatedText(texts::C07) + "</A></th>";
+    return "<th>" + LinkOpen(Html{s.LnkKoti}, "_top") + ctx.TranslatedText(texts::C07) + "</A></th>";
   }
   if (t == "YRSAANTO") {
     if (!ShowsRules(p.SessionId) || s.LnkSaanto.size() <= 4) return {};

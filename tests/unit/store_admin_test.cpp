@@ -2,7 +2,7 @@
 // built command against a temporary INI file.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sqlite3.h>
+#include "store/sqlite_handle.h"
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,24 +114,24 @@ struct Schema {
 
 std::vector<std::vector<std::string>> Select(sqlite3* db, const std::string& sql) {
   std::vector<std::vector<std::string>> rows;
-  sqlite3_stmt* st = nullptr;
-  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  while (st && sqlite3_step(st) == SQLITE_ROW) {
+  sqlite3_stmt* raw = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  const SqliteStmt st(raw);
+  while (st && sqlite3_step(st.get()) == SQLITE_ROW) {
     std::vector<std::string> r;
-    for (int i = 0; i < sqlite3_column_count(st); ++i) {
-      const unsigned char* t = sqlite3_column_text(st, i);
+    for (int i = 0; i < sqlite3_column_count(st.get()); ++i) {
+      const unsigned char* t = sqlite3_column_text(st.get(), i);
       r.push_back(t ? reinterpret_cast<const char*>(t) : "");
     }
     rows.push_back(r);
   }
-  sqlite3_finalize(st);
   return rows;
 }
 
 Schema ReadSqliteSchema(const std::string& file) {
   Schema s;
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  const SqliteDb owner = OpenSqliteDb(file, SQLITE_OPEN_READONLY);
+  sqlite3* db = owner.get();
   for (auto& t : Select(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
     std::string cols;
     for (auto& c : Select(db, "SELECT name, type FROM pragma_table_info('" + t[0] + "') ORDER BY cid"))
@@ -145,7 +145,6 @@ Schema ReadSqliteSchema(const std::string& file) {
     }
   }
   s.journalMode = Select(db, "PRAGMA journal_mode")[0][0];
-  sqlite3_close(db);
   return s;
 }
 
@@ -179,10 +178,7 @@ TEST(StoreAdmin, InitCreatesExactlyTheSharedSchemaAndAgainChangesNothing) {
   EXPECT_EQ(again.columns, kColumns);
   EXPECT_EQ(again.unique, kUnique);
   EXPECT_EQ(again.plain, kPlain);
-  sqlite3* h = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  EXPECT_EQ(Select(h, "SELECT Avain FROM PARAM").size(), 1u);
-  sqlite3_close(h);
+  EXPECT_EQ(Select(OpenSqliteDb(db, SQLITE_OPEN_READONLY).get(), "SELECT Avain FROM PARAM").size(), 1u);
 }
 
 TEST(StoreAdmin, FailuresAreClearAndLeaveNothingBehind) {
