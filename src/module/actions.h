@@ -1,14 +1,13 @@
 // The action table: each row is the contract of the requests to one path --
 // what query it takes, what session it needs and which handler answers it
-// -- and RunAction is the one place that holds a request to it, as cgit's
-// cmd.c rows are held by process_request.
+// -- and RunAction is the one place that holds a request to it.
 //
 // A request flows like this: the frame finds the row of its path (or the
 // default row, for a path of no action) and calls RunAction, which
 //  1. reads the preamble: page.SessionId "0", page.Lang from the query
-//     field LANG (cut to kLangWidth), and, once the field count is within
-//     the row's bounds, page.SessionId from ID (cut to kSessionIdWidth);
-//     a count outside the bounds answers the error page;
+//     field LANG (cut to kLangWidth); a field count outside the row's
+//     bounds answers the error page; otherwise, when the query has any
+//     field, page.SessionId from ID (cut to kSessionIdWidth);
 //  2. opens the row's write transaction, when it has one;
 //  3. applies the row's session rule (the gate), which may answer instead
 //     of the handler;

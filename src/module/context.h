@@ -64,10 +64,10 @@ struct PageProducers {
 };
 
 struct RequestContext {
-  // The start of a request, in this order: start values, the calendar's
-  // work buffers, the INI file (IniError when it cannot be read), the
-  // connection, the settings row. A connection that cannot be made shows
-  // as the error of the first table operation, the opening of WEBPARAM.
+  // The start of a request, in this order: start values, the INI file
+  // (IniError when it cannot be read), the connection, the calendar's work
+  // buffers, the settings row. A connection that cannot be made shows as
+  // the error of the first table operation, the opening of WEBPARAM.
   // Throws what the start-up raises.
   RequestContext(const Request& req, Response& resp, Resources& res, const Renderers& renderers);
   // The end of a request: every handle closed and a write transaction

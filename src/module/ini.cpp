@@ -99,7 +99,7 @@ std::vector<std::string> SiteIni::LanguageKeys() const {
   while (!rest.empty()) {
     const size_t comma = rest.find(',');
     const std::string_view item = TrimBlanks(rest.substr(0, comma));
-    if (!item.empty()) keys.push_back(Upper(Cut(item, 10)));
+    if (!item.empty()) keys.push_back(Upper(Cut(item, kLanguageKeyWidth)));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
   }
   return keys;

@@ -67,10 +67,14 @@ struct SiteIni {
   // the INI file's folder (ConnectionSettings::closedFile).
   std::string ClosedFile;
 
-  // The Languages list, each upper-cased and cut to 10 characters (the
-  // form of KAANNOS.LGKieli), blanks around the names dropped.
+  // The Languages list, each upper-cased and cut to kLanguageKeyWidth
+  // characters (the form of KAANNOS.LGKieli), blanks around the names
+  // dropped.
   std::vector<std::string> LanguageKeys() const;
 };
+
+// How many characters of a language KAANNOS.LGKieli keeps as its key.
+inline constexpr size_t kLanguageKeyWidth = 10;
 
 // A missing or unreadable INI file.
 class IniError : public std::runtime_error {

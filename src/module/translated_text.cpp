@@ -3,7 +3,7 @@
 //
 // Finnish pages use the defaults and never touch the database. Any other
 // language reads KAANNOS (handle FTblLang, opened by the first text that
-// needs it and left open until the module ends) by language key,
+// needs it and left open until the request ends) by language key,
 // application "WebOrvane" and text key. A key the language lacks is added,
 // in use and holding the Finnish default, so that translators find every
 // key the pages ask for -- for the site's languages only (SeedsLanguage).
@@ -16,8 +16,6 @@ namespace wo {
 namespace {
 
 constexpr std::string_view kApplication = "WebOrvane";
-// KAANNOS.LGKieli keeps at most this many characters of a language.
-constexpr size_t kLanguageKeyWidth = 10;
 
 }  // namespace
 

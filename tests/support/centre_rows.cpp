@@ -11,14 +11,14 @@ Row With(Row row, const Row& more) {
 
 }  // namespace
 
-void AddUser(store::Connection& c, const UserSpec& u) {
+void AddUser(store::Connection& c, const NewUser& u) {
   Row row = {{"Tunnus", u.tunnus}, {"PinKoodi", u.pinKoodi}, {"AsNo", u.asNo}, {"KorttiLyh", u.korttiLyh},
              {"Sukunimi", u.sukunimi}, {"ID", u.id}, {"Status", u.status}};
   if (!u.aika.empty()) row.push_back({"Aika", u.aika});
   InsertRow(c, "WEBREG", With(row, u.more));
 }
 
-void AddSlot(store::Connection& c, const SlotSpec& s) {
+void AddSlot(store::Connection& c, const NewSlot& s) {
   Row row = {{"VuoroNo", s.vuoroNo}, {"VuoroNoSeq", s.seq},   {"ResNo", s.res},
              {"VuoroAika", s.at},    {"Kesto", s.kesto},       {"Maara", std::to_string(s.maara)},
              {"Laji", s.laji},       {"Kausi", s.kausi}};
@@ -27,7 +27,7 @@ void AddSlot(store::Connection& c, const SlotSpec& s) {
   InsertRow(c, "VaVuoro", row);
 }
 
-void AddReservation(store::Connection& c, const ReservationSpec& r) {
+void AddReservation(store::Connection& c, const NewReservation& r) {
   InsertRow(c, "VAVARAUS", With({{"VuoroNo", r.vuoroNo}, {"VuoroNoSeq", r.seq}, {"Jno", std::to_string(r.jno)},
                                  {"Kausi", r.kausi}, {"AsNo", r.asNo}, {"Status", std::to_string(r.status)}},
                                 r.more));

@@ -1,8 +1,8 @@
 // The rows a test centre is made of -- web users, slots and reservations --
 // written through the store in their stored forms, one way for every test.
-// A spec names what a test cares about; the fields it leaves out keep the
-// defaults below, and `more` adds or overrides any other field of the row
-// (kNull writes null). Texts are Windows-1252 bytes.
+// A New... names what a test cares about; the fields it leaves out keep
+// the defaults below, and `more` adds or overrides any other field of the
+// row (kNull writes null). Texts are Windows-1252 bytes.
 #pragma once
 
 #include <optional>
@@ -13,7 +13,7 @@
 
 namespace wo::test {
 
-struct UserSpec {
+struct NewUser {
   std::string tunnus{};
   std::string pinKoodi = "x";  // the stored form, as it is
   std::string asNo{};
@@ -25,7 +25,7 @@ struct UserSpec {
   Row more{};
 };
 
-struct SlotSpec {
+struct NewSlot {
   std::string kausi{};
   std::string vuoroNo{}, seq{};  // as stored: right-aligned in 5
   std::string res{};
@@ -36,7 +36,7 @@ struct SlotSpec {
   std::optional<std::string> tyyppi{}, ohjaaja{};  // nullopt leaves the field null
 };
 
-struct ReservationSpec {
+struct NewReservation {
   std::string kausi{}, vuoroNo{}, seq{};  // the slot, as stored
   int jno = 1;
   std::string asNo{};
@@ -44,8 +44,8 @@ struct ReservationSpec {
   Row more{};
 };
 
-void AddUser(store::Connection& c, const UserSpec& u);
-void AddSlot(store::Connection& c, const SlotSpec& s);
-void AddReservation(store::Connection& c, const ReservationSpec& r);
+void AddUser(store::Connection& c, const NewUser& u);
+void AddSlot(store::Connection& c, const NewSlot& s);
+void AddReservation(store::Connection& c, const NewReservation& r);
 
 }  // namespace wo::test
