@@ -4,7 +4,8 @@
 #include <map>
 
 #include "admin.h"
-#include "frame/text.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "mailer/sender.h"
 #include "module/site_admin.h"
 #include "store/outbox.h"

@@ -5,7 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "frame/text.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "store/schema.h"
 
 namespace wo::mail {

@@ -15,7 +15,7 @@
 #include "mail/mail_facts.h"
 #include "module/ini.h"
 #include "store/database.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 #include "store/outbox.h"
 #include "store/table.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 namespace wo::ical {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 namespace wo::mailer {
 

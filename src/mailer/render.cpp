@@ -7,7 +7,8 @@
 
 #include "frame/html.h"
 #include "frame/page_producer.h"
-#include "frame/text.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "mail/mail_facts.h"
 #include "mail/mail_queue.h"
 #include "mailer/icalendar.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "frame/text.h"
+#include "base/text.h"
 #include "mail/mail_queue.h"
 #include "store/outbox.h"
 #include "store/schema.h"

@@ -1,6 +1,6 @@
 #include "store/outbox.h"
 
-#include "frame/text.h"
+#include "base/text.h"
 #include "store/backend.h"
 #include "store/schema.h"
 #include "store/table.h"

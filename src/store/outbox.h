@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "store/database.h"
-#include "store/datetime.h"
+#include "base/datetime.h"
 
 namespace wo::store {
 
