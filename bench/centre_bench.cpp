@@ -7,44 +7,55 @@
 // side by side in one loop (floor, page, page on the larger database, in
 // rotating order): medians, ratios to the floor — a minimal C program
 // writing a fixed 5 KB page — and the change with ten times the data; peak
-// memory of every request. Then requests per second of /Viikko through
-// lighttpd under wrk against the floor program served the same way, and the
-// pages on a PostgreSQL server against a minimal C++ program that connects
-// over TCP and runs three queries. One table, and last the worst ratio.
+// memory of every request. The same pages on a PostgreSQL server against a
+// minimal C++ program that connects over TCP and runs three queries.
+//
+// Then, through lighttpd on loopback with wrk (8 connections): requests per
+// second of /Viikko as a CGI program and as FastCGI workers that lighttpd
+// starts (on the embedded database and on the PostgreSQL server), of the
+// floor program served as CGI, and of two pages of the same size: the
+// peers' runtime — a PHP page under php-fpm with opcache running three
+// indexed queries (bench/peer_week.php) — and the limit — a libfcgi program
+// keeping the database open with the same three prepared queries
+// (bench/fcgi_limit.c). Every page as FastCGI on both databases, one request
+// at a time. The FastCGI rows are "not available" while WebOrvane.exe does
+// not serve FastCGI (a probe request through cgi-fcgi tells).
+//
+// One table with every row, its goal and whether it was met; the machine's
+// load; last, the worst CGI ratio.
 //
 //   centre_bench --cgi PROG --admin PROG --floor PROG --pg-floor PROG
-//                --source DIR --work DIR [--runs N] [--wrk-seconds S]
+//                --source DIR --work DIR [--fcgi-limit PROG] [--peer-php FILE]
+//                [--fastcgi-worker PROG] [--runs N] [--wrk-seconds S]
 //                [--no-large] [--no-pg] [--no-wrk]
+//
+// --fastcgi-worker runs another program than the installed WebOrvane.exe
+// as the FastCGI worker of both sites.
 //
 // The data is written straight through SQLite (and COPY on PostgreSQL) into
 // the schema that `weborvane-admin init` creates. The generated databases
 // are kept in the work folder and reused on the same day.
 #include <fcntl.h>
 #include <libpq-fe.h>
-#include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/datetime.h"
+#include "servers.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -55,6 +66,7 @@ namespace {
 
 struct Options {
   std::string cgi, admin, floor, pgFloor, source, work;
+  std::string fcgiLimit, peerPhp, fastcgiWorker;
   int runs = 101;
   int wrkSeconds = 5;
   bool large = true, pg = true, wrk = true;
@@ -74,6 +86,9 @@ Options ParseOptions(int argc, char** argv) {
     else if (a == "--pg-floor") o.pgFloor = next();
     else if (a == "--source") o.source = next();
     else if (a == "--work") o.work = next();
+    else if (a == "--fcgi-limit") o.fcgiLimit = next();
+    else if (a == "--peer-php") o.peerPhp = next();
+    else if (a == "--fastcgi-worker") o.fastcgiWorker = next();
     else if (a == "--runs") o.runs = std::max(5, std::atoi(next().c_str()));
     else if (a == "--wrk-seconds") o.wrkSeconds = std::max(1, std::atoi(next().c_str()));
     else if (a == "--no-large") o.large = false;
@@ -82,41 +97,23 @@ Options ParseOptions(int argc, char** argv) {
     else throw std::runtime_error("unknown option " + a);
   }
   // Requests run in the program's own folder: every path is made absolute.
-  for (std::string* p : {&o.cgi, &o.admin, &o.floor, &o.pgFloor, &o.source, &o.work})
+  for (std::string* p : {&o.cgi, &o.admin, &o.floor, &o.pgFloor, &o.source, &o.work, &o.fcgiLimit, &o.peerPhp,
+                         &o.fastcgiWorker})
     if (!p->empty()) *p = fs::absolute(*p).lexically_normal().string();
   if (o.cgi.empty() || o.admin.empty() || o.floor.empty() || o.source.empty() || o.work.empty())
-    throw std::runtime_error("usage: centre_bench --cgi PROG --admin PROG --floor PROG --pg-floor PROG "
-                             "--source DIR --work DIR [--runs N]");
+    throw std::runtime_error(
+        "usage: centre_bench --cgi PROG --admin PROG --floor PROG --pg-floor PROG --source DIR --work DIR\n"
+        "                    [--fcgi-limit PROG] [--peer-php FILE] [--fastcgi-worker PROG] [--runs N]\n"
+        "                    [--wrk-seconds S] [--no-large] [--no-pg] [--no-wrk]");
   return o;
 }
 
 // ---- small helpers -------------------------------------------------------
 
-std::string Sh(const std::string& cmd, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) throw std::runtime_error("cannot run " + cmd);
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int st = pclose(p);
-  int rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  if (status) *status = rc;
-  else if (rc != 0) throw std::runtime_error(cmd + " failed:\n" + out);
-  return out;
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f << bytes;
-  if (!f) throw std::runtime_error("cannot write " + p.string());
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+using bench::Quote;
+using bench::ReadFile;
+using bench::Sh;
+using bench::WriteFile;
 
 std::string Pad(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
 
@@ -130,19 +127,6 @@ size_t Count(const std::string& s, const std::string& what) {
   size_t n = 0;
   for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
   return n;
-}
-
-int FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("bind");
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
 }
 
 // ---- the generated centre ------------------------------------------------
@@ -514,7 +498,7 @@ struct RunResult {
 // One request as the web server makes it: a fresh process in the program's
 // folder with the CGI variables, its output read through a pipe.
 RunResult RunCgi(const fs::path& program, const std::string& path, const std::string& query,
-                 const std::vector<std::string>& argv = {}) {
+                 const std::vector<std::string>& argv = {}, const std::vector<std::string>& env = {}) {
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe");
   const std::string dir = program.parent_path().string(), prog = program.string();
@@ -529,11 +513,13 @@ RunResult RunCgi(const fs::path& program, const std::string& path, const std::st
     if (chdir(dir.c_str()) != 0) _exit(127);
     std::string e1 = "SERVER_PROTOCOL=HTTP/1.1", e2 = "REQUEST_METHOD=GET", e3 = "PATH_INFO=" + path,
                 e4 = "QUERY_STRING=" + query, e5 = "REMOTE_ADDR=127.0.0.1", e6 = "GATEWAY_INTERFACE=CGI/1.1";
-    char* envp[] = {e1.data(), e2.data(), e3.data(), e4.data(), e5.data(), e6.data(), nullptr};
+    std::vector<char*> envp{e1.data(), e2.data(), e3.data(), e4.data(), e5.data(), e6.data()};
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
     std::vector<char*> av{const_cast<char*>(prog.c_str())};
     for (const std::string& a : argv) av.push_back(const_cast<char*>(a.c_str()));
     av.push_back(nullptr);
-    execve(prog.c_str(), av.data(), envp);
+    execve(prog.c_str(), av.data(), envp.data());
     _exit(127);
   }
   close(fds[1]);
@@ -609,7 +595,7 @@ std::string UndoCommitSql() {
 struct Page {
   std::string label, path, query;
   int listForm = 0;   // ListanMuoto while measured
-  double goal = 2.5;  // ratio to the floor
+  double goal = 2.0;  // ratio to the floor
   bool commit = false;
   std::string mustContain;  // a sign that the page is the real one
   size_t minCount = 1;
@@ -621,15 +607,15 @@ std::vector<Page> Pages(const Centre& c) {
   std::string id = std::string(kOmatId) + "Y";  // links carry more than the stored 15 characters
   return {
       {"/Index", "/Index", "ID=0&Lang=Fin", 0, 1.6, false, "<#", 0},
-      {"/ResVal", "/ResVal", "ID=" + id + "&Lang=Fin", 0, 2.5, false, "<option", kResources},
-      {"/Viikko week grid", "/Viikko", "ID=" + id + "&Lang=Fin&Resurssi=R01" + day, 0, 2.5, false, "/Varaa?", 40},
-      {"/Viikko resource list", "/Viikko", "ID=" + id + "&Lang=Fin&Resurssi=R01" + day, 1, 2.5, false, "/Varaa?", 5},
-      {"/Viikko centre list", "/Viikko", "ID=" + id + "&Lang=Fin&Resurssi=C1" + day, 2, 2.5, false, "/Varaa?", 50},
-      {"/Omat (4 reservations)", "/Omat", "ID=" + id + "&Lang=Fin", 0, 2.5, false, "/Poista?", 4},
+      {"/ResVal", "/ResVal", "ID=" + id + "&Lang=Fin", 0, 2.0, false, "<option", kResources},
+      {"/Viikko week grid", "/Viikko", "ID=" + id + "&Lang=Fin&Resurssi=R01" + day, 0, 2.0, false, "/Varaa?", 40},
+      {"/Viikko resource list", "/Viikko", "ID=" + id + "&Lang=Fin&Resurssi=R01" + day, 1, 2.0, false, "/Varaa?", 5},
+      {"/Viikko centre list", "/Viikko", "ID=" + id + "&Lang=Fin&Resurssi=C1" + day, 2, 2.0, false, "/Varaa?", 50},
+      {"/Omat (4 reservations)", "/Omat", "ID=" + id + "&Lang=Fin", 0, 2.0, false, "/Poista?", 4},
       {"/Var commit", "/Var",
        "ID=" + std::string(kVarId) + "Z&Lang=Fin&Kau=" + c.commitKau + "&Vuo=" + c.commitVuo + "&Seq=" + c.commitSeq +
            "&Koodi=W1",
-       0, 2.5, true, "Location: /cgi-bin/WebOrvane.exe/VarOk?", 1},
+       0, 2.0, true, "Location: /cgi-bin/WebOrvane.exe/VarOk?", 1},
   };
 }
 
@@ -643,58 +629,32 @@ void SetListForm(const Site& s, int form, PGconn* pg) {
   }
 }
 
+// The status of an answer in CGI form ("Status: 302 Found") or HTTP form
+// ("HTTP/1.0 302 Found"); 0 for anything else.
+int StatusOf(const std::string& out) {
+  if (out.rfind("Status: ", 0) == 0) return std::atoi(out.c_str() + 8);
+  if (out.rfind("HTTP/1.", 0) == 0 && out.size() > 12) return std::atoi(out.c_str() + 9);
+  return 0;
+}
+
+// The body of an answer, after its headers.
+std::string BodyOf(const std::string& out) {
+  size_t at = out.find("\r\n\r\n");
+  return at == std::string::npos ? std::string() : out.substr(at + 4);
+}
+
+// "" when `out` (a CGI or an HTTP answer) is the page to measure, else why not.
+std::string NotThePage(const Page& p, const std::string& out) {
+  bool ok = StatusOf(out) == (p.commit ? 302 : 200);
+  if (p.mustContain == "<#") ok = ok && out.find("<#") == std::string::npos && out.size() > 2000;
+  else ok = ok && Count(out, p.mustContain) >= p.minCount;
+  return ok ? std::string() : p.label + " is not the page to measure:\n" + out.substr(0, 1500);
+}
+
 // The page must be the real one before it is timed.
 void Verify(const Page& p, const RunResult& r, const std::string& where) {
-  bool ok = r.out.rfind("Status: " + std::string(p.commit ? "302" : "200"), 0) == 0;
-  if (p.mustContain == "<#") ok = ok && r.out.find("<#") == std::string::npos && r.out.size() > 2000;
-  else ok = ok && Count(r.out, p.mustContain) >= p.minCount;
-  if (!ok)
-    throw std::runtime_error(p.label + " on " + where + " is not the page to measure:\n" + r.out.substr(0, 1500));
-}
-
-// ---- lighttpd with wrk ---------------------------------------------------------
-
-struct Server {
-  pid_t pid = -1;
-  int port = 0;
-  ~Server() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
-
-void StartLighttpd(const Options& o, const Site& s, Server& srv) {
-  srv.port = FreePort();
-  const fs::path conf = s.root / "lighttpd.conf";
-  WriteFile(conf, Sh("'" + o.source + "/scripts/lighttpd-conf' '" + s.root.string() + P("' ", srv.port) + " 127.0.0.1"));
-  srv.pid = fork();
-  if (srv.pid == 0) {
-    int devnull = open("/dev/null", O_RDWR);
-    dup2(devnull, 0);
-    dup2(devnull, 1);
-    execlp("lighttpd", "lighttpd", "-D", "-f", conf.c_str(), static_cast<char*>(nullptr));
-    execl("/usr/sbin/lighttpd", "lighttpd", "-D", "-f", conf.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  for (int i = 0; i < 100; ++i) {
-    int st = 0;
-    Sh(P("curl -fsS -o /dev/null http://127.0.0.1:", srv.port) + "/weborvane.css 2>/dev/null", &st);
-    if (st == 0) return;
-    usleep(100000);
-  }
-  throw std::runtime_error("lighttpd did not start");
-}
-
-double WrkRps(const std::string& url, int seconds, std::string* problems) {
-  std::string out = Sh(P("wrk -t2 -c8 -d", seconds) + "s --timeout 10s '" + url + "' 2>&1");
-  double rps = 0;
-  size_t at = out.find("Requests/sec:");
-  if (at != std::string::npos) rps = std::atof(out.c_str() + at + 13);
-  if (out.find("Non-2xx") != std::string::npos || out.find("Socket errors") != std::string::npos)
-    *problems += "wrk " + url + ":\n" + out;
-  return rps;
+  std::string why = NotThePage(p, r.out);
+  if (!why.empty()) throw std::runtime_error("on " + where + ": " + why);
 }
 
 // ---- PostgreSQL -------------------------------------------------------------------
@@ -765,22 +725,215 @@ Site PgSite(const Options& o, PgServer& server) {
   return s;
 }
 
-// ---- the report ---------------------------------------------------------------------
+// ---- the anchor pages -------------------------------------------------------------
 
-struct Line {
-  std::string label;
-  double floor, page, ratio, goal;
-  double large = 0, growth = 0;
-  double peakMb = 0, floorPeakMb = 0;
+// FastCGI workers of each backend and php-fpm's children: two per core.
+constexpr int kFastCgiProcs = 4;
+constexpr int kConnections = 8;
+
+// A short folder for unix sockets (their paths are limited to 107 bytes),
+// removed with what is in it.
+struct SocketDir {
+  fs::path path;
+  SocketDir() {
+    char t[] = "/tmp/weborvane-bench-XXXXXX";
+    if (!mkdtemp(t)) throw std::runtime_error("mkdtemp");
+    path = t;
+  }
+  ~SocketDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
 };
 
-// "" when every goal of a line is met, else which ones were missed.
-std::string Missed(bool ratio, bool growth, bool memory) {
-  std::string m;
-  if (ratio) m += " ratio";
-  if (growth) m += " growth";
-  if (memory) m += " memory";
-  return m.empty() ? m : "  MISSED:" + m;
+// The page of the anchors, with its three holes. The footer's text pads it
+// to `filler` more bytes, so that the filled page is as large as the week
+// grid page. Every hole is followed by a tag (PHP would eat a newline
+// after its closing tag).
+std::string AnchorTemplate(size_t filler) {
+  std::string t =
+      "<!DOCTYPE html>\n<html lang=\"fi\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>Vuorot</title>\n"
+      "<link rel=\"stylesheet\" href=\"/weborvane.css\">\n</head>\n<body>\n"
+      "<header><p class=\"address\">@ADDRESS@</p></header>\n<main>\n<h1>@RESOURCE@</h1>\n<table class=\"week\">\n"
+      "<thead><tr><th>Aika</th><th>Paikat</th><th>Varattu</th><th></th></tr></thead>\n<tbody>\n@ROWS@</tbody>\n"
+      "</table>\n</main>\n<footer>\n";
+  static const std::string line = "<p>Varausehdot, aukioloajat ja yhteystiedot.</p>\n";
+  std::string f;
+  while (f.size() + line.size() <= filler) f += line;
+  f.resize(filler, ' ');
+  return t + f + "</footer>\n</body>\n</html>\n";
+}
+
+std::string Replace(std::string s, const std::string& what, const std::string& with) {
+  for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + with.size()))
+    s.replace(at, what.size(), with);
+  return s;
+}
+
+// The two anchor pages over the site's database: the same three queries,
+// the same template, the same bytes. `why*` say why one is not there.
+struct Anchors {
+  std::string query;    // Resurssi=R01&Alku=...&Loppu=... (tomorrow and a week on)
+  fs::path templ;       // the template of the libfcgi program
+  fs::path templPhp;    // the same as PHP, for the php-fpm page
+  std::string page;     // the filled page (body), as the libfcgi program wrote it
+  std::string limitWhy, peerWhy;
+};
+
+// Writes the templates into WORK/anchor, padded to the `size` bytes of the
+// week grid page: the libfcgi program, run once as a CGI program, fills the
+// unpadded one, and the difference becomes the footer.
+Anchors SetUpAnchors(const Options& o, const Site& s, size_t size) {
+  Anchors a;
+  const fs::path dir = fs::path(o.work) / "anchor";
+  fs::create_directories(dir);
+  a.templ = dir / "week.html";
+  a.templPhp = dir / "week.tpl.php";
+  const wo::DateTime tomorrow = wo::DateOf(wo::Now()) + 1;
+  a.query = "Resurssi=R01&Alku=" + Stored(tomorrow).substr(0, 10) + "&Loppu=" + Stored(tomorrow + 7).substr(0, 10);
+  size_t filler = 0;
+  if (o.fcgiLimit.empty()) {
+    a.limitWhy = "the libfcgi program was not built (libfcgi-dev missing when configured)";
+  } else {
+    const std::vector<std::string> env{"BENCH_DB=" + s.db().string(), "BENCH_TEMPLATE=" + a.templ.string()};
+    WriteFile(a.templ, AnchorTemplate(0));
+    size_t bare = BodyOf(RunCgi(o.fcgiLimit, "", a.query, {}, env).out).size();
+    filler = size > bare ? size - bare : 0;
+    WriteFile(a.templ, AnchorTemplate(filler));
+    RunResult r = RunCgi(o.fcgiLimit, "", a.query, {}, env);
+    a.page = BodyOf(r.out);
+    if (StatusOf(r.out) != 200 || Count(a.page, "/Varaa?") < 10)
+      throw std::runtime_error("the libfcgi page is not the page to measure:\n" + r.out.substr(0, 1500));
+  }
+  if (o.peerPhp.empty()) {
+    a.peerWhy = "no PHP page given (--peer-php)";
+  } else {
+    std::string php = AnchorTemplate(filler);
+    php = Replace(php, "@ADDRESS@", "<?= $address ?>");
+    php = Replace(php, "@RESOURCE@", "<?= $resource ?>");
+    php = Replace(php, "@ROWS@", "<?= $rows ?>");
+    WriteFile(a.templPhp, php);
+    fs::copy_file(o.peerPhp, s.root / "www/htdocs/peer_week.php", fs::copy_options::overwrite_existing);
+  }
+  return a;
+}
+
+// ---- WebOrvane as FastCGI workers ----------------------------------------------------
+
+// The CGI variables of a request for `p` on the site `s`.
+std::vector<std::string> CgiRequest(const Site& s, const Page& p) {
+  return {"GATEWAY_INTERFACE=CGI/1.1",
+          "SERVER_PROTOCOL=HTTP/1.1",
+          "SERVER_SOFTWARE=bench",
+          "SERVER_NAME=127.0.0.1",
+          "SERVER_PORT=80",
+          "REQUEST_METHOD=GET",
+          "SCRIPT_NAME=/cgi-bin/WebOrvane.exe",
+          "PATH_INFO=" + p.path,
+          "QUERY_STRING=" + p.query,
+          "REQUEST_URI=/cgi-bin/WebOrvane.exe" + p.path + "?" + p.query,
+          "REMOTE_ADDR=127.0.0.1",
+          "DOCUMENT_ROOT=" + (s.root / "www/htdocs").string()};
+}
+
+// A lighttpd that serves /cgi-bin/WebOrvane.exe of a site through FastCGI
+// workers it starts itself — once a probe request showed that the program
+// serves FastCGI and answers with the page. Otherwise `why` says why not.
+struct FastCgiSite {
+  std::string why;
+  bench::Child server;
+  int port = 0;
+  bool up() const { return why.empty(); }
+};
+
+void StartFastCgiSite(FastCgiSite& f, const Options& o, const Site& s, const Page& probePage,
+                      const fs::path& sockets) {
+  const fs::path worker = o.fastcgiWorker.empty() ? s.cgiDir() / "WebOrvane.exe" : fs::path(o.fastcgiWorker);
+  bench::FastCgiProbe probe = bench::ProbeFastCgi(worker, CgiRequest(s, probePage), sockets);
+  if (!probe.serves) {
+    f.why = worker.filename().string() + " does not serve FastCGI: " + probe.why;
+    return;
+  }
+  std::string wrong = NotThePage(probePage, probe.answer);
+  if (!wrong.empty()) {
+    f.why = worker.filename().string() + " answers FastCGI, but " + wrong.substr(0, wrong.find('\n'));
+    return;
+  }
+  f.port = bench::FreePort();
+  const fs::path conf = s.root / "lighttpd-fastcgi.conf";
+  WriteFile(conf, bench::FastCgiOnlyConf(s.root / "www/htdocs", f.port, s.root / "log/lighttpd-fastcgi.log",
+                                         {{"/cgi-bin/WebOrvane.exe", sockets / (s.name + ".sock"), worker,
+                                           kFastCgiProcs, {}}}));
+  bench::StartLighttpd(f.server, conf, f.port, "/weborvane.css", s.root / "log/lighttpd-fastcgi.out");
+  // Through lighttpd too the page must be the real one.
+  bench::HttpResult r = bench::HttpGet(f.port, "/cgi-bin/WebOrvane.exe" + probePage.path + "?" + probePage.query);
+  std::string why = NotThePage(probePage, r.out);
+  if (!why.empty()) throw std::runtime_error("FastCGI through lighttpd on " + s.name + ": " + why);
+}
+
+// ---- the report ---------------------------------------------------------------------
+
+// One row of the table: what was measured, against what, the ratio, its
+// goal and the goals it missed.
+struct Line {
+  Line(std::string l, std::string m, std::string a)
+      : label(std::move(l)), measured(std::move(m)), against(std::move(a)) {}
+  std::string label, measured, against;
+  double ratio = -1;  // < 0: none
+  std::string goal;   // "": the row has no goal
+  std::vector<std::string> missed = {};
+  bool available = true;
+  std::string notes;
+
+  void Check(bool miss, const char* what) {
+    if (miss) missed.push_back(what);
+  }
+  std::string Result() const {
+    if (!available) return "not available";
+    if (goal.empty()) return "-";
+    if (missed.empty()) return "met";
+    std::string m = "MISSED";
+    for (const std::string& w : missed) m += " " + w;
+    return m;
+  }
+};
+
+struct Section {
+  std::string title;
+  std::vector<Line> rows = {};
+};
+
+std::string Fmt(const char* format, double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, format, v);
+  return b;
+}
+
+Line Unavailable(const std::string& label, const std::string& goal, const std::string& notes = {}) {
+  Line r{label, "-", "-"};
+  r.goal = goal;
+  r.available = false;
+  r.notes = notes;
+  return r;
+}
+
+void PrintTable(const std::vector<Section>& sections) {
+  std::printf("\n%-30s %12s %12s %6s  %-20s %-17s %s\n", "row", "measured", "against", "ratio", "goal", "result",
+              "notes");
+  for (const Section& s : sections) {
+    if (s.rows.empty()) continue;
+    for (size_t at = 0; at < s.title.size();) {
+      size_t end = std::min(s.title.find('\n', at), s.title.size());
+      std::printf("-- %s\n", s.title.substr(at, end - at).c_str());
+      at = end + 1;
+    }
+    for (const Line& r : s.rows) {
+      std::string ratio = r.ratio < 0 ? "-" : Fmt("%.2f", r.ratio);
+      std::printf("%-30s %12s %12s %6s  %-20s %-17s %s\n", r.label.c_str(), r.measured.c_str(), r.against.c_str(),
+                  ratio.c_str(), r.goal.empty() ? "-" : r.goal.c_str(), r.Result().c_str(), r.notes.c_str());
+    }
+  }
 }
 
 }  // namespace
@@ -795,15 +948,23 @@ int main(int argc, char** argv) {
   }
   fs::create_directories(o.work);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  std::string problems;
+  std::string problems, unavailable;
+  std::vector<Section> sections;
   try {
     Site small = SqliteSite(o, "x1", 1);
     std::optional<Site> large;
     if (o.large) large = SqliteSite(o, "x10", 10);
-    std::vector<Page> pages = Pages(small.centre);
+    const std::vector<Page> pages = Pages(small.centre);
+    const Page& week = pages[2];
     const fs::path floorProg = small.cgiDir() / "Floor.exe";
 
-    std::vector<Line> lines;
+    // CGI on the embedded database, against the floor.
+    Section cgi{"CGI on SQLite: ms per request, median of " + std::to_string(o.runs) +
+                " whole-process runs side by side, against the C floor program (a fixed 5 KB page)\n" +
+                "goals also: ten times the data within +10% (x10), peak memory under 8 MB"};
+    double worst = 0;
+    std::string worstLabel;
+    size_t weekSize = 0;
     for (const Page& p : pages) {
       SetListForm(small, p.listForm, nullptr);
       if (large) SetListForm(*large, p.listForm, nullptr);
@@ -820,117 +981,259 @@ int main(int argc, char** argv) {
         }
         RunResult check = RunCgi(prog, p.path, query);
         Verify(p, check, s.name);
+        if (&p == &week && &s == &small) weekSize = BodyOf(check.out).size();
         if (r.undo) r.undo();
         return r;
       };
       reqs.push_back(site(small));
       if (large) reqs.push_back(site(*large));
       std::vector<Samples> s = SideBySide(reqs, o.runs);
-      Line l{p.label, s[0].median(), s[1].median(), s[1].median() / s[0].median(), p.goal};
-      l.peakMb = s[1].peakKb / 1024.0;
-      l.floorPeakMb = s[0].peakKb / 1024.0;
+      Line r{p.label, Fmt("%.2f ms", s[1].median()), Fmt("%.2f ms", s[0].median())};
+      r.ratio = s[1].median() / s[0].median();
+      r.goal = Fmt("<= %.1f", p.goal);
+      r.Check(r.ratio > p.goal, "ratio");
+      double peakMb = s[1].peakKb / 1024.0;
       if (large) {
-        l.large = s[2].median();
-        l.growth = s[2].median() / s[1].median() - 1;
-        l.peakMb = std::max(l.peakMb, s[2].peakKb / 1024.0);
+        double growth = s[2].median() / s[1].median() - 1;
+        peakMb = std::max(peakMb, s[2].peakKb / 1024.0);
+        r.Check(growth > 0.10, "growth");
+        r.notes = Fmt("x10 %.2f ms ", s[2].median()) + Fmt("(%+.1f%%), ", growth * 100);
+      }
+      r.Check(peakMb >= 8, "memory");
+      r.notes += Fmt("peak %.1f MB", peakMb) + Fmt(" (floor %.1f MB)", s[0].peakKb / 1024.0);
+      if (r.ratio > worst) {
+        worst = r.ratio;
+        worstLabel = p.label;
       }
       std::printf("  measured %s\n", p.label.c_str());
-      lines.push_back(l);
+      cgi.rows.push_back(r);
     }
     SetListForm(small, 0, nullptr);
     if (large) SetListForm(*large, 0, nullptr);
-
-    // Through lighttpd: /Viikko against the floor program served alike.
-    double rpsFloor = 0, rpsViikko = 0;
-    if (o.wrk) {
-      Server srv;
-      StartLighttpd(o, small, srv);
-      const std::string base = P("http://127.0.0.1:", srv.port) + "/cgi-bin/";
-      const std::string viikko = base + "WebOrvane.exe/Viikko?" + pages[2].query;
-      WrkRps(base + "Floor.exe/Viikko", 1, &problems);  // warm-up
-      for (int i = 0; i < 2; ++i) {
-        rpsFloor += WrkRps(base + "Floor.exe/Viikko", o.wrkSeconds, &problems) / 2;
-        rpsViikko += WrkRps(viikko, o.wrkSeconds, &problems) / 2;
-      }
-    }
+    sections.push_back(cgi);
 
     // On a PostgreSQL server, against a program that connects over TCP and
     // runs three queries.
-    std::vector<Line> pgLines;
+    std::optional<PgServer> pgServer;
+    std::optional<Site> pgs;
+    PGconn* pgc = nullptr;
+    int pageRuns = std::max(5, o.runs / 2);
     if (o.pg) {
-      PgServer server;
-      Site pgs = PgSite(o, server);
-      PGconn* c = PgConnect(server.Conninfo("VELMORI"));
-      const std::string conninfo = server.Conninfo("VELMORI") + " application_name=floor";
+      pgServer.emplace();
+      pgs = PgSite(o, *pgServer);
+      pgc = PgConnect(pgServer->Conninfo("VELMORI"));
+      Section pgCgi{"CGI on PostgreSQL: ms per request, median of " + std::to_string(pageRuns) +
+                    ", against the PostgreSQL floor program (TCP connect, three queries, a 5 KB page)"};
+      const std::string conninfo = pgServer->Conninfo("VELMORI") + " application_name=floor";
       const fs::path pgFloor = o.pgFloor;
-      for (const Page& p : Pages(pgs.centre)) {
-        SetListForm(pgs, p.listForm, c);
+      for (const Page& p : Pages(pgs->centre)) {
+        SetListForm(*pgs, p.listForm, pgc);
         std::vector<Request> reqs;
         reqs.push_back({[&] { return RunCgi(pgFloor, p.path, p.query, {conninfo}); }, nullptr});
-        const fs::path prog = pgs.cgiDir() / "WebOrvane.exe";
+        const fs::path prog = pgs->cgiDir() / "WebOrvane.exe";
         Request r{[prog, p] { return RunCgi(prog, p.path, p.query); }, nullptr};
-        if (p.commit) r.undo = [c] { PgExec(c, UndoCommitSql()); };
+        if (p.commit) r.undo = [pgc] { PgExec(pgc, UndoCommitSql()); };
         if (r.undo) r.undo();
         Verify(p, RunCgi(prog, p.path, p.query), "pg");
         if (r.undo) r.undo();
         reqs.push_back(r);
-        std::vector<Samples> s = SideBySide(reqs, std::max(5, o.runs / 2));
-        Line l{p.label, s[0].median(), s[1].median(), s[1].median() / s[0].median(), 1.2};
-        l.peakMb = s[1].peakKb / 1024.0;
-        l.floorPeakMb = s[0].peakKb / 1024.0;
-        pgLines.push_back(l);
+        std::vector<Samples> s = SideBySide(reqs, pageRuns);
+        Line row{p.label, Fmt("%.2f ms", s[1].median()), Fmt("%.2f ms", s[0].median())};
+        row.ratio = s[1].median() / s[0].median();
+        row.goal = "<= 1.2";
+        row.Check(row.ratio > 1.2, "ratio");
+        row.notes = Fmt("peak %.1f MB", s[1].peakKb / 1024.0) + Fmt(" (floor %.1f MB)", s[0].peakKb / 1024.0);
+        pgCgi.rows.push_back(row);
         std::printf("  measured %s on PostgreSQL\n", p.label.c_str());
       }
-      SetListForm(pgs, 0, c);
-      PQfinish(c);
+      SetListForm(*pgs, 0, pgc);
+      sections.push_back(pgCgi);
     }
 
-    // The table.
-    std::printf("\nWebOrvane pages, whole-process CGI runs, medians of %d side by side\n", o.runs);
-    std::printf("%-24s %9s %9s %7s %6s %10s %8s %8s\n", "page", "floor ms", "page ms", "ratio", "goal",
-                "x10 ms", "growth", "peak MB");
-    double worst = 0;
-    std::string worstLabel;
-    int missed = 0;
-    for (const Line& l : lines) {
-      char growth[32] = "-", big[32] = "-";
-      if (large) {
-        std::snprintf(big, sizeof big, "%.2f", l.large);
-        std::snprintf(growth, sizeof growth, "%+.1f%%", l.growth * 100);
-      }
-      std::string miss = Missed(l.ratio > l.goal, large && l.growth > 0.10, l.peakMb >= 8);
-      missed += !miss.empty();
-      std::printf("%-24s %9.2f %9.2f %7.2f %6.1f %10s %8s %8.1f%s\n", l.label.c_str(), l.floor, l.page, l.ratio,
-                  l.goal, big, growth, l.peakMb, miss.c_str());
-      if (l.ratio > worst) {
-        worst = l.ratio;
-        worstLabel = l.label;
-      }
-    }
     if (o.wrk) {
-      double r = rpsFloor > 0 ? rpsViikko / rpsFloor : 0;
-      missed += r < 0.5;
-      std::printf("%-24s %9.0f %9.0f %7.2f %6s   requests/s through lighttpd, wrk 8 connections%s\n",
-                  "lighttpd /Viikko", rpsFloor, rpsViikko, r, ">=0.5", r < 0.5 ? "  MISSED" : "");
+      SocketDir sockets;
+      // The anchors beside the CGI programs in one lighttpd: the floor and
+      // /Viikko as CGI, the php-fpm page and the libfcgi page as FastCGI.
+      Anchors anchors = SetUpAnchors(o, small, weekSize);
+      bench::Child fpm, cgiServer;
+      std::vector<bench::FastCgiBackend> backends;
+      if (anchors.peerWhy.empty()) {
+        try {
+          const fs::path sock = sockets.path / "php-fpm.sock";
+          bench::StartPhpFpm(fpm, fs::path(o.work) / "anchor", sock, kFastCgiProcs,
+                             {{"BENCH_DB", small.db().string()}, {"BENCH_TEMPLATE", anchors.templPhp.string()}});
+          backends.push_back({".php", sock, {}, 1, {}});
+        } catch (const std::exception& e) {
+          anchors.peerWhy = e.what();
+        }
+      }
+      if (anchors.limitWhy.empty())
+        backends.push_back({"/limit", sockets.path / "limit.sock", o.fcgiLimit, kFastCgiProcs,
+                            {{"BENCH_DB", small.db().string()}, {"BENCH_TEMPLATE", anchors.templ.string()}}});
+      const int port = bench::FreePort();
+      const fs::path conf = small.root / "lighttpd.conf";
+      std::string c = Sh(Quote(o.source + "/scripts/lighttpd-conf") + " " + Quote(small.root.string()) + " " +
+                         std::to_string(port) + " 127.0.0.1");
+      if (!backends.empty()) c += "\nserver.modules += ( \"mod_fastcgi\" )\n" + bench::FastCgiServer(backends);
+      WriteFile(conf, c);
+      bench::StartLighttpd(cgiServer, conf, port, "/weborvane.css", small.root / "log/lighttpd.out");
+
+      // Both anchors must write the same page, as large as the week grid.
+      const std::string base = "http://127.0.0.1:" + std::to_string(port);
+      if (anchors.limitWhy.empty()) {
+        bench::HttpResult r = bench::HttpGet(port, "/limit?" + anchors.query);
+        if (r.status != 200 || BodyOf(r.out) != anchors.page)
+          throw std::runtime_error("the libfcgi page through lighttpd is not the one it wrote as CGI:\n" +
+                                   r.out.substr(0, 1500));
+      }
+      if (anchors.peerWhy.empty()) {
+        bench::HttpResult r = bench::HttpGet(port, "/peer_week.php?" + anchors.query);
+        std::string body = BodyOf(r.out);
+        if (r.status != 200 || Count(body, "/Varaa?") < 10)
+          throw std::runtime_error("the php-fpm page is not the page to measure:\n" + r.out.substr(0, 1500));
+        if (anchors.limitWhy.empty() && body != anchors.page)
+          problems += "the php-fpm page differs from the libfcgi page (" + std::to_string(body.size()) + " and " +
+                      std::to_string(anchors.page.size()) + " bytes)\n";
+      }
+
+      // WebOrvane as FastCGI workers, on each database.
+      FastCgiSite onSqlite, onPg;
+      StartFastCgiSite(onSqlite, o, small, week, sockets.path);
+      if (pgs) StartFastCgiSite(onPg, o, *pgs, Pages(pgs->centre)[2], sockets.path);
+      else onPg.why = "no PostgreSQL server (--no-pg)";
+
+      // wrk on every server in turn, twice (the second round backwards).
+      struct Target {
+        std::string url, why;
+        bench::WrkResult r = {};
+      };
+      auto fcgiUrl = [&](const FastCgiSite& f) {
+        return "http://127.0.0.1:" + std::to_string(f.port) + "/cgi-bin/WebOrvane.exe/Viikko?" + week.query;
+      };
+      std::vector<Target> t{
+          {base + "/cgi-bin/Floor.exe/Viikko", ""},
+          {base + "/cgi-bin/WebOrvane.exe/Viikko?" + week.query, ""},
+          {base + "/peer_week.php?" + anchors.query, anchors.peerWhy},
+          {base + "/limit?" + anchors.query, anchors.limitWhy},
+          {onSqlite.up() ? fcgiUrl(onSqlite) : "", onSqlite.why},
+          {onPg.up() ? fcgiUrl(onPg) : "", onPg.why},
+      };
+      for (Target& x : t)
+        if (x.why.empty()) bench::Wrk(x.url, 1, kConnections, &problems);  // warm-up
+      for (int round = 0; round < 2; ++round) {
+        for (size_t k = 0; k < t.size(); ++k) {
+          Target& x = t[round ? t.size() - 1 - k : k];
+          if (!x.why.empty()) continue;
+          bench::WrkResult r = bench::Wrk(x.url, o.wrkSeconds, kConnections, &problems);
+          x.r.rps += r.rps / 2;
+          x.r.p99Ms += r.p99Ms / 2;
+        }
+      }
+      std::printf("  measured requests per second through lighttpd\n");
+      const double floorRps = t[0].r.rps;
+      Section web{"Through lighttpd: requests/s with wrk, " + std::to_string(kConnections) +
+                  " connections on loopback, mean of two rounds, against the CGI floor program\n" +
+                  "FastCGI: " + std::to_string(kFastCgiProcs) + " workers each; the three-query pages are as large " +
+                  "as the week grid (" + std::to_string(weekSize) + " bytes)"};
+      auto rpsRow = [&](const std::string& label, const Target& x, const std::string& goal, double min,
+                        const std::string& note) {
+        if (!x.why.empty()) return Unavailable(label, goal, note);
+        Line r{label, Fmt("%.0f rps", x.r.rps), Fmt("%.0f rps", floorRps)};
+        r.ratio = floorRps > 0 ? x.r.rps / floorRps : 0;
+        r.goal = goal;
+        if (min > 0) r.Check(r.ratio < min, "ratio");
+        r.notes = Fmt("p99 %.1f ms", x.r.p99Ms) + (note.empty() ? "" : "; " + note);
+        return r;
+      };
+      web.rows.push_back(rpsRow("CGI floor program", t[0], "", 0, "fixed 5 KB page"));
+      web.rows.push_back(rpsRow("CGI /Viikko week grid", t[1], ">= 0.5", 0.5, ""));
+      web.rows.push_back(rpsRow("php-fpm three-query page", t[2], "", 0, "the peers' runtime"));
+      web.rows.push_back(rpsRow("libfcgi three-query page", t[3], "", 0, "the limit"));
+      for (int k : {4, 5}) {
+        Line r = rpsRow(k == 4 ? "FastCGI /Viikko on SQLite" : "FastCGI /Viikko on PostgreSQL", t[k],
+                       k == 4 ? ">= 3.0, p99 < 20 ms" : ">= 2.5, p99 < 20 ms", k == 4 ? 3.0 : 2.5, "");
+        if (r.available) r.Check(t[k].r.p99Ms >= 20, "p99");
+        web.rows.push_back(r);
+      }
+      if (t[4].why.empty() && t[2].why.empty()) {
+        Line r{"FastCGI /Viikko vs php-fpm", Fmt("%.0f rps", t[4].r.rps), Fmt("%.0f rps", t[2].r.rps)};
+        r.ratio = t[2].r.rps > 0 ? t[4].r.rps / t[2].r.rps : 0;
+        r.goal = ">= 1.3";
+        r.Check(r.ratio < 1.3, "ratio");
+        r.notes = "on SQLite, against the php-fpm page";
+        web.rows.push_back(r);
+      } else {
+        web.rows.push_back(Unavailable("FastCGI /Viikko vs php-fpm", ">= 1.3"));
+      }
+      sections.push_back(web);
+
+      // Every page as FastCGI, one request at a time: PostgreSQL against
+      // SQLite, side by side.
+      Section each{"FastCGI through lighttpd, every page: ms per request, median of " + std::to_string(pageRuns) +
+                   " one at a time, on PostgreSQL against SQLite"};
+      for (const Page& p : pages) {
+        if (!onSqlite.up() || !onPg.up()) {
+          each.rows.push_back(Unavailable(p.label, "<= 1.5"));
+          continue;
+        }
+        SetListForm(small, p.listForm, nullptr);
+        SetListForm(*pgs, p.listForm, pgc);
+        auto request = [&](const FastCgiSite& f, const Page& pp, std::function<void()> undo) {
+          const int fport = f.port;
+          const std::string target = "/cgi-bin/WebOrvane.exe" + pp.path + "?" + pp.query;
+          Request r{[fport, target] {
+                      bench::HttpResult h = bench::HttpGet(fport, target);
+                      return RunResult{h.ms, 0, h.out};
+                    },
+                    undo};
+          if (undo) undo();
+          Verify(pp, r.run(), "FastCGI");
+          if (undo) undo();
+          return r;
+        };
+        const fs::path db = small.db();
+        std::function<void()> undoSqlite, undoPg;
+        if (p.commit) {
+          undoSqlite = [db] { SqliteExec(db, UndoCommitSql()); };
+          undoPg = [pgc] { PgExec(pgc, UndoCommitSql()); };
+        }
+        std::vector<Request> reqs{request(onSqlite, p, undoSqlite),
+                                  request(onPg, Pages(pgs->centre)[static_cast<size_t>(&p - pages.data())], undoPg)};
+        std::vector<Samples> s = SideBySide(reqs, pageRuns);
+        Line r{p.label, Fmt("%.2f ms", s[1].median()), Fmt("%.2f ms", s[0].median())};
+        r.ratio = s[1].median() / s[0].median();
+        r.goal = "<= 1.5";
+        r.Check(r.ratio > 1.5, "ratio");
+        each.rows.push_back(r);
+        std::printf("  measured %s as FastCGI\n", p.label.c_str());
+      }
+      SetListForm(small, 0, nullptr);
+      if (pgs) SetListForm(*pgs, 0, pgc);
+      sections.push_back(each);
+      for (const FastCgiSite* f : {&onSqlite, &onPg})
+        if (!f->up() && unavailable.find(f->why) == std::string::npos) unavailable += "  " + f->why + "\n";
+      if (!anchors.peerWhy.empty()) unavailable += "  php-fpm page: " + anchors.peerWhy + "\n";
+      if (!anchors.limitWhy.empty()) unavailable += "  libfcgi page: " + anchors.limitWhy + "\n";
     }
-    for (const Line& l : pgLines) {
-      std::string miss = Missed(l.ratio > l.goal, false, l.peakMb >= 8);
-      missed += !miss.empty();
-      std::printf("%-24s %9.2f %9.2f %7.2f %6.1f %10s %8s %8.1f%s\n", ("pg " + l.label).c_str(), l.floor, l.page,
-                  l.ratio, l.goal, "-", "-", l.peakMb, miss.c_str());
-    }
-    double floorPeak = 0, pgFloorPeak = 0;
-    for (const Line& l : lines) floorPeak = std::max(floorPeak, l.floorPeakMb);
-    for (const Line& l : pgLines) pgFloorPeak = std::max(pgFloorPeak, l.floorPeakMb);
-    std::printf("peak memory of the floor programs: C floor %.1f MB", floorPeak);
-    if (o.pg) std::printf(", PostgreSQL floor %.1f MB (the client library alone)", pgFloorPeak);
-    std::printf("\n");
+    if (pgc) PQfinish(pgc);
+
+    // The table, what was not available and why, the load, the worst ratio.
+    PrintTable(sections);
+    int missed = 0, notThere = 0;
+    for (const Section& s : sections)
+      for (const Line& r : s.rows) {
+        missed += r.available && !r.missed.empty();
+        notThere += !r.available;
+      }
+    if (!unavailable.empty()) std::printf("\nnot available:\n%s", unavailable.c_str());
     if (!problems.empty()) std::printf("\nproblems:\n%s\n", problems.c_str());
-    double load[1] = {0};
-    if (getloadavg(load, 1) == 1 && load[0] > 1.5)
-      std::printf("(load average %.1f while measuring: other work shared the cores)\n", load[0]);
-    std::printf("%d line(s) with a missed goal\n", missed);
-    std::printf("worst ratio: %.2f (%s, embedded database)\n", worst, worstLabel.c_str());
+    double load[3] = {0, 0, 0};
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (getloadavg(load, 3) == 3)
+      std::printf("\nload average %.2f %.2f %.2f (1, 5, 15 minutes) on %ld cores%s\n", load[0], load[1], load[2],
+                  cores, load[0] > 0.75 * static_cast<double>(cores) ? ": other work shared the cores" : "");
+    std::printf("%d row(s) with a missed goal, %d not available\n", missed, notThere);
+    std::printf("worst CGI ratio: %.2f (%s, embedded database)\n", worst, worstLabel.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "centre_bench: %s\n", e.what());
     return 1;
