@@ -70,9 +70,12 @@ endif()
 
 # The web server configurations, for this prefix (without DESTDIR: where
 # the site will run).
-foreach(conf lighttpd apache nginx)
+# The program as CGI, and as FastCGI workers with the systemd units that
+# keep them for nginx.
+foreach(conf lighttpd.conf apache.conf nginx.conf lighttpd-fastcgi.conf apache-fastcgi.conf nginx-fastcgi.conf
+        weborvane-fastcgi.socket weborvane-fastcgi@.service)
   set(PREFIX "${CMAKE_INSTALL_PREFIX}")
-  configure_file("${WO_SOURCE_DIR}/site/server/${conf}.conf"
-                 "${wo_root}/share/weborvane/server/${conf}.conf" @ONLY)
+  configure_file("${WO_SOURCE_DIR}/site/server/${conf}"
+                 "${wo_root}/share/weborvane/server/${conf}" @ONLY)
 endforeach()
 message(STATUS "Site: web server configurations for ${CMAKE_INSTALL_PREFIX} in share/weborvane/server/")

@@ -8,7 +8,7 @@ set(WO_OPS ${CMAKE_CURRENT_SOURCE_DIR}/ops)
 add_test(NAME ops_reinstall COMMAND sh ${WO_OPS}/reinstall.sh ${PROJECT_BINARY_DIR})
 set_tests_properties(ops_reinstall PROPERTIES TIMEOUT 120 LABELS ops)
 
-foreach(server lighttpd apache nginx)
+foreach(server lighttpd apache nginx lighttpd-fastcgi apache-fastcgi nginx-fastcgi)
   add_test(NAME ops_server_${server}
     COMMAND sh ${WO_OPS}/sandbox.sh --bind ${PROJECT_SOURCE_DIR} --bind ${PROJECT_BINARY_DIR} --
             sh ${WO_OPS}/serve.sh ${server} ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})

@@ -45,8 +45,11 @@ std::string InternalErrorContent(std::string_view message, std::string_view path
          "\r\n<p><hr width=\"100%\"><i>" + HtmlEscape(path) + "</i>";
 }
 
-int RunCgi(const Request::Env& env, int bodyFd, const Response::Sink& out, const ModuleFactory& factory) {
-  Request req = Request::FromCgi(env, bodyFd);
+namespace {
+
+// One request, built: the module made, the action dispatched, the response
+// written, the module ended.
+int Serve(const Request& req, const Response::Sink& out, const ModuleFactory& factory) {
   Response resp(out, !req.protocol().empty());
 
   std::unique_ptr<WebModuleBase> module;
@@ -75,6 +78,17 @@ int RunCgi(const Request::Env& env, int bodyFd, const Response::Sink& out, const
   if (handled) resp.Send();
   module.reset();  // the destroy hook; it must not throw
   return 0;
+}
+
+}  // namespace
+
+int RunCgi(const Request::Env& env, int bodyFd, const Response::Sink& out, const ModuleFactory& factory) {
+  return Serve(Request::FromCgi(env, bodyFd), out, factory);
+}
+
+int RunCgi(const Request::Env& env, const Request::BodyReader& read, const Response::Sink& out,
+           const ModuleFactory& factory) {
+  return Serve(Request::FromCgi(env, read), out, factory);
 }
 
 }  // namespace wo

@@ -26,8 +26,11 @@ class WebModuleBase {
 // start-up fallback output.
 using ModuleFactory = std::function<std::unique_ptr<WebModuleBase>(const Request&, Response&)>;
 
-// Builds the request from `env` and `bodyFd`, runs it, writes the response
-// to `out`. Returns the process exit status (0).
+// Builds the request from `env` and the body `read` gives, runs it, writes
+// the response to `out`. Returns the process exit status (0).
+int RunCgi(const Request::Env& env, const Request::BodyReader& read, const Response::Sink& out,
+           const ModuleFactory& factory);
+// The same with the body on file descriptor `bodyFd`.
 int RunCgi(const Request::Env& env, int bodyFd, const Response::Sink& out, const ModuleFactory& factory);
 
 // The name an error is reported under: "DatabaseError", "DecodeError",

@@ -96,6 +96,16 @@ Request::Request(std::string method, std::string path, std::string query)
     : method_(std::move(method)), path_(std::move(path)), query_(std::move(query)) {}
 
 Request Request::FromCgi(const Env& env, int bodyFd) {
+  return FromCgi(env, [bodyFd](char* buf, size_t n) -> long {
+    ssize_t got;
+    do {
+      got = ::read(bodyFd, buf, n);
+    } while (got < 0 && errno == EINTR);
+    return got;
+  });
+}
+
+Request Request::FromCgi(const Env& env, const BodyReader& read) {
   auto lookup = [&](const std::string& name) {
     std::string v = env(name);
     if (v.empty()) {
@@ -124,8 +134,7 @@ Request Request::FromCgi(const Env& env, int bodyFd) {
   char buf[65536];
   while (left > 0) {
     size_t want = left < static_cast<long long>(sizeof buf) ? static_cast<size_t>(left) : sizeof buf;
-    ssize_t got = ::read(bodyFd, buf, want);
-    if (got < 0 && errno == EINTR) continue;
+    long got = read(buf, want);
     if (got <= 0) break;
     if (r.body_.size() < kKeepBody)
       r.body_.append(buf, std::min(static_cast<size_t>(got), kKeepBody - r.body_.size()));

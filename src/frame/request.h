@@ -24,8 +24,14 @@ class Request {
   // Looks a variable up; returns "" when it is not set.
   using Env = std::function<std::string(const std::string&)>;
 
+  // Reads up to `n` bytes of the body into `buf`: the count read, 0 at
+  // its end, below 0 on an error.
+  using BodyReader = std::function<long(char* buf, size_t n)>;
+
   // Reads the CGI variables through `env` and the body (CONTENT_LENGTH
-  // bytes) from file descriptor `bodyFd`.
+  // bytes) through `read`.
+  static Request FromCgi(const Env& env, const BodyReader& read);
+  // The same with the body on file descriptor `bodyFd`.
   static Request FromCgi(const Env& env, int bodyFd);
 
   const std::string& method() const { return method_; }

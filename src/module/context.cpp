@@ -21,7 +21,7 @@ RequestContext::RequestContext(const Request& q, Response& s, Resources& res, co
       resp(s),
       paths(res.paths()),
       renderers(r),
-      ini(ReadSiteIni(res.paths().iniFile)),
+      ini(res.Ini()),
       ServerName(Cut(ini.ServerName, kServerNameWidth)),
       ServerAddress(Cut(ini.ServerAddress, kServerNameWidth)),
       cipher(ini.PasswordKey),

@@ -1,6 +1,7 @@
 #include "module/ini.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -156,12 +157,36 @@ const std::vector<IniKey>& KnownIniKeys() {
   return keys;
 }
 
-std::string ReadIniText(const std::string& path) {
+namespace {
+
+FileStamp StampOfStat(const struct stat& st) {
+  FileStamp s;
+  s.device = st.st_dev;
+  s.inode = st.st_ino;
+  s.size = st.st_size;
+  s.modifiedNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  s.changedNs = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+  return s;
+}
+
+}  // namespace
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return StampOfStat(st);
+}
+
+std::string ReadIniText(const std::string& path, FileStamp* stamp) {
   auto failure = [&path](int err) {
     return IniError("cannot read the INI file " + path + ": " + std::strerror(err));
   };
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw failure(errno);
+  if (stamp) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0) *stamp = StampOfStat(st);
+  }
   std::string text;
   char buf[8192];
   for (;;) {
@@ -179,8 +204,8 @@ std::string ReadIniText(const std::string& path) {
   return text;
 }
 
-SiteIni ReadSiteIni(const std::string& path) {
-  const std::string text = ReadIniText(path);
+SiteIni ReadSiteIni(const std::string& path, FileStamp* stamp) {
+  const std::string text = ReadIniText(path, stamp);
   const size_t slash = path.rfind('/');
   return ParseSiteIni(text, slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <string>
@@ -82,9 +83,6 @@ class IniError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Reads `path`. Throws IniError, naming the file and the reason, when it
-// cannot be read: a site that has lost its INI file must not carry on with
-// the defaults (another database, another password key).
 // A key that a site's INI file may hold. Keys that this file does not read
 // itself are read by the part of the program that uses them.
 struct IniKey {
@@ -94,11 +92,27 @@ struct IniKey {
 // Every key of the INI file, in the order of the documentation.
 const std::vector<IniKey>& KnownIniKeys();
 
-SiteIni ReadSiteIni(const std::string& path);
+// What tells one version of a file from another: the file (device and
+// inode), its size and the times it was last written and changed, in
+// nanoseconds since the epoch.
+struct FileStamp {
+  unsigned long long device = 0, inode = 0;
+  long long size = -1, modifiedNs = 0, changedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
 
-// The whole text of `path`. Throws IniError, naming the file and the
-// reason, when it cannot be read.
-std::string ReadIniText(const std::string& path);
+// Reads `path`. Throws IniError, naming the file and the reason, when it
+// cannot be read: a site that has lost its INI file must not carry on with
+// the defaults (another database, another password key).
+// `stamp`, when given, receives the stamp of the file as it was read.
+SiteIni ReadSiteIni(const std::string& path, FileStamp* stamp = nullptr);
+
+// The whole text of `path`; `stamp`, when given, receives the stamp of the
+// file as it was opened. Throws IniError, naming the file and the reason,
+// when it cannot be read.
+std::string ReadIniText(const std::string& path, FileStamp* stamp = nullptr);
+// The stamp of `path` now; nullopt when it cannot be looked at.
+std::optional<FileStamp> StampOf(const std::string& path);
 
 // One line of an INI text that is neither blank, a comment nor a section
 // header: a key (`isKey`, with its section, name and value as the program

@@ -1,6 +1,9 @@
 #include "module/resources.h"
 
+#include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace wo {
 
@@ -14,7 +17,8 @@ ModulePaths ModulePaths::FromExecutable() {
     dir = slash == std::string::npos ? std::string() : exe.substr(0, slash);
   }
   if (dir.empty() || dir.back() != '/') dir += '/';
-  return ModulePaths{dir + "../../bin/Velmori.ini", dir + "../../log/"};
+  const std::string top = dir + "../../";
+  return ModulePaths{top + "bin/Velmori.ini", top + "log/", top + "www/cgi-bin/", top};
 }
 
 Resources::Resources(ModulePaths paths, Clock clock, Opener open)
@@ -22,8 +26,43 @@ Resources::Resources(ModulePaths paths, Clock clock, Opener open)
 
 Resources::~Resources() = default;
 
+namespace {
+
+// A change to a file this close to its last read may share its time stamp
+// with the read version: file systems tick in milliseconds or, some, in
+// seconds.
+constexpr long long kRacyNs = 2'000'000'000LL;
+
+long long NowNs() {
+  timespec t;
+  clock_gettime(CLOCK_REALTIME, &t);
+  return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+}
+
+}  // namespace
+
+const SiteIni& Resources::Ini() {
+  if (ini_ && !iniRacy_) {
+    std::optional<FileStamp> now = StampOf(paths_.iniFile);
+    if (now && *now == iniStamp_) return *ini_;
+  }
+  ini_.reset();
+  FileStamp stamp;
+  ini_ = ReadSiteIni(paths_.iniFile, &stamp);
+  iniStamp_ = stamp;
+  iniRacy_ = NowNs() - std::max(stamp.modifiedNs, stamp.changedNs) < kRacyNs;
+  return *ini_;
+}
+
 store::Connection& Resources::ConnectionFor(const store::ConnectionSettings& s) {
-  if (!conn_ || !(s == settings_)) {
+  if (conn_ && conn_->InTransaction()) {
+    try {
+      conn_->Rollback();
+    } catch (...) {
+      conn_.reset();
+    }
+  }
+  if (!conn_ || !(s == settings_) || !conn_->Usable()) {
     conn_.reset();
     conn_ = open_(s);
     settings_ = s;

@@ -1,15 +1,18 @@
-// What may outlive a request: where the site's files are, the clock, and
-// the database connection (with the statements it has prepared and, for a
-// PostgreSQL server, the client library it has loaded). A request's
-// context (module/context.h) borrows them; a process that serves one
-// request makes one of these, a process that serves many keeps it.
+// What may outlive a request: where the site's files are, the clock, the
+// INI file as last read, and the database connection (with the statements
+// it has prepared and, for a PostgreSQL server, the client library it has
+// loaded). A request's context (module/context.h) borrows them; a process
+// that serves one request makes one of these, a process that serves many
+// keeps it, and every request sees the files as they are when it starts.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/datetime.h"
+#include "module/ini.h"
 #include "store/database.h"
 
 namespace wo {
@@ -18,7 +21,12 @@ namespace wo {
 struct ModulePaths {
   std::string iniFile;    // ".../bin/Velmori.ini"
   std::string logFolder;  // ".../log/"
-  // From the program's own directory: dir + "../../bin/Velmori.ini".
+  // The folder the web server runs the program in: ".../www/cgi-bin/".
+  std::string programFolder;
+  std::string top;  // the top of the site's tree, ".../"
+  // From the program's own directory, two levels below the top of the
+  // site's tree: top dir + "../../", INI file top + "bin/Velmori.ini", and
+  // so on.
   static ModulePaths FromExecutable();
 };
 
@@ -36,8 +44,17 @@ class Resources {
   const ModulePaths& paths() const { return paths_; }
   Clock clock() const { return clock_; }
 
+  // The INI file as it is now: read again when its stamp (ini.h) differs
+  // from the one last read, and while the last read came so soon after a
+  // change of the file that another change within the same tick of the
+  // file system's clock would not show in the stamp. Throws IniError as
+  // ReadSiteIni does; a file that cannot be read is not remembered. The
+  // reference stays valid until the next call.
+  const SiteIni& Ini();
+
   // The connection to the database `s` names: the one kept from an earlier
-  // request when it was made for the same settings, otherwise a new one
+  // request when it was made for the same settings and is still usable
+  // (Connection::Usable) outside any transaction, otherwise a new one
   // (which connects at its first use). The connection stays valid until
   // the next call or the end of this object.
   store::Connection& ConnectionFor(const store::ConnectionSettings& s);
@@ -46,6 +63,9 @@ class Resources {
   ModulePaths paths_;
   Clock clock_;
   Opener open_;
+  std::optional<SiteIni> ini_;
+  FileStamp iniStamp_;
+  bool iniRacy_ = false;
   store::ConnectionSettings settings_;
   std::unique_ptr<store::Connection> conn_;
 };

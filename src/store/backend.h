@@ -108,6 +108,8 @@ std::vector<std::string> CreateStatements(const TableDef& t, bool postgres);
 // reads what exists and adds what is missing (database.cpp).
 std::vector<SchemaChange> UpgradeSchema(Connection& c, bool postgres);
 
-// Raises DatabaseError when the site is closed (ConnectionSettings::closedFile).
+// Whether the site is closed (ConnectionSettings::closedFile); never throws.
+bool IsClosed(const ConnectionSettings& s);
+// Raises DatabaseError when the site is closed.
 void RefuseWhenClosed(const ConnectionSettings& s);
 }  // namespace wo::store

@@ -65,14 +65,14 @@ std::vector<SchemaChange> Missing(const Connection::Backend::Existing& e) {
 
 Connection::~Connection() = default;
 
-std::unique_ptr<Connection> Connection::Open(const ConnectionSettings& s) {
-  return s.UsesServer() ? OpenPostgres(s) : OpenSqlite(s);
-}
-
 std::vector<SchemaChange> Connection::MissingSchema() { return Missing(backend().ReadSchema()); }
 
+bool IsClosed(const ConnectionSettings& s) {
+  return !s.closedFile.empty() && access(s.closedFile.c_str(), F_OK) == 0;
+}
+
 void RefuseWhenClosed(const ConnectionSettings& s) {
-  if (s.closedFile.empty() || access(s.closedFile.c_str(), F_OK) != 0) return;
+  if (!IsClosed(s)) return;
   std::string why;
   std::ifstream f(s.closedFile);
   std::getline(f, why);

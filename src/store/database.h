@@ -67,6 +67,15 @@ class Connection {
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
 
+  // Whether the connection can serve another request as it is: not once
+  // connecting has failed, nor when the site has been closed for
+  // maintenance since it connected, nor when its SQLite file is no longer
+  // the file it opened (removed or replaced), nor when the server has
+  // ended the connection. One that has not connected yet can. A process
+  // that keeps its connection between requests asks before each request
+  // and opens a new one when the answer is no. Never throws.
+  virtual bool Usable() = 0;
+
   // Creates every table, column and index of AllTables() that is missing
   // (indexes unique where the schema says), in one transaction, and returns
   // what it added: nothing when the schema is complete. A column added to an

@@ -9,6 +9,7 @@
 // transaction-scoped advisory lock that every writer takes, so writers
 // queue behind each other and each sees the others' committed rows.
 #include <dlfcn.h>
+#include <poll.h>
 #include <libpq-fe.h>
 
 #include <cstdio>
@@ -46,6 +47,8 @@ struct PqApi {
   decltype(&::PQcmdTuples) cmdTuples;
   decltype(&::PQcmdStatus) cmdStatus;
   decltype(&::PQtransactionStatus) transactionStatus;
+  decltype(&::PQsocket) socket;
+  decltype(&::PQconsumeInput) consumeInput;
 };
 
 // The library as loaded: its functions, or why it could not be loaded.
@@ -86,6 +89,8 @@ PqLibrary Load() {
   get(api.cmdTuples, "PQcmdTuples");
   get(api.cmdStatus, "PQcmdStatus");
   get(api.transactionStatus, "PQtransactionStatus");
+  get(api.socket, "PQsocket");
+  get(api.consumeInput, "PQconsumeInput");
   return lib;
 }
 
@@ -195,6 +200,20 @@ class PgConnection final : public Connection, public Connection::Backend {
     if (!conn_) return false;
     PGTransactionStatusType t = api_->transactionStatus(conn_.get());
     return t == PQTRANS_INTRANS || t == PQTRANS_INERROR || t == PQTRANS_ACTIVE;
+  }
+
+  bool Usable() override {
+    if (!error_.empty()) return false;
+    if (!conn_) return true;
+    if (IsClosed(settings_) || api_->status(conn_.get()) != CONNECTION_OK) return false;
+    // Between requests the server has nothing to say; something to read
+    // is most often the notice of a server that is ending the connection
+    // (a restart, a dropped database), and then the end itself.
+    pollfd p{api_->socket(conn_.get()), POLLIN, 0};
+    if (p.fd < 0) return false;
+    if (::poll(&p, 1, 0) > 0)
+      return api_->consumeInput(conn_.get()) == 1 && api_->status(conn_.get()) == CONNECTION_OK;
+    return true;
   }
 
   std::vector<SchemaChange> CreateSchema() override { return UpgradeSchema(*this, true); }

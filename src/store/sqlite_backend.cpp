@@ -4,6 +4,8 @@
 // when a transaction begins or ends, every statement still being read is
 // let go (its handle continues with a fresh query after its last row),
 // so that no old read snapshot stands in the way of the write.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <unordered_map>
@@ -75,6 +77,14 @@ class SqliteConnection final : public Connection, public Connection::Backend {
   }
   bool InTransaction() const override { return db_ && !sqlite3_get_autocommit(db_.get()); }
 
+  bool Usable() override {
+    if (!error_.empty()) return false;
+    if (!db_) return true;
+    if (IsClosed(settings_)) return false;
+    struct stat st;
+    return ::stat(file_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+  }
+
   std::vector<SchemaChange> CreateSchema() override {
     Ensure();
     // WAL lets readers go on while a writer works; the mode is kept in the
@@ -98,6 +108,20 @@ class SqliteConnection final : public Connection, public Connection::Backend {
       throw;
     }
     sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+    struct stat st;
+    if (::stat(file_.c_str(), &st) == 0) {
+      device_ = st.st_dev;
+      inode_ = st.st_ino;
+    }
+    // The write-ahead log and its index stay beside the database between
+    // connections instead of being made and removed by each: the last
+    // connection to close still moves the log into the database, and the
+    // size limit of 0 then empties the log, so the next connection finds
+    // nothing to read back. A file that is no database fails here and
+    // again, with the same message, at the first statement.
+    int persist = 1;
+    sqlite3_file_control(db_.get(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_exec(db_.get(), "PRAGMA journal_size_limit=0", nullptr, nullptr, nullptr);
   }
 
   std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) override {
@@ -224,6 +248,8 @@ class SqliteConnection final : public Connection, public Connection::Backend {
   bool create_;
   SqliteDb db_;
   std::string error_;
+  dev_t device_ = 0;  // the file opened
+  ino_t inode_ = 0;
   std::unordered_map<std::string, std::vector<SqliteStmt>> idle_;  // prepared, not being read
   std::vector<SqliteRows*> live_;  // rows objects holding a statement
 };

@@ -39,4 +39,16 @@ cmp -s /usr/lib/weborvane/share/weborvane/defaults/www/WebOrvane/Fin/login.html 
 login
 echo "deb-upgrade: the upgrade kept the INI file, the edited templates and the log-in"
 
+# The program twice (the static one and the dynamic one it hands a server's
+# site to), and the FastCGI configurations beside the CGI ones, not enabled.
+! readelf -l /usr/lib/weborvane/www/cgi-bin/WebOrvane.exe | grep -q 'program interpreter' ||
+  fail "www/cgi-bin/WebOrvane.exe is not linked statically"
+[ -x /usr/lib/weborvane/lib/dynamic/WebOrvane.exe ] || fail "lib/dynamic/WebOrvane.exe is missing"
+for f in /etc/lighttpd/conf-available/50-weborvane-fastcgi.conf /etc/apache2/conf-available/weborvane-fastcgi.conf \
+         /etc/nginx/sites-available/weborvane-fastcgi /lib/systemd/system/weborvane-fastcgi.socket \
+         /lib/systemd/system/weborvane-fastcgi@.service; do
+  [ -f "$f" ] || fail "$f is missing"
+done
+[ ! -e /etc/systemd/system/sockets.target.wants/weborvane-fastcgi.socket ] || fail "the FastCGI socket is enabled"
+
 exec sh "$SOURCE/tests/ops/serve.sh" lighttpd "$SOURCE" --package

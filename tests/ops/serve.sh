@@ -1,8 +1,12 @@
 #!/bin/sh
 # The booking road through one of the web servers Debian ships, set up as
 # the shipped drop-in says, inside tests/ops/sandbox.sh:
-#   serve.sh lighttpd|apache|nginx SOURCE BUILD
-#   serve.sh lighttpd|apache|nginx SOURCE --package
+#   serve.sh SERVER SOURCE BUILD
+#   serve.sh SERVER SOURCE --package
+# where SERVER is lighttpd, apache or nginx (the program run as CGI) or
+# lighttpd-fastcgi, apache-fastcgi or nginx-fastcgi (as FastCGI workers:
+# started by mod_fastcgi, by mod_fcgid, and by spawn-fcgi as the systemd
+# units would).
 # Installs BUILD into /srv/weborvane and loads the demonstration centre (or
 # takes the installed package's site in /usr/lib/weborvane as its postinst
 # left it, the demonstration centre loaded by the caller), puts a certificate for booking.example.org where the
@@ -31,6 +35,9 @@ else
   cp "$DROPIN/lighttpd.conf" /etc/lighttpd/conf-available/50-weborvane.conf
   cp "$DROPIN/apache.conf" /etc/apache2/conf-available/weborvane.conf
   cp "$DROPIN/nginx.conf" /etc/nginx/sites-available/weborvane
+  cp "$DROPIN/lighttpd-fastcgi.conf" /etc/lighttpd/conf-available/50-weborvane-fastcgi.conf
+  cp "$DROPIN/apache-fastcgi.conf" /etc/apache2/conf-available/weborvane-fastcgi.conf
+  cp "$DROPIN/nginx-fastcgi.conf" /etc/nginx/sites-available/weborvane-fastcgi
 fi
 
 mkdir -p /etc/ssl/certs /etc/ssl/private
@@ -68,6 +75,35 @@ case "$SERVER" in
     LOG=/var/log/nginx/weborvane-access.log
     stop() { nginx -s quit; }
     ;;
+  lighttpd-fastcgi)
+    # What Debian's lighttpd service makes before it starts.
+    install -d -o www-data -g www-data /run/lighttpd
+    lighty-enable-mod weborvane-fastcgi >/dev/null
+    lighttpd -tt -f /etc/lighttpd/lighttpd.conf
+    lighttpd -f /etc/lighttpd/lighttpd.conf
+    LOG=/var/log/lighttpd/weborvane-access.log
+    stop() { kill "$(cat /run/lighttpd.pid)"; }
+    ;;
+  apache-fastcgi)
+    a2enmod -q fcgid headers ssl
+    a2enconf -q weborvane-fastcgi
+    apache2ctl configtest
+    apache2ctl start
+    LOG=/var/log/apache2/weborvane-access.log
+    stop() { apache2ctl stop; }
+    ;;
+  nginx-fastcgi)
+    ln -s ../sites-available/weborvane-fastcgi /etc/nginx/sites-enabled/weborvane-fastcgi
+    # What weborvane-fastcgi.socket and four weborvane-fastcgi@.service
+    # units do under systemd: the socket, owned by www-data, and workers
+    # running as www-data in www/cgi-bin with it as their standard input.
+    spawn-fcgi -s /run/weborvane-fastcgi.socket -M 0660 -u www-data -g www-data -U www-data -G www-data \
+      -d "$P/www/cgi-bin" -F 4 -- "$P/www/cgi-bin/WebOrvane.exe" >/dev/null
+    nginx -t -q
+    nginx
+    LOG=/var/log/nginx/weborvane-access.log
+    stop() { nginx -s quit; }
+    ;;
   *) echo "serve.sh: unknown server $SERVER" >&2; exit 2 ;;
 esac
 
@@ -81,6 +117,16 @@ done
 
 rc=0
 node "$SOURCE/tests/ops/road.mjs" --host "$HOST" --ca /etc/ssl/certs/ssl-cert-snakeoil.pem || rc=1
+case "$SERVER" in *-fastcgi)
+  # The pages came from workers that are still there, as www-data.
+  workers=$(pgrep -u www-data -x WebOrvane.exe | wc -l)
+  if [ "$workers" -lt 1 ]; then
+    echo "serve.sh: no FastCGI worker of $SERVER is running" >&2
+    rc=1
+  else
+    echo "serve.sh: $SERVER served the road with $workers FastCGI workers"
+  fi ;;
+esac
 if ! "$P/bin/weborvane-admin" check "http://$HOST/" >/tmp/check.out 2>&1 ||
    ! grep -q 'four security headers' /tmp/check.out; then
   cat /tmp/check.out >&2

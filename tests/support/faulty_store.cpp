@@ -21,6 +21,7 @@ class FaultyConnection final : public store::Connection, public store::Connectio
   void Commit() override { inner_->Commit(); }
   void Rollback() override { inner_->Rollback(); }
   bool InTransaction() const override { return inner_->InTransaction(); }
+  bool Usable() override { return inner_->Usable(); }
   std::vector<store::SchemaChange> CreateSchema() override { return inner_->CreateSchema(); }
   Connection::Backend& backend() override { return *this; }
 

@@ -129,6 +129,12 @@ TempSite::TempSite(SiteOptions opts) {
   std::error_code ec;
   fs::create_hard_link(WO_CGI_PROGRAM, program(), ec);
   if (ec) fs::copy_file(WO_CGI_PROGRAM, program());
+  // The dynamically linked program that serves sites on a server.
+  const std::string dynamic = root_ + "/lib/dynamic/WebOrvane.exe";
+  fs::create_directories(root_ + "/lib/dynamic");
+  ec.clear();
+  fs::create_hard_link(std::string(WO_BINARY_DIR) + "/dynamic/WebOrvane.exe", dynamic, ec);
+  if (ec) fs::copy_file(std::string(WO_BINARY_DIR) + "/dynamic/WebOrvane.exe", dynamic);
   if (opts.copySiteTemplates) {
     for (const char* lang : {"Fin", "Eng"}) {
       fs::path src = fs::path(WO_SOURCE_DIR) / "site" / lang;
@@ -146,6 +152,7 @@ TempSite::TempSite(SiteOptions opts) {
 }
 
 TempSite::~TempSite() {
+  worker_.reset();
   std::error_code ec;
   fs::remove_all(root_, ec);
 }
@@ -169,14 +176,45 @@ std::unique_ptr<store::Connection> TempSite::Connect() const {
   return store::Connection::Open(s);
 }
 
-CgiResult TempSite::Run(std::string_view path, std::string_view query,
-                        const std::map<std::string, std::string>& env) const {
+namespace {
+
+std::map<std::string, std::string> RequestVariables(std::string_view path, std::string_view query,
+                                                    const std::map<std::string, std::string>& env) {
   std::map<std::string, std::string> vars = {{"SERVER_PROTOCOL", "HTTP/1.1"},
                                              {"REQUEST_METHOD", "GET"},
                                              {"PATH_INFO", std::string(path)},
                                              {"QUERY_STRING", std::string(query)},
                                              {"REMOTE_ADDR", "127.0.0.1"}};
   for (const auto& [k, v] : env) vars[k] = v;
+  return vars;
+}
+
+CgiResult Parsed(std::string out, bool withHeaders) {
+  return withHeaders ? ParseCgiOutput(std::move(out)) : CgiResult{out, {}, out, 0};
+}
+
+}  // namespace
+
+CgiResult TempSite::Run(std::string_view path, std::string_view query,
+                        const std::map<std::string, std::string>& env) const {
+  return ThroughFastCgi() ? RunAsFastCgi(path, query, env) : RunAsCgi(path, query, env);
+}
+
+FastCgiWorkers& TempSite::Worker() const {
+  std::lock_guard<std::mutex> lock(workerMutex_);
+  if (!worker_) worker_ = std::make_unique<FastCgiWorkers>(program(), root_ + "/fastcgi.sock");
+  return *worker_;
+}
+
+CgiResult TempSite::RunAsFastCgi(std::string_view path, std::string_view query,
+                                 const std::map<std::string, std::string>& env) const {
+  std::map<std::string, std::string> vars = RequestVariables(path, query, env);
+  return Parsed(Worker().Request(vars), !vars["SERVER_PROTOCOL"].empty());
+}
+
+CgiResult TempSite::RunAsCgi(std::string_view path, std::string_view query,
+                             const std::map<std::string, std::string>& env) const {
+  std::map<std::string, std::string> vars = RequestVariables(path, query, env);
   int outPipe[2];
   if (pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = fork();
@@ -206,19 +244,12 @@ CgiResult TempSite::Run(std::string_view path, std::string_view query,
   close(outPipe[0]);
   int st = 0;
   waitpid(pid, &st, 0);
-  bool withHeaders = vars["SERVER_PROTOCOL"] != "";
-  CgiResult r = withHeaders ? ParseCgiOutput(out) : CgiResult{out, {}, out, 0};
-  return r;
+  return Parsed(std::move(out), !vars["SERVER_PROTOCOL"].empty());
 }
 
 CgiResult TempSite::RunInProcess(std::string_view path, std::string_view query,
                                  const std::map<std::string, std::string>& env) const {
-  std::map<std::string, std::string> vars = {{"SERVER_PROTOCOL", "HTTP/1.1"},
-                                             {"REQUEST_METHOD", "GET"},
-                                             {"PATH_INFO", std::string(path)},
-                                             {"QUERY_STRING", std::string(query)},
-                                             {"REMOTE_ADDR", "127.0.0.1"}};
-  for (const auto& [k, v] : env) vars[k] = v;
+  std::map<std::string, std::string> vars = RequestVariables(path, query, env);
   ScopedCwd cwd(cgiDir());
   std::string out;
   Resources resources(ModulePaths{iniFile(), logDir() + "/"}, &TestNow, opener_);
@@ -232,7 +263,7 @@ CgiResult TempSite::RunInProcess(std::string_view path, std::string_view query,
            return std::unique_ptr<WebModuleBase>(std::make_unique<WebModule>(req, resp, resources, OrvaneApp()));
          });
   close(devnull);
-  return vars["SERVER_PROTOCOL"].empty() ? CgiResult{out, {}, out, 0} : ParseCgiOutput(out);
+  return Parsed(std::move(out), !vars["SERVER_PROTOCOL"].empty());
 }
 
 }  // namespace wo::test

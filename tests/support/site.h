@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 
 #include "module/resources.h"
 #include "store/database.h"
+#include "support/fastcgi_client.h"
 
 namespace wo::test {
 
@@ -75,9 +77,22 @@ class TempSite {
 
   // Runs the installed program as the web server would: cwd www/cgi-bin,
   // SERVER_PROTOCOL HTTP/1.1 unless `env` says otherwise (an empty value
-  // unsets a variable), GET.
+  // unsets a variable), GET. As a CGI process, or through this site's
+  // FastCGI worker where the tests run that way (ThroughFastCgi).
   CgiResult Run(std::string_view path, std::string_view query,
                 const std::map<std::string, std::string>& env = {}) const;
+  // The same request as a CGI process, and through the site's FastCGI
+  // worker (one process, started by the first request and kept until the
+  // site ends or StopWorker).
+  CgiResult RunAsCgi(std::string_view path, std::string_view query,
+                     const std::map<std::string, std::string>& env = {}) const;
+  CgiResult RunAsFastCgi(std::string_view path, std::string_view query,
+                         const std::map<std::string, std::string>& env = {}) const;
+  FastCgiWorkers& Worker() const;
+  void StopWorker() {
+    std::lock_guard<std::mutex> lock(workerMutex_);
+    worker_.reset();
+  }
 
   // The same request served inside this process (cwd switched for the
   // duration), so tests can look at the database right after.
@@ -87,6 +102,8 @@ class TempSite {
  private:
   std::string root_;
   Resources::Opener opener_ = &store::Connection::Open;
+  mutable std::mutex workerMutex_;  // requests of several threads start one worker
+  mutable std::unique_ptr<FastCgiWorkers> worker_;
 };
 
 // Runs a command line through /bin/sh; returns its exit status and output.

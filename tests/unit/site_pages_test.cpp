@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <regex>
 #include <set>
@@ -44,6 +45,7 @@ class DemoSite {
     Must(Admin("translations import '" + root_ + "/share/weborvane/eng.tsv'"));
   }
   ~DemoSite() {
+    worker_.reset();
     std::error_code ec;
     fs::remove_all(root_, ec);
   }
@@ -53,8 +55,18 @@ class DemoSite {
   const std::string& root() const { return root_; }
   std::string Admin(const std::string& args) const { return "'" + root_ + "/bin/weborvane-admin' " + args; }
 
-  // The installed program, run in www/cgi-bin with a CGI environment.
+  // The installed program, run in www/cgi-bin with a CGI environment, or
+  // its FastCGI worker where the tests run that way.
   CgiResult Get(const std::string& path, const std::string& query) const {
+    if (test::ThroughFastCgi()) {
+      if (!worker_)
+        worker_ = std::make_unique<test::FastCgiWorkers>(root_ + "/www/cgi-bin/WebOrvane.exe", root_ + "/fcgi.sock");
+      return test::ParseCgiOutput(worker_->Request({{"SERVER_PROTOCOL", "HTTP/1.1"},
+                                                    {"REQUEST_METHOD", "GET"},
+                                                    {"REMOTE_ADDR", "127.0.0.1"},
+                                                    {"PATH_INFO", path},
+                                                    {"QUERY_STRING", query}}));
+    }
     std::string cmd = "cd '" + root_ + "/www/cgi-bin' && env -i SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=GET " +
                       "REMOTE_ADDR=127.0.0.1 PATH_INFO='" + path + "' QUERY_STRING='" + query +
                       "' ./WebOrvane.exe";
@@ -86,6 +98,7 @@ class DemoSite {
     if (rc != 0) throw std::runtime_error(cmd + " failed: " + out);
   }
   std::string root_;
+  mutable std::unique_ptr<test::FastCgiWorkers> worker_;
 };
 
 std::string Unescape(const std::string& s) {

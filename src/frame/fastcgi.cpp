@@ -1,0 +1,157 @@
+#include "frame/fastcgi.h"
+
+#include <fcgiapp.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace wo {
+
+namespace {
+
+// Set while the worker waits for the next request, when a signal to end
+// can end it at once; otherwise the signal is kept for the end of the
+// request being served.
+volatile sig_atomic_t idle = 0;
+volatile sig_atomic_t endRequested = 0;
+
+void OnEndSignal(int) {
+  if (idle) _exit(0);
+  endRequested = 1;
+  FCGX_ShutdownPending();
+}
+
+void CatchEndSignals() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = OnEndSignal;
+  sigemptyset(&sa.sa_mask);
+  // Calls of the request under way carry on: nothing it does is cut short.
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGUSR1}) sigaction(sig, &sa, nullptr);
+  // A client gone away fails the write, not the worker.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace
+
+bool StandardInputListens() {
+  sockaddr_storage peer;
+  socklen_t len = sizeof peer;
+  return getpeername(0, reinterpret_cast<sockaddr*>(&peer), &len) != 0 && errno == ENOTCONN;
+}
+
+int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
+  if (FCGX_Init() != 0) {
+    std::fputs("WebOrvane: the FastCGI library cannot start\n", stderr);
+    return 1;
+  }
+  CatchEndSignals();
+  FCGX_Request r;
+  if (FCGX_InitRequest(&r, 0, 0) != 0) {
+    std::fputs("WebOrvane: the FastCGI library cannot start\n", stderr);
+    return 1;
+  }
+  int status = 0;
+  long served = 0;
+  bool more = true;
+  while (more && (maxRequests <= 0 || served < maxRequests)) {
+    idle = 1;
+    if (endRequested) break;
+    const int accepted = FCGX_Accept_r(&r);
+    idle = 0;
+    if (accepted < 0) break;
+    FastCgiRequest q;
+    q.envp = r.envp;
+    q.env = [&r](const std::string& name) {
+      const char* v = FCGX_GetParam(name.c_str(), r.envp);
+      return v ? std::string(v) : std::string();
+    };
+    q.read = [&r](char* buf, size_t n) -> long {
+      return FCGX_GetStr(buf, static_cast<int>(n > 1 << 20 ? 1 << 20 : n), r.in);
+    };
+    q.out = [&r](std::string_view bytes) { FCGX_PutStr(bytes.data(), static_cast<int>(bytes.size()), r.out); };
+    try {
+      more = serve(q);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "WebOrvane: the FastCGI worker ends after an error: %s\n", e.what());
+      more = false;
+      status = 1;
+    } catch (...) {
+      std::fputs("WebOrvane: the FastCGI worker ends after an unknown error\n", stderr);
+      more = false;
+      status = 1;
+    }
+    FCGX_Finish_r(&r);
+    ++served;
+    if (endRequested) break;
+  }
+  FCGX_Free(&r, 0);
+  return status;
+}
+
+bool ServeThroughProgram(const std::string& program, const FastCgiRequest& q) {
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0) return false;
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    close(in[0]);
+    close(in[1]);
+    return false;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    execve(program.c_str(), std::array<char*, 2>{const_cast<char*>(program.c_str()), nullptr}.data(),
+           const_cast<char* const*>(q.envp));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  if (pid < 0) {
+    close(in[1]);
+    close(out[0]);
+    return false;
+  }
+  // The program reads the whole body before it writes a byte.
+  char buf[65536];
+  long n;
+  bool writing = true;
+  while ((n = q.read(buf, sizeof buf)) > 0 && writing) {
+    for (long done = 0; done < n;) {
+      const ssize_t w = write(in[1], buf + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        writing = false;  // it has stopped reading
+        break;
+      }
+      done += w;
+    }
+  }
+  close(in[1]);
+  std::string answer;
+  ssize_t got;
+  while ((got = read(out[0], buf, sizeof buf)) != 0) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    answer.append(buf, static_cast<size_t>(got));
+  }
+  close(out[0]);
+  int st = 0;
+  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+  }
+  if (answer.empty() && WIFEXITED(st) && WEXITSTATUS(st) == 127) return false;
+  q.out(answer);
+  return true;
+}
+
+}  // namespace wo

@@ -1,0 +1,48 @@
+// The program as a FastCGI worker: started by a process manager with a
+// listening socket as its standard input, it serves request after request
+// through libfcgi, each one as the CGI program serves it (frame/cgi.h) and
+// with the same bytes.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "frame/request.h"
+#include "frame/response.h"
+
+namespace wo {
+
+// Whether standard input is a socket that listens for connections (and so
+// a process manager started this process as a FastCGI worker) rather than
+// the body of one CGI request. One system call; never throws.
+bool StandardInputListens();
+
+// One accepted request: its parameters (the CGI variables) as a list and
+// for look-ups, its body and its output stream.
+struct FastCgiRequest {
+  const char* const* envp;  // "NAME=value", ending in nullptr
+  Request::Env env;
+  Request::BodyReader read;
+  Response::Sink out;
+};
+
+// Serves one request; returns false when the worker should end after it.
+using FastCgiServe = std::function<bool(const FastCgiRequest&)>;
+
+// Accepts requests on standard input and hands each to `serve`, until
+// `maxRequests` have been served (0: no limit), `serve` says to stop,
+// SIGTERM, SIGINT or SIGUSR1 arrives (a request being served is finished
+// first), or the socket fails. An error that escapes `serve` is written to
+// standard error and ends the worker once that request is finished, since
+// the process can no longer be trusted to start the next one clean.
+// Returns the exit status: 0, or 1 when the worker cannot start or ended
+// on an error.
+int RunFastCgi(const FastCgiServe& serve, long maxRequests);
+
+// Serves `q` by running `program` as a CGI program for it: its parameters
+// as the environment, its body on standard input, the program's output
+// passed on as it is. Returns false when the program could not be run
+// (and nothing was written).
+bool ServeThroughProgram(const std::string& program, const FastCgiRequest& q);
+
+}  // namespace wo
