@@ -18,28 +18,27 @@ namespace wo {
 
 namespace {
 
-// Set while the worker waits for the next request, when a signal to end
-// can end it at once; otherwise the signal is kept for the end of the
-// request being served.
-volatile sig_atomic_t idle = 0;
+// Set by SIGTERM, SIGINT and SIGUSR1: the worker ends once the request
+// being served (if any) is finished.
 volatile sig_atomic_t endRequested = 0;
 
 void OnEndSignal(int) {
-  if (idle) _exit(0);
   endRequested = 1;
   FCGX_ShutdownPending();
 }
 
-void CatchEndSignals() {
+// While the worker waits for a request, a signal to end interrupts the
+// wait (libfcgi's accept then gives up, having been told of the shutdown),
+// and the worker ends the ordinary way: its connection closed, the
+// database's log moved into the database. While it serves, the calls of
+// the request are restarted, so that nothing it does is cut short.
+void CatchEndSignals(bool waiting) {
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnEndSignal;
   sigemptyset(&sa.sa_mask);
-  // Calls of the request under way carry on: nothing it does is cut short.
-  sa.sa_flags = SA_RESTART;
+  sa.sa_flags = waiting ? 0 : SA_RESTART;
   for (int sig : {SIGTERM, SIGINT, SIGUSR1}) sigaction(sig, &sa, nullptr);
-  // A client gone away fails the write, not the worker.
-  signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace
@@ -55,7 +54,8 @@ int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
     std::fputs("WebOrvane: the FastCGI library cannot start\n", stderr);
     return 1;
   }
-  CatchEndSignals();
+  // A client gone away fails the write, not the worker.
+  signal(SIGPIPE, SIG_IGN);
   FCGX_Request r;
   if (FCGX_InitRequest(&r, 0, 0) != 0) {
     std::fputs("WebOrvane: the FastCGI library cannot start\n", stderr);
@@ -65,10 +65,10 @@ int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
   long served = 0;
   bool more = true;
   while (more && (maxRequests <= 0 || served < maxRequests)) {
-    idle = 1;
+    CatchEndSignals(true);
     if (endRequested) break;
     const int accepted = FCGX_Accept_r(&r);
-    idle = 0;
+    CatchEndSignals(false);
     if (accepted < 0) break;
     FastCgiRequest q;
     q.envp = r.envp;

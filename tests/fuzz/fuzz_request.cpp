@@ -102,7 +102,7 @@ wo::test::CgiResult Serve(const std::string& path, const std::string& query, boo
   std::string out;
   {
     wo::test::ScopedCwd cwd(site.cgiDir());
-    wo::Resources resources(wo::ModulePaths{site.ini(), site.root + "/log/"});
+    wo::Resources resources(wo::ModulePaths{site.ini(), site.root + "/log/", site.cgiDir() + "/", site.root + "/"});
     int devnull = open("/dev/null", O_RDONLY);
     wo::RunCgi([&](const std::string& name) {
                  auto it = vars.find(name);

@@ -11,7 +11,7 @@ ModuleOnSite::ModuleOnSite(const TempSite& site, std::string path, std::string q
     : cwd_(site.cgiDir()),
       req_("GET", std::move(path), std::move(query)),
       resp_([](std::string_view) {}, true),
-      resources_(ModulePaths{site.iniFile(), site.logDir() + "/"}, &TestNow, site.Opener()),
+      resources_(site.paths(), &TestNow, site.Opener()),
       module_(std::make_unique<WebModule>(req_, resp_, resources_, OrvaneApp())) {}
 
 ModuleOnSite::~ModuleOnSite() = default;

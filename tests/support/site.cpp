@@ -252,7 +252,7 @@ CgiResult TempSite::RunInProcess(std::string_view path, std::string_view query,
   std::map<std::string, std::string> vars = RequestVariables(path, query, env);
   ScopedCwd cwd(cgiDir());
   std::string out;
-  Resources resources(ModulePaths{iniFile(), logDir() + "/"}, &TestNow, opener_);
+  Resources resources(paths(), &TestNow, opener_);
   int devnull = open("/dev/null", O_RDONLY);
   RunCgi([&](const std::string& name) {
            auto it = vars.find(name);

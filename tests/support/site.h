@@ -59,6 +59,8 @@ class TempSite {
   std::string iniFile() const { return root_ + "/bin/Velmori.ini"; }
   std::string dbFile() const { return root_ + "/data/VELMORI.db"; }
   std::string logDir() const { return root_ + "/log"; }
+  // Where the program installed in this site finds its files.
+  ModulePaths paths() const { return {iniFile(), logDir() + "/", cgiDir() + "/", root_ + "/"}; }
 
   // Rewrites the INI: `extra` (lines before a section header belong to
   // [DataBase]), then the defaults (the embedded database), which count

@@ -106,7 +106,7 @@ TEST(FastCgiWorker, AFailedCommitLeavesNothingBehind) {
 
   const CgiResult booked = site.RunAsFastCgi("/Var", query);
   EXPECT_EQ(booked.status, 302) << booked.raw;
-  EXPECT_EQ(CountRows(site, "VAVARAUS", ""), 1);
+  EXPECT_EQ(CountRows(site, "VAVARAUS", "Kausi;VuoroNo;VuoroNoSeq;Jno"), 1);
 }
 
 // Memory and descriptors of one worker over 10,000 requests of every kind
@@ -154,14 +154,24 @@ TEST(FastCgiWorker, TenThousandRequestsLeaveMemoryAndDescriptorsFlat) {
   for (int i = 0; i < 10000; ++i) {
     const auto& [path, query] = requests[static_cast<size_t>(i) % requests.size()];
     const int status = site.RunAsFastCgi(path, query).status;
-    if (status != (query == "Lang=%zz" ? 500 : path == "/ChkLogin" ? 302 : 200) && failures++ < 5)
+    if (status != (query == "Lang=%zz" ? 500 : 200) && failures++ < 5)
       ADD_FAILURE() << path << "?" << query << ": " << status;
     if (i == 0) first = descriptors();
     if (i == 99) warm = residentKb();
   }
   const long end = residentKb();
   EXPECT_LT(end - warm, 1024) << "kB resident after 100 requests: " << warm << ", after 10,000: " << end;
-  for (const std::string& fd : descriptors()) EXPECT_TRUE(first.count(fd)) << "opened since the first request: " << fd;
+  // The worker closes the last request's connection just after its answer
+  // has been read: wait for that, up to a second.
+  std::vector<std::string> opened;
+  for (int tries = 0; tries < 50; ++tries) {
+    opened.clear();
+    for (const std::string& fd : descriptors())
+      if (!first.count(fd)) opened.push_back(fd);
+    if (opened.empty()) break;
+    usleep(20000);
+  }
+  for (const std::string& fd : opened) ADD_FAILURE() << "opened since the first request: " << fd;
 }
 
 // A worker ends by itself after the number of requests its environment

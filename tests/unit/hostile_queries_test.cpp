@@ -174,6 +174,7 @@ class HostileQueries : public ::testing::Test {
     }
     ASSERT_FALSE(bookedJno.empty()) << "the booking is not in VAVARAUS";
 
+    site->StopWorker();  // a FastCGI worker's connection ends, as a CGI process's does
     ASSERT_FALSE(fs::exists(site->dbFile() + "-wal") && fs::file_size(site->dbFile() + "-wal") > 0)
         << "a request left its write-ahead log behind";
     pristine = ReadAll(site->dbFile());
@@ -191,6 +192,7 @@ class HostileQueries : public ::testing::Test {
   }
 
   static void Restore() {
+    site->StopWorker();
     std::error_code ec;
     fs::remove(site->dbFile() + "-wal", ec);
     fs::remove(site->dbFile() + "-shm", ec);

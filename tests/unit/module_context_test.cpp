@@ -28,7 +28,7 @@ TEST(ModuleContext, TableGuardClosesOnlyWhatItFoundClosed) {
 TEST(ModuleContext, TheNextRequestFindsNoTransactionOpen) {
   TempSite site;
   ScopedCwd cwd(site.cgiDir());
-  Resources res(ModulePaths{site.iniFile(), site.logDir() + "/"}, &TestNow, site.Opener());
+  Resources res(site.paths(), &TestNow, site.Opener());
   Response resp([](std::string_view) {}, true);
   const Request req("GET", "/Index", "");
   store::Connection* kept = nullptr;
