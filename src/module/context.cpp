@@ -30,9 +30,6 @@ RequestContext::RequestContext(const Request& q, Response& s, Resources& res, co
       pages([this](std::string_view tag, const std::vector<std::string>&) { return PageProdRootHTMLTag(*this, tag); }),
       clock_(res.clock()) {
   page.CompanyName = Cut(ini.CompanyName, kCompanyNameWidth);
-  WeekGrid.resize(kGridRows);
-  TimeRows.resize(kGridRows);
-  ActivityKinds.reserve(kMaxKinds);
   LoadSettings();
 }
 

@@ -65,8 +65,7 @@ struct PageProducers {
 
 struct RequestContext {
   // The start of a request, in this order: start values, the INI file
-  // (IniError when it cannot be read), the connection, the calendar's work
-  // buffers, the settings row. A connection that cannot be made shows as
+  // (IniError when it cannot be read), the connection, the settings row. A connection that cannot be made shows as
   // the error of the first table operation, the opening of WEBPARAM.
   // Throws what the start-up raises.
   RequestContext(const Request& req, Response& resp, Resources& res, const Renderers& renderers);
@@ -92,7 +91,8 @@ struct RequestContext {
   PageProducers pages;
 
   // The week grid (kGridRows rows of kGridColumns cells), its time rows and
-  // the activity kinds (up to kMaxKinds).
+  // the activity kinds (up to kMaxKinds). Empty until the calendar fills
+  // them: most pages never show a grid, and the grid alone is some 180 kB.
   std::vector<std::array<GridCell, kGridColumns>> WeekGrid;
   std::vector<TimeRow> TimeRows;
   std::vector<ActivityKind> ActivityKinds;
