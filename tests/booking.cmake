@@ -31,7 +31,7 @@ add_test(NAME booking_concurrency_sqlite_fastcgi
   COMMAND booking_concurrency_tests --gtest_filter=*/SimultaneousCommits.*/Sqlite)
 set_tests_properties(booking_concurrency_sqlite_fastcgi PROPERTIES TIMEOUT 300 ENVIRONMENT WO_THROUGH=fastcgi)
 add_test(NAME booking_concurrency_pg_fastcgi
-  COMMAND booking_concurrency_tests --gtest_filter=*/SimultaneousCommits.*/Postgres)
+  COMMAND booking_concurrency_tests --gtest_filter=*/SimultaneousCommits.*/Postgres:*/KeptConnection.*)
 set_tests_properties(booking_concurrency_pg_fastcgi PROPERTIES
   TIMEOUT 300 FIXTURES_REQUIRED pg RESOURCE_LOCK weborvane_pg_velmori
   ENVIRONMENT "WO_THROUGH=fastcgi;WO_PG_PORT=16000;WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane")

@@ -48,7 +48,6 @@ struct PqApi {
   decltype(&::PQcmdStatus) cmdStatus;
   decltype(&::PQtransactionStatus) transactionStatus;
   decltype(&::PQsocket) socket;
-  decltype(&::PQconsumeInput) consumeInput;
 };
 
 // The library as loaded: its functions, or why it could not be loaded.
@@ -90,7 +89,6 @@ PqLibrary Load() {
   get(api.cmdStatus, "PQcmdStatus");
   get(api.transactionStatus, "PQtransactionStatus");
   get(api.socket, "PQsocket");
-  get(api.consumeInput, "PQconsumeInput");
   return lib;
 }
 
@@ -206,14 +204,15 @@ class PgConnection final : public Connection, public Connection::Backend {
     if (!error_.empty()) return false;
     if (!conn_) return true;
     if (IsClosed(settings_) || api_->status(conn_.get()) != CONNECTION_OK) return false;
-    // Between requests the server has nothing to say; something to read
-    // is most often the notice of a server that is ending the connection
-    // (a restart, a dropped database), and then the end itself.
+    // Between requests the server has nothing to say: something to read
+    // is the message of a server that is ending the connection (a restart,
+    // an administrator, a dropped database) followed by the end itself, or
+    // a rare notice. The connection's state is then unknown until that
+    // has been read through, so a new one is made; libpq would report the
+    // end only at the next statement, failing that request.
     pollfd p{api_->socket(conn_.get()), POLLIN, 0};
     if (p.fd < 0) return false;
-    if (::poll(&p, 1, 0) > 0)
-      return api_->consumeInput(conn_.get()) == 1 && api_->status(conn_.get()) == CONNECTION_OK;
-    return true;
+    return ::poll(&p, 1, 0) == 0;
   }
 
   std::vector<SchemaChange> CreateSchema() override { return UpgradeSchema(*this, true); }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <fstream>
 #include <functional>
@@ -245,6 +246,34 @@ TEST_P(SimultaneousCommits, OneUserFiveSlotsWithLimitTwo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SimultaneousCommits, ::testing::ValuesIn(AllBackends()),
+                         [](const ::testing::TestParamInfo<const Backend*>& p) { return p.param->name; });
+
+// A FastCGI worker keeps its connection to the server between requests.
+// When the server ends it (a restart, an administrator), the next request
+// is answered on a new connection, with the bytes it had before.
+class KeptConnection : public BackendSite {};
+
+TEST_P(KeptConnection, EndedByTheServerIsMadeAgain) {
+  MakeSite();
+  site_->WriteTemplate("Fin", "index.html", "<#YRITYS>|<#LANG>");
+  const CgiResult before = site_->RunAsFastCgi("/Index", "");
+  ASSERT_EQ(before.status, 200) << before.raw;
+
+  const std::string others = "FROM pg_stat_activity WHERE application_name = 'WebOrvaneTest' AND pid <> pg_backend_pid()";
+  conn_->backend().ExecScript("SELECT pg_terminate_backend(pid) " + others);
+  bool gone = false;
+  for (int tries = 0; tries < 250 && !gone; ++tries) {
+    store::StoredRow row;
+    gone = conn_->backend().Query("SELECT pid " + others, {})->Next(row) == store::Rows::Step::End;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(gone) << "the server did not end the worker's connection";
+
+  EXPECT_EQ(site_->RunAsFastCgi("/Index", "").raw, before.raw);
+  EXPECT_EQ(site_->Worker().WaitExit(0, 0), -1) << "the worker ended instead of connecting again";
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, KeptConnection, ::testing::Values(&kPostgres),
                          [](const ::testing::TestParamInfo<const Backend*>& p) { return p.param->name; });
 
 }  // namespace
