@@ -38,9 +38,8 @@ TEST(ModuleStartup, NoSettingsRowKeepsEveryStartValue) {
   EXPECT_EQ(p.Lang, "FIN");
   EXPECT_EQ(p.ResourceName, "Ei m\xe4\xe4ritelty");
   EXPECT_EQ(static_cast<int>(p.ErrorCode), 0);
-  EXPECT_EQ(m->WeekGrid.size(), static_cast<size_t>(kGridRows));
-  EXPECT_EQ(m->TimeRows.size(), static_cast<size_t>(kGridRows));
-  EXPECT_GE(m->ActivityKinds.capacity(), static_cast<size_t>(kMaxKinds));
+  // The calendar's buffers wait for a page that shows a calendar.
+  EXPECT_EQ(m->WeekGrid.capacity() + m->TimeRows.capacity() + m->ActivityKinds.capacity(), 0u);
   // Another row than "01" is not the settings row.
   auto c = site.Connect();
   InsertRow(*c, "WEBPARAM", {{"Numero", "02"}, {"MaxAsVaraus", "9"}});
