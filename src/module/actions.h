@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "frame/page_producer.h"
+#include "module/ini.h"
 #include "module/renderers.h"
 #include "module/texts.h"
 
@@ -69,7 +70,14 @@ struct ActionRow {
   bool writes = false;
   // Also the action of every path that no row has.
   bool isDefault = false;
+  // The [Features] switch the row belongs to (&SiteIni::Mail), or none.
+  // With the switch off the row does not exist: its path is answered as
+  // every path that no row has, by the default row.
+  bool SiteIni::*feature = nullptr;
 };
+
+// False when `row` belongs to a feature that `ini` switches off.
+inline bool RowEnabled(const ActionRow& row, const SiteIni& ini) { return !row.feature || ini.*row.feature; }
 
 // What the booking floor hands the module: its action table and the
 // renderers its tags call.
