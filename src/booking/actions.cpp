@@ -3,6 +3,7 @@
 #include "booking/calendar.h"
 #include "booking/own_reservations.h"
 #include "booking/password.h"
+#include "booking/password_reset.h"
 #include "booking/plain_pages.h"
 #include "booking/registration.h"
 #include "booking/reservation.h"
@@ -15,7 +16,7 @@ namespace {
 using S = SessionRule;
 constexpr int kAny = kAnyFieldCount;
 
-//   name                path           handler                               fields    session       writes default
+//   name                path           handler                               fields    session       writes default feature
 constexpr ActionRow kActions[] = {
     {"WebActRoot",       "/Index",      WebModOrvaneWebActRootAction,         0, kAny,  S::None,       false, true},
     {"WebActResVal",     "/ResVal",     WebModOrvaneWebActResValAction,       1, kAny,  S::None},
@@ -36,6 +37,8 @@ constexpr ActionRow kActions[] = {
     {"WebActVaihda",     "/Vaihda",     WebModOrvaneWebActVaihdaAction,       0, kAny,  S::Details},
     {"WebActVaihdaSana", "/VaihdaSana", WebModOrvaneWebActVaihdaSanaAction,   1, kAny,  S::Plain},
     {"WebActVaihdaOk",   "/VaihdaOk",   WebModOrvaneWebActVaihdaOkAction,     1, 3,     S::None},
+    {"WebActUnohtui",    "/Unohtui",    WebModOrvaneWebActUnohtuiAction,      0, kAny,  S::None,       true,  false, &SiteIni::Mail},
+    {"WebActPalauta",    "/Palauta",    WebModOrvaneWebActPalautaAction,      0, kAny,  S::None,       true,  false, &SiteIni::Mail},
 };
 
 }  // namespace

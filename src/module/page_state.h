@@ -101,6 +101,7 @@ struct PageState {
   std::string RegMode;          // kRegModeWidth
   RegDetailsT RegDetails;
   std::string CompanyName;  // kCompanyNameWidth
+  const TextDef* ResetNotice = nullptr;  // PALAUTUSVIESTI: the reset pages' notice, or none
 };
 
 // ---- the week grid's work buffers ----

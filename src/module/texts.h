@@ -130,6 +130,18 @@ inline constexpr TextDef C52{"C52", "Vuoroa ei voi en\xe4\xe4 varata!"};
 // ERROR, code 10
 inline constexpr TextDef C53{"C53", "Varausta ei voi en\xe4\xe4 poistaa!"};
 
+// The password reset by e-mail ([Features] Mail).
+// UNOHTUILINKKI: the login page's link to the reset form
+inline constexpr TextDef C80{"C80", "Unohtuiko salasana?"};
+// PALAUTUSVIESTI after a reset request, whatever became of it
+inline constexpr TextDef C81{"C81", "Jos tunnuksella on s\xe4hk\xf6postiosoite, l\xe4hetimme siihen linkin uuden salasanan valintaan. Linkki on voimassa tunnin."};
+// PALAUTUSVIESTI: a reset link that is unknown, used or expired
+inline constexpr TextDef C82{"C82", "Linkki on vanhentunut, jo k\xe4ytetty tai virheellinen. Pyyd\xe4 alta uusi linkki."};
+// PALAUTUSVIESTI: a new password against the rules
+inline constexpr TextDef C83{"C83", "Salasanassa on oltava 4-14 merkki\xe4, eik\xe4 se saa olla sama kuin k\xe4ytt\xe4j\xe4tunnus."};
+// PALAUTUSVIESTI: the new password and its repetition differ
+inline constexpr TextDef C84{"C84", "Salasanat eiv\xe4t ole samat."};
+
 // Every key, in key order.
 inline constexpr TextDef kAll[] = {
     C01, C02, C03, C04, C05, C05a,
@@ -142,6 +154,7 @@ inline constexpr TextDef kAll[] = {
     C41a, C42, C43, C44, C45, C46,
     C47, C48, C48a, C49, C50, C51,
     C52, C53,
+    C80, C81, C82, C83, C84,
 };
 
 }  // namespace texts

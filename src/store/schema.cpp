@@ -93,6 +93,14 @@ std::vector<TableDef> MakeTables() {
                 T("Tila", 10, true), T("Haltija", 60), C("Lahetetty", F::DateTime), T("Virhe", 250)},
                {Ix("WEBPOSTI", "Id", true), Ix("WEBPOSTI", "Tila;Seuraava", false),
                 Ix("WEBPOSTI", "Kausi;VuoroNo;VuoroNoSeq;AsNo;Laji", false), Ix("WEBPOSTI", "Luotu", false)}});
+  // The web front's password-reset links (booking/password_reset.h): the
+  // hash of each link's token, never the token, with the user name it was
+  // asked for and when it was made and lapses.
+  t.push_back({"WEBPALAUTUS",
+               {T("Tiiviste", 64, true), T("Tunnus", 15, true), C("Luotu", F::DateTime, true),
+                C("Voimassa", F::DateTime, true)},
+               {Ix("WEBPALAUTUS", "Tiiviste", true), Ix("WEBPALAUTUS", "Tunnus", false),
+                Ix("WEBPALAUTUS", "Voimassa", false)}});
   return t;
 }
 

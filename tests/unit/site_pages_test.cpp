@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "module/texts.h"
 #include "support/site.h"
 
 namespace wo {
@@ -447,7 +448,7 @@ TEST_F(SitePages, EnglishPagesShowEnglishLabels) {
   int rows = 0;
   for (std::string line; std::getline(in, line);)
     if (!line.empty()) ++rows;
-  EXPECT_EQ(rows, 56);
+  EXPECT_EQ(rows, static_cast<int>(std::size(texts::kAll)));
 }
 
 // The configuration that scripts/lighttpd-conf writes, with the real server.
