@@ -5,6 +5,7 @@
 #include "base/format.h"
 #include "booking/calendar.h"
 #include "booking/common.h"
+#include "booking/reservation.h"
 #include "frame/html.h"
 #include "module/context.h"
 #include "module/session.h"
@@ -189,6 +190,7 @@ Answer WebModOrvaneWebActPoisVarAction(RequestContext& ctx) {
   reg.Post();
 
   if (refusal) return Answer::Error(*refusal);
+  QueueSlotMail(ctx, store::MailKind::Cancellation, key);
   return Answer::Redirect(ProgramUrl("PoisOk", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}}));
 }
 

@@ -6,6 +6,7 @@
 #include "base/format.h"
 #include "booking/calendar.h"
 #include "frame/html.h"
+#include "mail/mail_queue.h"
 #include "module/context.h"
 #include "module/session.h"
 #include "module/table_guard.h"
@@ -160,6 +161,7 @@ Answer WebModOrvaneWebActVarAction(RequestContext& ctx) {
   reg.Post();
 
   if (!result.written) return Answer::Error(result.refusal);
+  QueueSlotMail(ctx, store::MailKind::Confirmation, key);
   return Answer::Redirect(ProgramUrl("VarOk", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}}));
 }
 
@@ -218,6 +220,12 @@ ReservationResult CommitReservation(RequestContext& ctx, const ReservationReques
   AppendReservation(ctx, va, r, rows.highestJno + 1, name, phone);
   result.written = true;
   return result;
+}
+
+void QueueSlotMail(RequestContext& ctx, store::MailKind kind, const SlotKey& key) {
+  if (!ctx.ini.Mail) return;
+  mail::QueueReservationMail(ctx.conn, ctx.ini, kind, mail::Slot{key.kau, key.vuo, key.seq},
+                             mail::RecipientOf(ctx.tbl->TblWebReg), ctx.page.Lang, ctx.Now());
 }
 
 Answer WebModOrvaneWebActVarOkAction(RequestContext& ctx) { return Answer::Page(ctx.pages.PageProdVarOk, "varok.html"); }
