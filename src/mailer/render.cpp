@@ -25,17 +25,6 @@ namespace fact = mail::fact;
 // Stands for a tag in the expanded text until the lines are sorted out.
 constexpr char kTagMark = '\x01';
 
-const char* TemplateFile(MailKind k) {
-  switch (k) {
-    case MailKind::Confirmation: return "mail_varaus.txt";
-    case MailKind::Cancellation: return "mail_peruutus.txt";
-    case MailKind::Reminder: return "mail_muistutus.txt";
-    case MailKind::Reset: return "mail_salasana.txt";
-    case MailKind::Offer: return "mail_tarjous.txt";
-  }
-  return "";
-}
-
 // The language's folder below the template root, as the pages pick it.
 std::string LanguageFolder(std::string_view lang, bool& english) {
   std::string dir = TemplateDirectory(lang);  // "..\WebOrvane\Eng\"
@@ -188,7 +177,7 @@ std::string SettleLines(const std::string& text) {
 
 std::string Expand(const store::OutboxMessage& m, const MailSite& site, bool& english) {
   const std::string folder = LanguageFolder(m.language, english);
-  const std::string text = ReadTemplate(site.templateRoot + folder + TemplateFile(m.kind));
+  const std::string text = ReadTemplate(site.templateRoot + folder + MailTemplateFile(m.kind));
   const mail::Facts f = mail::DecodeFacts(m.facts);
   const bool eng = english;
   const std::string expanded = ExpandTemplate(text, [&](std::string_view tag, const std::vector<std::string>& params) {
@@ -201,6 +190,17 @@ std::string Expand(const store::OutboxMessage& m, const MailSite& site, bool& en
 }
 
 }  // namespace
+
+const char* MailTemplateFile(MailKind k) {
+  switch (k) {
+    case MailKind::Confirmation: return "mail_varaus.txt";
+    case MailKind::Cancellation: return "mail_peruutus.txt";
+    case MailKind::Reminder: return "mail_muistutus.txt";
+    case MailKind::Reset: return "mail_salasana.txt";
+    case MailKind::Offer: return "mail_tarjous.txt";
+  }
+  return "";
+}
 
 const std::vector<std::string_view>& KnownMailTags() {
   static const std::vector<std::string_view> tags = {

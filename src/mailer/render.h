@@ -71,6 +71,9 @@ struct RenderedMail {
 // sender's address is missing or not an address.
 RenderedMail RenderMail(const store::OutboxMessage& m, const MailSite& site);
 
+// The template file of `kind` ("mail_varaus.txt"), as listed above.
+const char* MailTemplateFile(store::MailKind kind);
+
 // The tags of the mail templates, in upper case.
 const std::vector<std::string_view>& KnownMailTags();
 
