@@ -32,7 +32,8 @@ class LoginThrottle {
   LoginThrottle& operator=(const LoginThrottle&) = delete;
 
   // Deletes every failure older than the window, then tells whether `user`
-  // or `address` (an empty address has no limit) has reached its limit.
+  // or `address` (an empty name or address has no limit) has reached its
+  // limit.
   bool Locked(std::string_view user, std::string_view address);
   // Records one failure.
   void RecordFailure(std::string_view user, std::string_view address);

@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <array>
+#include <vector>
 
 #include "base/text.h"
 #include "booking/common.h"
@@ -86,6 +87,23 @@ class ResetLinks {
   store::Table t_;
 };
 
+// The users a reset request names: the user whose name is `asked`, and
+// when `asked` holds an "@", every user whose EMail1 is that address
+// (letter case aside), each once; blocked users left out. Finding users by
+// address reads every WEBREG row, whatever the address.
+std::vector<mail::Recipient> UsersAskedFor(store::Table& reg, std::string_view asked) {
+  std::vector<mail::Recipient> out;
+  OpenWithIndex(reg, "Tunnus");
+  if (reg.FindKey({store::Txt(std::string(asked))}) && !IsBlocked(reg)) out.push_back(mail::RecipientOf(reg));
+  if (asked.find('@') == std::string_view::npos) return out;
+  for (reg.First(); !reg.Eof(); reg.Next()) {
+    if (!SameText(Trim(reg.Text("EMail1")), asked) || IsBlocked(reg)) continue;
+    mail::Recipient to = mail::RecipientOf(reg);
+    if (out.empty() || out.front().userName != to.userName) out.push_back(std::move(to));
+  }
+  return out;
+}
+
 Answer NoticePage(RequestContext& ctx, std::string_view file, const TextDef& notice) {
   ctx.page.ResetNotice = &notice;
   return Answer::Page(ctx.pages.PageProdLogin, file);
@@ -102,27 +120,30 @@ std::string ResetTokenHash(std::string_view token) {
 Answer WebModOrvaneWebActUnohtuiAction(RequestContext& ctx) {
   PageState& page = ctx.page;
   page.SessionId = kNoSession;
-  const std::string tunnus = Cut(ctx.req.Field("TUNNUS"), kFormFieldWidth);
-  if (tunnus.empty()) return Answer::Page(ctx.pages.PageProdLogin, "unohtui.html");
+  const std::string asked = Trim(Cut(ctx.req.Field("TUNNUS"), kFormFieldWidth));
+  if (asked.empty()) return Answer::Page(ctx.pages.PageProdLogin, "unohtui.html");
 
   const DateTime now = ctx.Now();
   const std::string address = Cut(ctx.req.remoteAddr(), kRemoteHostWidth);
   LoginThrottle throttle(ctx.conn, LimitsOf(ctx.ini), now);
-  if (throttle.Locked(tunnus, address)) return NoticePage(ctx, "unohtui.html", texts::C81);
-  throttle.RecordFailure(tunnus, address);
+  if (throttle.Locked(asked, address)) return NoticePage(ctx, "unohtui.html", texts::C81);
+  throttle.RecordFailure(asked, address);
 
-  // The same work for every name: a new link is made and stored for the
-  // name as typed, and the user's row is looked up. Only a user who may
-  // have mail gets its row in the outbox.
-  const std::string token = NewToken();
+  // The same work for every text of the same form: the lookups depend on
+  // whether it holds an "@", never on whether anyone answers to it, and
+  // at least one link is made and stored. Only a user who may have mail
+  // gets a row in the outbox.
   ResetLinks links(ctx.conn);
   links.DeleteLapsed(now);
-  links.Add(ResetTokenHash(token), Cut(tunnus, kUserNameWidth), now);
   store::Table& reg = ctx.tbl->TblWebReg;
   TableGuard guard{&reg};
-  OpenWithIndex(reg, "Tunnus");
-  if (reg.FindKey({store::Txt(tunnus)}) && !IsBlocked(reg))
-    mail::QueueResetMail(ctx.conn, ctx.ini, mail::RecipientOf(reg), page.Lang, token, kResetValidMinutes, now);
+  const std::vector<mail::Recipient> users = UsersAskedFor(reg, asked);
+  for (const mail::Recipient& to : users) {
+    const std::string token = NewToken();
+    links.Add(ResetTokenHash(token), to.userName, now);
+    mail::QueueResetMail(ctx.conn, ctx.ini, to, page.Lang, token, kResetValidMinutes, now);
+  }
+  if (users.empty()) links.Add(ResetTokenHash(NewToken()), Cut(asked, kUserNameWidth), now);
   return NoticePage(ctx, "unohtui.html", texts::C81);
 }
 
@@ -133,14 +154,21 @@ Answer WebModOrvaneWebActPalautaAction(RequestContext& ctx) {
   if (token.empty() && !ctx.req.Field("VALMIS").empty())
     return Answer::Page(ctx.pages.PageProdLogin, "palautaok.html");
 
+  // A link that is refused counts as a failed login of the client's
+  // address; while the address is locked no link is looked at.
   const DateTime now = ctx.Now();
+  const std::string address = Cut(ctx.req.remoteAddr(), kRemoteHostWidth);
+  LoginThrottle throttle(ctx.conn, LimitsOf(ctx.ini), now);
+  if (throttle.Locked({}, address)) return NoticePage(ctx, "unohtui.html", texts::C82);
   ResetLinks links(ctx.conn);
   const std::string tunnus = links.UserOf(token, now);
   store::Table& reg = ctx.tbl->TblWebReg;
   TableGuard guard{&reg};
   OpenWithIndex(reg, "Tunnus");
-  if (tunnus.empty() || !reg.FindKey({store::Txt(tunnus)}) || IsBlocked(reg))
+  if (tunnus.empty() || !reg.FindKey({store::Txt(tunnus)}) || IsBlocked(reg)) {
+    throttle.RecordFailure({}, address);
     return NoticePage(ctx, "unohtui.html", texts::C82);
+  }
 
   page.HiddenFields = HiddenInput("Lang", page.Lang) + HiddenInput("T", token);
   const std::string uKoodi = Cut(ctx.req.Field("UKOODI"), kFormFieldWidth);
@@ -155,7 +183,7 @@ Answer WebModOrvaneWebActPalautaAction(RequestContext& ctx) {
   reg["Aika"].SetDateTime(now);
   reg.Post();
   links.DeleteUser(tunnus);
-  LoginThrottle(ctx.conn, LimitsOf(ctx.ini), now).Clear(tunnus);
+  throttle.Clear(tunnus);
   return Answer::Redirect(ProgramUrl("Palauta", {{"Lang", page.Lang}, {"Valmis", "1"}}));
 }
 

@@ -24,16 +24,18 @@ struct RequestContext;
 inline constexpr int kResetValidMinutes = 60;
 
 // WEBPAGE /Unohtui (in a write transaction)
-// Query: Lang, Tunnus (the user name).
-// Without a user name: unohtui.html, the form. With one: unohtui.html with
-// the notice C81, whatever became of the request, so that the answer tells
-// nobody whether the name is registered. Each request counts as a failed
-// login of the name and the client's address (booking/login_throttle.h);
-// while either is locked, nothing else happens. Otherwise expired links
-// are deleted and a new link is stored for the name as typed, and, when
-// the name is a user's who is not blocked and has an address, its mail is
-// queued in the request's language. The database work is the same whether
-// or not the user exists, but for that one mail row.
+// Query: Lang, Tunnus (a user name, or an e-mail address).
+// Without it: unohtui.html, the form. With it: unohtui.html with the
+// notice C81, whatever became of the request, so that the answer tells
+// nobody whether the name or address is registered. Each request counts as
+// a failed login of the text typed and the client's address
+// (booking/login_throttle.h); while either is locked, nothing else
+// happens. Otherwise lapsed links are deleted, and each user the text
+// names (the user of that name; for a text with "@" also every user of
+// that address) who is not blocked gets a new link and, with an address,
+// its mail in the request's language. When nobody is named, a link nobody
+// receives is stored all the same, so that the database work does not
+// depend on who is registered, but for the mail rows.
 Answer WebModOrvaneWebActUnohtuiAction(RequestContext& ctx);
 
 // WEBPAGE /Palauta (in a write transaction)
@@ -41,7 +43,10 @@ Answer WebModOrvaneWebActUnohtuiAction(RequestContext& ctx);
 // (the new password twice); or Lang, Valmis.
 // With Valmis and no token: palautaok.html, the reset is done. A token
 // that is unknown, lapsed, or of a user who is gone or blocked:
-// unohtui.html with the notice C82. Otherwise, without a new password:
+// unohtui.html with the notice C82, and a failed login of the client's
+// address; while the address is locked by the login limits every token is
+// so refused, unread. Tokens are found by their hash, so the time the
+// lookup takes tells nothing about the token. Otherwise, without a new password:
 // palauta.html, the form, with Lang and T in VARPARAM. A new password
 // that differs from its repetition (C84) or breaks the rules of the
 // password change (C83): the form again with the notice. Else the password

@@ -3,6 +3,8 @@
 // once through it.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "booking/password_reset.h"
 #include "mail/mail_facts.h"
 #include "module/texts.h"
@@ -87,6 +89,20 @@ TEST_F(PasswordReset, TheRequestAnswersAlikeWhoeverIsAskedFor) {
   EXPECT_FALSE(links.FindKey({store::Txt(token)}));
 }
 
+// An address names every user who gave it, in any letter case; a blocked
+// one and a user named by both the name and the address get one mail.
+TEST_F(PasswordReset, AnAddressAsksForEveryUserOfIt) {
+  Add("maija", "Matti@Example.org", "0");
+  Add("matti@example.org", "matti@example.org", "0");
+  Add("toinen", "toinen@example.org", "0");
+  Ask("MATTI@example.org");
+  Ask("nobody@example.org");
+  std::multiset<std::string> to;
+  for (const store::OutboxMessage& m : Outbox()) to.insert(m.recipient);
+  EXPECT_EQ(to, (std::multiset<std::string>{"Matti@Example.org", "matti@example.org", "matti@example.org"}));
+  EXPECT_EQ(Count("WEBPALAUTUS", "Tiiviste"), 4);  // three users' links, and one nobody gets
+}
+
 TEST_F(PasswordReset, RequestsAreThrottledWithTheLoginLimits) {
   for (int i = 0; i < 3; ++i) Ask("matti");
   EXPECT_EQ(Outbox().size(), 3u);
@@ -122,6 +138,22 @@ TEST_F(PasswordReset, ALinkSetsANewPasswordOnce) {
   // Used: refused, the request form offered instead.
   EXPECT_EQ(Reset(token, "Toinen12", "Toinen12").body, "UNOHTUI[" + Notice(texts::C82) + "]");
   EXPECT_EQ(site_.RunInProcess("/ChkLogin", "Tunnus=matti&Koodi=Uusi1234").status, 302);
+}
+
+// Refused links count against the client's address like failed logins;
+// once it is locked even a good link is refused, and a reset clears
+// nothing of the address's count.
+TEST_F(PasswordReset, RefusedLinksAreThrottledByAddress) {
+  site_.WriteIni("[Features]\nMail=1\n[Security]\nLoginFailuresPerAddress=4\n");
+  Ask("matti");
+  const std::string token = LatestToken();
+  const std::string refused = "UNOHTUI[" + Notice(texts::C82) + "]";
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Reset(std::string(40, 'a'), "Uusi1234", "Uusi1234").body, refused);
+  EXPECT_EQ(Reset(token, "Uusi1234", "Uusi1234").body, refused);
+  EXPECT_EQ(DecodePassword(site_.UserRow("matti")["PinKoodi"]), "Vanha123");
+  clock_.Set(kNow + 16.0 / 1440);  // the failures age out of the window; the link is still good
+  EXPECT_EQ(Reset(token, "Uusi1234", "Uusi1234").status, 302);
+  EXPECT_EQ(DecodePassword(site_.UserRow("matti")["PinKoodi"]), "Uusi1234");
 }
 
 TEST_F(PasswordReset, LapsedAlteredAndForeignLinksAreRefused) {
