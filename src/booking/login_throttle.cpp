@@ -46,6 +46,14 @@ bool LoginThrottle::Locked(std::string_view user, std::string_view address) {
   return limits_.perAddress > 0 && !address.empty() && Count("Osoite;Aika", address) >= limits_.perAddress;
 }
 
+bool LoginThrottle::AddressLocked(std::string_view address) {
+  if (limits_.lockMinutes <= 0 || limits_.perAddress <= 0 || address.empty()) return false;
+  t_.Open();
+  const bool locked = Count("Osoite;Aika", address) >= limits_.perAddress;
+  t_.Close();
+  return locked;
+}
+
 void LoginThrottle::RecordFailure(std::string_view user, std::string_view address) {
   if (limits_.lockMinutes <= 0) return;
   t_.Open();

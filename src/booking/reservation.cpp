@@ -162,6 +162,14 @@ Answer WebModOrvaneWebActVarAction(RequestContext& ctx) {
 
   if (!result.written) return Answer::Error(result.refusal);
   QueueSlotMail(ctx, store::MailKind::Confirmation, key);
+  // With the calendar feeds, the booked page offers the reservation as a
+  // calendar file, so it is told which slot was booked.
+  if (ctx.ini.CalendarFeed)
+    return Answer::Redirect(ProgramUrl("VarOk", {{"ID", ctx.page.SessionId},
+                                                 {"Lang", ctx.page.Lang},
+                                                 {"Kau", Trim(key.kau)},
+                                                 {"Vuo", Trim(key.vuo)},
+                                                 {"Seq", Trim(key.seq)}}));
   return Answer::Redirect(ProgramUrl("VarOk", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}}));
 }
 

@@ -11,7 +11,7 @@
 #include "base/text.h"
 #include "mail/mail_facts.h"
 #include "mail/mail_queue.h"
-#include "mailer/icalendar.h"
+#include "base/icalendar.h"
 #include "mailer/mime.h"
 #include "store/win1252.h"
 
@@ -223,22 +223,6 @@ Sender SenderOf(const SiteIni& ini) {
   }
   if (s.name.empty()) s.name = IniUtf8(Trim(ini.CompanyName));
   return s;
-}
-
-std::string SiteHost(const SiteIni& ini) {
-  std::string u = Trim(ini.SiteUrl);
-  const size_t scheme = u.find("://");
-  if (scheme != std::string::npos) {
-    u = u.substr(scheme + 3);
-    u = u.substr(0, u.find_first_of("/?#"));
-    if (const size_t at = u.rfind('@'); at != std::string::npos) u = u.substr(at + 1);
-    if (!u.empty() && u.front() != '[') u = u.substr(0, u.find(':'));
-    if (!u.empty()) return u;
-  }
-  const std::string address = SenderOf(ini).address;
-  const size_t at = address.rfind('@');
-  if (at != std::string::npos && at + 1 < address.size()) return address.substr(at + 1);
-  return "weborvane.invalid";
 }
 
 RenderedMail RenderMail(const store::OutboxMessage& m, const MailSite& site) {

@@ -54,10 +54,7 @@ struct Sender {
 };
 Sender SenderOf(const SiteIni& ini);
 
-// The site's host name for UIDs and Message-IDs: the host of [Mail]
-// SiteUrl, else the domain of the sender's address, else
-// "weborvane.invalid".
-std::string SiteHost(const SiteIni& ini);
+// SiteHost (module/ini.h) names the site in UIDs and Message-IDs.
 
 struct RenderedMail {
   std::string from;     // the envelope sender (address only)

@@ -32,7 +32,8 @@ struct RequestContext;
 
 // What an action answers, given once its work is done (and committed).
 struct Answer {
-  enum Kind { kPage, kErrorPage, kRedirect } kind = kPage;
+  // kWritten: the handler wrote the response itself (a calendar file).
+  enum Kind { kPage, kErrorPage, kRedirect, kWritten } kind = kPage;
   PageProducer* producer = nullptr;  // kPage: the producer and its template file
   std::string file;
   PageError error = PageError::Search;  // kErrorPage: page.ErrorCode
@@ -41,6 +42,7 @@ struct Answer {
   static Answer Page(PageProducer& p, std::string_view file) { return {kPage, &p, std::string(file), {}, {}}; }
   static Answer Error(PageError e) { return {kErrorPage, nullptr, {}, e, {}}; }
   static Answer Redirect(std::string url) { return {kRedirect, nullptr, {}, {}, std::move(url)}; }
+  static Answer Written() { return {kWritten, nullptr, {}, {}, {}}; }
 };
 
 // What an action needs of the session before its handler runs.

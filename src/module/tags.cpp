@@ -183,7 +183,7 @@ std::string ResetTag(RequestContext& ctx, std::string_view t) {
 const std::vector<std::string_view>& KnownTemplateTags() {
   static const std::vector<std::string_view> tags = {
       "AIKALEIMA", "ENNAKKOILMOITUS", "ENNAKKOVARAUS", "ENNAKKOVARAUSPOIS", "ERROR", "EVKOLNK",
-      "ID", "KOTISIVU", "LANG", "LOGO", "OMATLISTA", "PALAUTUSVIESTI", "PGMENU",
+      "ID", "KALENTERI", "KALENTERILINKKI", "KOTISIVU", "LANG", "LOGO", "OMATLISTA", "PALAUTUSVIESTI", "PGMENU",
       "PGOTSIKKO", "PGOTSIKKOALA", "POISENNENPV", "RESURSSI", "RGEMAIL", "RGENIMI",
       "RGMODETXT", "RGMPUH", "RGNAPPI01", "RGOS01", "RGOS02", "RGOS03",
       "RGPASSWORD", "RGPUH", "RGSNIMI", "RGTUNNUS", "SELECTKK", "SELECTKOODI",
@@ -244,6 +244,9 @@ std::string PageProdRootHTMLTag(RequestContext& ctx, std::string_view tag) {
 
   if (t == "VUOROLISTA") return ctx.renderers.slotList(ctx);
   if (t == "OMATLISTA") return ctx.renderers.ownReservations(ctx);
+  if (t == "KALENTERI") return ctx.renderers.calendarFeed ? ctx.renderers.calendarFeed(ctx) : std::string();
+  if (t == "KALENTERILINKKI")
+    return ctx.renderers.addToCalendar ? ctx.renderers.addToCalendar(ctx) : std::string();
 
   if (t == "POISENNENPV" || t == "ENNAKKOVARAUS" || t == "ENNAKKOVARAUSPOIS" || t == "ENNAKKOILMOITUS")
     return Notice(ctx, t);

@@ -101,6 +101,17 @@ std::vector<TableDef> MakeTables() {
                 C("Voimassa", F::DateTime, true)},
                {Ix("WEBPALAUTUS", "Tiiviste", true), Ix("WEBPALAUTUS", "Tunnus", false),
                 Ix("WEBPALAUTUS", "Voimassa", false)}});
+  // The calendar feeds' tokens (store/calendar_feed.h): one row per user
+  // with a feed, the token kept only as its SHA-256 in hexadecimal.
+  t.push_back({"WEBKALENTERI",
+               {T("Tunnus", 15, true), T("Tiiviste", 64, true), C("Luotu", F::DateTime)},
+               {Ix("WEBKALENTERI", "Tunnus", true), Ix("WEBKALENTERI", "Tiiviste", true)}});
+  // The cancellations of the last weeks, for the calendar feeds: the key of
+  // the deleted VAVARAUS row and when it was cancelled.
+  t.push_back({"WEBPERUTTU",
+               {T("Kausi", 4), T("VuoroNo", 5), T("VuoroNoSeq", 5), C("Jno", F::Integer), T("AsNo", 15),
+                C("Peruttu", F::DateTime, true)},
+               {Ix("WEBPERUTTU", "AsNo;Peruttu", false), Ix("WEBPERUTTU", "Peruttu", false)}});
   return t;
 }
 

@@ -11,7 +11,7 @@
 
 #include "frame/page_producer.h"
 #include "mail/mail_facts.h"
-#include "mailer/icalendar.h"
+#include "base/icalendar.h"
 #include "mailer/mail_check.h"
 #include "mailer/mime.h"
 #include "mailer/render.h"
