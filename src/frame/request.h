@@ -63,7 +63,6 @@ class Request {
     remoteAddr_ = std::move(addr);
   }
   void SetProtocol(std::string p) { protocol_ = std::move(p); }
-  void SetIfNoneMatch(std::string v) { ifNoneMatch_ = std::move(v); }
 };
 
 }  // namespace wo
