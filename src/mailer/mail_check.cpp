@@ -9,7 +9,7 @@
 #include "frame/page_producer.h"
 #include "mail/mail_facts.h"
 #include "mail/mail_queue.h"
-#include "mailer/icalendar.h"
+#include "base/icalendar.h"
 #include "mailer/render.h"
 
 namespace wo::mailer {
