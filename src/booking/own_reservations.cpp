@@ -4,7 +4,9 @@
 
 #include "base/format.h"
 #include "booking/calendar.h"
+#include "booking/calendar_feed.h"
 #include "booking/common.h"
+#include "booking/reservation.h"
 #include "frame/html.h"
 #include "module/context.h"
 #include "module/session.h"
@@ -50,8 +52,12 @@ void ListRow(RequestContext& ctx, store::Table& vaAs, store::Table& vuoro, int64
   const DateTime startT = vuoro.Date("VuoroAika");
   const int64_t start = Millis(startT);
   out += "<tr>\r";
-  out += "<td>" + FormatDateTimeShort(startT, sep) + " - " + FormatTime(startT + vuoro.Date("Kesto"), sep) +
-         "</td>\r";
+  out += "<td>" + FormatDateTimeShort(startT, sep) + " - " + FormatTime(startT + vuoro.Date("Kesto"), sep);
+  if (ctx.ini.CalendarFeed) {
+    out += ' ';
+    out += AddToCalendarLink(ctx, vaAs.Text("Kausi"), vaAs.Text("VuoroNo"), vaAs.Text("VuoroNoSeq"));
+  }
+  out += "</td>\r";
   out += "<td>" + ResourceNameOf(ctx, vuoro.Text("ResNo")) + "</td>\r";
   out += "<td>" + ActivityKindText(ctx, vuoro.Text("Laji")) + "</td>\r";
   if (ctx.settings.NaytaOhjaaja != 0) out += "<td>" + InstructorText(ctx, vuoro.Text("Ohjaaja")) + "</td>\r";
@@ -150,6 +156,7 @@ std::optional<PageError> DeleteOwnReservation(RequestContext& ctx, const SlotKey
   if (!vuoro.FindKey(key.Values())) return PageError::NotFound;
   if (Millis(vuoro.Date("VuoroAika")) <= Millis(ctx.Now()) + ctx.settings.PoistaEnnenPv * kMillisPerHour)
     return PageError::TooLateToCancel;
+  NoteCancellation(ctx, va.Text("Kausi"), va.Text("VuoroNo"), va.Text("VuoroNoSeq"), asNo, jno);
   va.Delete();
   return std::nullopt;
 }
@@ -189,6 +196,7 @@ Answer WebModOrvaneWebActPoisVarAction(RequestContext& ctx) {
   reg.Post();
 
   if (refusal) return Answer::Error(*refusal);
+  QueueSlotMail(ctx, store::MailKind::Cancellation, key);
   return Answer::Redirect(ProgramUrl("PoisOk", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}}));
 }
 

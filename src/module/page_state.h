@@ -98,9 +98,13 @@ struct PageState {
   PageError ErrorCode = PageError::Search;
   std::string ReservationText;  // kReservationTextWidth
   std::string HiddenFields;     // unbounded; built by HiddenInput, so escaped
+  // The calendar feed's address made by this request, shown once
+  // (booking/calendar_feed.h); empty otherwise.
+  std::string FeedAddress;
   std::string RegMode;          // kRegModeWidth
   RegDetailsT RegDetails;
   std::string CompanyName;  // kCompanyNameWidth
+  const TextDef* ResetNotice = nullptr;  // PALAUTUSVIESTI: the reset pages' notice, or none
 };
 
 // ---- the week grid's work buffers ----
