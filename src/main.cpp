@@ -7,7 +7,8 @@
 // static program cannot load the PostgreSQL client library, so a site
 // whose INI file names a server is handed over at once (exec, before the
 // request is read) to the same program linked dynamically, installed as
-// lib/dynamic/WebOrvane.exe, which loads it.
+// lib/dynamic/WebOrvane.exe, which loads it. The same holds for a request
+// whose action builds a calendar with libical.
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,7 +96,9 @@ int main(int, char** argv) {
     }
     return wo::store::OpenSqlite(s);
   });
-  if (NamesServer(resources)) execv(sibling.c_str(), argv);
+  // So is a request whose action loads a shared library (the calendars).
+  if (NamesServer(resources) || (!fastCgi && wo::ActionLoadsLibrary(EnvOf("PATH_INFO"))))
+    execv(sibling.c_str(), argv);
 #else
   (void)argv;
   wo::Resources resources(paths);
@@ -114,6 +117,11 @@ int main(int, char** argv) {
         // process manager's next worker hands over at its start.
         if (NamesServer(resources) && access(sibling.c_str(), X_OK) == 0 && wo::ServeThroughProgram(sibling, q))
           return false;
+        // A calendar needs a library this program cannot load: the
+        // dynamic program serves that one request, and this worker goes on.
+        if (wo::ActionLoadsLibrary(q.env("PATH_INFO")) && access(sibling.c_str(), X_OK) == 0 &&
+            wo::ServeThroughProgram(sibling, q))
+          return true;
 #endif
         wo::RunCgi(q.env, q.read, q.out, module);
         return true;

@@ -1,6 +1,7 @@
 #include "base/icalendar.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <libical/ical.h>
 
 #include <cstdlib>
@@ -55,6 +56,10 @@
   X(icaltimezone_get_utc_offset) \
   X(icaltimezone_get_utc_timezone)
 
+// The program's dynamic section (declared by <link.h>): null in a
+// statically linked program.
+#pragma weak _DYNAMIC
+
 namespace wo::ical {
 
 namespace {
@@ -74,6 +79,14 @@ struct IcalApi {
 const IcalApi& L() {
   static const std::pair<IcalApi, std::string> lib = [] {
     std::pair<IcalApi, std::string> r;
+    // A statically linked program has no dynamic section, and glibc cannot
+    // load a library that needs the C library's shared objects into it: the
+    // static CGI program hands calendar requests to its dynamic sibling
+    // (main.cpp), and anything that still gets here is told so.
+    if (static_cast<const void*>(_DYNAMIC) == nullptr) {
+      r.second = "the calendar library cannot be loaded into a statically linked program";
+      return r;
+    }
     void* handle = dlopen("libical.so.3", RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
       const char* e = dlerror();

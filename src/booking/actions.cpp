@@ -10,6 +10,7 @@
 #include "booking/registration.h"
 #include "booking/reservation.h"
 #include "booking/session.h"
+#include "base/text.h"
 #include "module/context.h"
 
 namespace wo {
@@ -45,9 +46,9 @@ constexpr ActionRow kActions[] = {
     {"WebActUnohtui",    "/Unohtui",    WebModOrvaneWebActUnohtuiAction,      0, kAny,  S::None,       true,  false, &SiteIni::Mail},
     {"WebActPalauta",    "/Palauta",    WebModOrvaneWebActPalautaAction,      0, kAny,  S::None,       true,  false, &SiteIni::Mail},
     {"WebActKalenteri",  "/Kalenteri",  WebModOrvaneWebActKalenteriAction,    0, kAny,  S::None,       false, false,
-     &SiteIni::CalendarFeed},
+     &SiteIni::CalendarFeed, true},
     {"WebActVapaat",     "/Vapaat",     WebModOrvaneWebActVapaatAction,       0, kAny,  S::None,       false, false,
-     &SiteIni::CalendarFeed},
+     &SiteIni::CalendarFeed, true},
 };
 
 // KALENTERILINKKI: the link of the slot the booked page's query names.
@@ -62,6 +63,12 @@ const WebApp& OrvaneApp() {
   static const WebApp app{kActions,
                           Renderers{SlotList, OwnReservationList, CalendarFeedSection, AddToCalendarFromQuery}};
   return app;
+}
+
+bool ActionLoadsLibrary(std::string_view path) {
+  for (const ActionRow& row : kActions)
+    if (SameText(row.path, path)) return row.loadsLibrary;
+  return false;
 }
 
 }  // namespace wo

@@ -18,4 +18,9 @@ namespace wo {
 // The rows in the order the frame tries them, and VUOROLISTA and OMATLISTA.
 const WebApp& OrvaneApp();
 
+// Whether the row the frame would run for `path` (PATH_INFO) loads a shared
+// library (ActionRow::loadsLibrary). Switches are not consulted: a switched-
+// off row's path is merely handed over and answered as an unknown path.
+bool ActionLoadsLibrary(std::string_view path);
+
 }  // namespace wo

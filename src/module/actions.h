@@ -76,6 +76,10 @@ struct ActionRow {
   // With the switch off the row does not exist: its path is answered as
   // every path that no row has, by the default row.
   bool SiteIni::*feature = nullptr;
+  // The handler loads a shared library with dlopen (libical, for the
+  // calendars), which a statically linked program cannot: the static CGI
+  // program hands such a request to its dynamic sibling (main.cpp).
+  bool loadsLibrary = false;
 };
 
 // False when `row` belongs to a feature that `ini` switches off.
