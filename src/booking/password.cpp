@@ -16,13 +16,16 @@ Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx) {
   const std::string koodi = Cut(ctx.req.Field("KOODI"), kFormFieldWidth);
   const std::string uKoodi = Cut(ctx.req.Field("UKOODI"), kFormFieldWidth);
   store::Table& reg = ctx.tbl->TblWebReg;  // on the user's row (the gate)
+  // Under ClearMessages a refusal says that the password was wrong and
+  // keeps the session, which is the user's own.
+  const bool clear = ctx.ini.ClearMessages;
   if (!ctx.cipher.Matches(reg.Text("PinKoodi"), koodi)) {
-    page.SessionId = kNoSession;
-    return Answer::Error(PageError::Search);
+    if (!clear) page.SessionId = kNoSession;
+    return Answer::Error(clear ? PageError::WrongLogin : PageError::Search);
   }
   // The rules of registration: 4 to 14 characters, not the user name.
   if (uKoodi.size() < 4 || uKoodi.size() > 14 || uKoodi == reg.Text("Tunnus")) {
-    page.SessionId = kNoSession;
+    if (!clear) page.SessionId = kNoSession;
     return Answer::Error(PageError::BadLogin);
   }
   reg.Edit();
