@@ -57,24 +57,31 @@ std::string SlotDetails(RequestContext& ctx, store::Table& vuoro, const TextDef&
 }
 
 // Under OwnListDetails the booked page repeats the booking: the user's
-// newest open reservation (by Varausaika), never a slot the query names.
-// Describes it as the confirmation did; nothing without a session.
+// newest open reservation (by Varausaika, read through TblVa, whose fields
+// TblVaAs lacks), never a slot the query names. Describes it as the
+// confirmation did; nothing without a session.
 void DescribeNewestReservation(RequestContext& ctx) {
   store::Table& reg = ctx.tbl->TblWebReg;
   store::Table& vaAs = ctx.tbl->TblVaAs;
+  store::Table& va = ctx.tbl->TblVa;
   store::Table& vuoro = ctx.tbl->TblVuoro;
-  TableGuard guard{&reg, &vaAs, &vuoro};
+  TableGuard guard{&reg, &vaAs, &va, &vuoro};
   if (!PlainSessionLookup(ctx)) return;
   if (vaAs.IsOpen()) vaAs.Close();
   OpenWithIndex(vaAs, kReservationsByCustomer);
+  OpenWithIndex(va, kReservationsBySlot);
   const std::vector<store::Value> k = {store::Txt(reg.Text("AsNo")), store::Int(0)};
   vaAs.SetRange(k, k);
   std::optional<SlotKey> newest;
   DateTime newestAt = 0;
   for (; !vaAs.Eof(); vaAs.Next()) {
-    const DateTime at = vaAs.Date("Varausaika");
+    const SlotKey key{vaAs.Text("Kausi"), vaAs.Text("VuoroNo"), vaAs.Text("VuoroNoSeq")};
+    std::vector<store::Value> full = key.Values();
+    full.push_back(store::Int(vaAs.Int("Jno")));
+    if (!va.FindKey(full)) continue;
+    const DateTime at = va.Date("Varausaika");
     if (newest && at < newestAt) continue;
-    newest = SlotKey{vaAs.Text("Kausi"), vaAs.Text("VuoroNo"), vaAs.Text("VuoroNoSeq")};
+    newest = key;
     newestAt = at;
   }
   if (!newest) return;

@@ -190,14 +190,13 @@ std::string StateCell(RequestContext& ctx, const GridCell& cell, std::string tex
                       SlotLabels& labels, std::string& tdClass) {
   const store::SlotTaken taken{cell.Reserved, cell.Own, cell.OwnJno};
   const SlotState state = StateOf(ctx, cell.Start, cell.Maara, taken, now);
-  if (cell.Tyyppi == "S") {
-    if (state == SlotState::Past) return {};
-    text = "<span class=\"slot-time\">" + text + "<br></span>";
-  } else {
-    text += "<br>";
-  }
+  if (cell.Tyyppi == "S" && state == SlotState::Past) return {};
   tdClass = SlotLabels::Class(state);
-  text += labels.Span(state, cell.Maara - cell.Reserved, cell.Start);
+  const std::string span = labels.Span(state, cell.Maara - cell.Reserved, cell.Start);
+  if (cell.Tyyppi == "S")
+    text = "<span class=\"slot-time\">" + text + "<br></span>" + span;
+  else if (!span.empty())
+    text += "<br>" + span;
   if (state == SlotState::Free && ShowsMenu(ctx.page.SessionId))
     return BookingLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + text + "</A>";
   if (state == SlotState::Mine && cell.OwnJno >= 0 && Cancellable(ctx, cell.Start))
