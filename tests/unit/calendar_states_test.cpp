@@ -147,21 +147,28 @@ TEST_F(CalendarStates, WeekdaysAndReducedPriceInThePagesLanguage) {
                                        {"LGTeksti", "Monday"}, {"LGKaytossa", "1"}});
   InsertRow(centre.conn(), "KAANNOS", {{"LGKieli", "ENG"}, {"LGSovellus", "WebOrvane"}, {"LGAvain", "C65"},
                                        {"LGTeksti", "Sale"}, {"LGKaytossa", "1"}});
+  InsertRow(centre.conn(), "KAANNOS", {{"LGKieli", "ENG"}, {"LGSovellus", "WebOrvane"}, {"LGAvain", "C38"},
+                                       {"LGTeksti", "Book"}, {"LGKaytossa", "1"}});
   struct Case {
     bool pageLanguage;
     const char* lang;
     const char* monday;
     const char* reduced;
+    const char* book;  // a fixed-time cell's link in the grid
   };
-  const Case cases[] = {{false, "Eng", "Maanantai", "Ale"}, {true, "Eng", "Monday", "Sale"}, {true, "FIN", "Maanantai", "Ale"}};
+  const Case cases[] = {{false, "Eng", "Maanantai", "Ale", "Varaa"},
+                        {true, "Eng", "Monday", "Sale", "Book"},
+                        {true, "FIN", "Maanantai", "Ale", "Varaa"}};
   centre.AddSlot({.at = "2024-01-01 18:00:00", .tyyppi = "A"});
+  const std::string fixed = Trim5(centre.AddSlot({.at = "2024-01-01 19:00:00", .tyyppi = "S"}));
   for (const Case& c : cases) {
     EXPECT_NE(Grid("0", c.pageLanguage, c.lang).find(std::string("<TH>") + c.monday + "<BR>01.01.2024"), std::string::npos)
         << c.lang << c.pageLanguage;
     ModuleHere m(centre.site());
-    On(m, "0", c.pageLanguage, c.lang);
+    On(m, kSession, c.pageLanguage, c.lang);
     m->ini.SlotStates = false;
     m->page.ChosenDate = At(2024, 1, 1);
+    EXPECT_NE(m.Grid().find(Link(fixed, c.lang) + c.book + "</A>"), std::string::npos) << c.lang << c.pageLanguage;
     LoadActivityKinds(*m);
     std::string out;
     RenderDaySlotRows(*m, "R1", "Halli", out);
