@@ -20,7 +20,7 @@ using namespace booking;
 
 namespace {
 
-// The booking cell as specified: the slot's link while the session may
+// The plain booking cell: the slot's link while the session may
 // book it (ShowsMenu, places left, not started), "&nbsp;" otherwise.
 std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start, DateTime now, SlotPlaces& places,
                         SlotLabels& labels) {

@@ -170,7 +170,7 @@ void FillWeekGrid(RequestContext& ctx, std::string& out) {
 
 namespace {
 
-// A cell as the specified grid draws it: a bookable slot carries the
+// A plain cell, without states: a bookable slot carries the
 // booking link; a fixed-time cell shows nothing else.
 std::string PlainCell(RequestContext& ctx, const GridCell& cell, const std::string& text, DateTime now,
                       SlotLabels& labels) {
