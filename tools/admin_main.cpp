@@ -29,6 +29,7 @@
 
 #include "admin.h"
 #include "base/text.h"
+#include "mailer/mail_check.h"
 #include "module/ini.h"
 #include "module/site_admin.h"
 #include "module/site_check.h"
@@ -182,6 +183,12 @@ int Check(const std::string& iniPath, const std::vector<std::string>& args) {
     else return Usage();
   }
   std::vector<site::CheckLine> lines = site::CheckSite(iniPath, user);
+  // The mail settings and templates, once the INI file could be read.
+  if (lines.empty() || lines.front().level != site::CheckLine::Fail) {
+    std::vector<site::CheckLine> mail =
+        mailer::CheckMailSetup(ReadSiteIni(iniPath), site::TreePaths::Of(iniPath).templates);
+    lines.insert(lines.end(), mail.begin(), mail.end());
+  }
   if (!url.empty()) {
     std::vector<site::CheckLine> web = CheckUrl(url);
     lines.insert(lines.end(), web.begin(), web.end());

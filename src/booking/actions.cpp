@@ -1,21 +1,27 @@
 #include "booking/actions.h"
 
 #include "booking/calendar.h"
+#include "booking/calendar_feed.h"
+#include "booking/common.h"
 #include "booking/own_reservations.h"
 #include "booking/password.h"
+#include "booking/password_reset.h"
 #include "booking/plain_pages.h"
 #include "booking/registration.h"
 #include "booking/reservation.h"
 #include "booking/session.h"
+#include "module/context.h"
 
 namespace wo {
+
+using booking::SlotKey;
 
 namespace {
 
 using S = SessionRule;
 constexpr int kAny = kAnyFieldCount;
 
-//   name                path           handler                               fields    session       writes default
+//   name                path           handler                               fields    session       writes default feature
 constexpr ActionRow kActions[] = {
     {"WebActRoot",       "/Index",      WebModOrvaneWebActRootAction,         0, kAny,  S::None,       false, true},
     {"WebActResVal",     "/ResVal",     WebModOrvaneWebActResValAction,       1, kAny,  S::None},
@@ -36,12 +42,25 @@ constexpr ActionRow kActions[] = {
     {"WebActVaihda",     "/Vaihda",     WebModOrvaneWebActVaihdaAction,       0, kAny,  S::Details},
     {"WebActVaihdaSana", "/VaihdaSana", WebModOrvaneWebActVaihdaSanaAction,   1, kAny,  S::Plain},
     {"WebActVaihdaOk",   "/VaihdaOk",   WebModOrvaneWebActVaihdaOkAction,     1, 3,     S::None},
+    {"WebActUnohtui",    "/Unohtui",    WebModOrvaneWebActUnohtuiAction,      0, kAny,  S::None,       true,  false, &SiteIni::Mail},
+    {"WebActPalauta",    "/Palauta",    WebModOrvaneWebActPalautaAction,      0, kAny,  S::None,       true,  false, &SiteIni::Mail},
+    {"WebActKalenteri",  "/Kalenteri",  WebModOrvaneWebActKalenteriAction,    0, kAny,  S::None,       false, false,
+     &SiteIni::CalendarFeed},
+    {"WebActVapaat",     "/Vapaat",     WebModOrvaneWebActVapaatAction,       0, kAny,  S::None,       false, false,
+     &SiteIni::CalendarFeed},
 };
+
+// KALENTERILINKKI: the link of the slot the booked page's query names.
+std::string AddToCalendarFromQuery(RequestContext& ctx) {
+  const SlotKey key = SlotKey::FromQuery(ctx.req);
+  return AddToCalendarLink(ctx, key.kau, key.vuo, key.seq);
+}
 
 }  // namespace
 
 const WebApp& OrvaneApp() {
-  static const WebApp app{kActions, Renderers{SlotList, OwnReservationList}};
+  static const WebApp app{kActions,
+                          Renderers{SlotList, OwnReservationList, CalendarFeedSection, AddToCalendarFromQuery}};
   return app;
 }
 

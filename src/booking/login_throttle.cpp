@@ -42,8 +42,16 @@ bool LoginThrottle::Locked(std::string_view user, std::string_view address) {
   t_.SetRange({store::Dt(Earliest())}, {store::Dt(windowStart_ - 1.0 / 86400)});
   while (!t_.Eof()) t_.Delete();
   t_.CancelRange();
-  if (limits_.perUser > 0 && Count("Tunnus;Aika", user) >= limits_.perUser) return true;
+  if (limits_.perUser > 0 && !user.empty() && Count("Tunnus;Aika", user) >= limits_.perUser) return true;
   return limits_.perAddress > 0 && !address.empty() && Count("Osoite;Aika", address) >= limits_.perAddress;
+}
+
+bool LoginThrottle::AddressLocked(std::string_view address) {
+  if (limits_.lockMinutes <= 0 || limits_.perAddress <= 0 || address.empty()) return false;
+  t_.Open();
+  const bool locked = Count("Osoite;Aika", address) >= limits_.perAddress;
+  t_.Close();
+  return locked;
 }
 
 void LoginThrottle::RecordFailure(std::string_view user, std::string_view address) {

@@ -24,16 +24,21 @@ struct LoginLimits {
 
 class LoginThrottle {
  public:
-  // REQUIRES: run inside a write transaction of `c` that also covers the
-  // password test, so that simultaneous guesses are counted one by one.
+  // REQUIRES (but for AddressLocked): run inside a write transaction of
+  // `c` that also covers the password test, so that simultaneous guesses
+  // are counted one by one.
   LoginThrottle(store::Connection& c, LoginLimits limits, DateTime now);
   ~LoginThrottle();
   LoginThrottle(const LoginThrottle&) = delete;
   LoginThrottle& operator=(const LoginThrottle&) = delete;
 
   // Deletes every failure older than the window, then tells whether `user`
-  // or `address` (an empty address has no limit) has reached its limit.
+  // or `address` (an empty name or address has no limit) has reached its
+  // limit.
   bool Locked(std::string_view user, std::string_view address);
+  // Whether `address` has reached its limit within the window, read
+  // without pruning: needs no write transaction and writes nothing.
+  bool AddressLocked(std::string_view address);
   // Records one failure.
   void RecordFailure(std::string_view user, std::string_view address);
   // Forgets the failures of `user`.

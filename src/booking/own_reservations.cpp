@@ -6,7 +6,9 @@
 
 #include "base/format.h"
 #include "booking/calendar.h"
+#include "booking/calendar_feed.h"
 #include "booking/common.h"
+#include "booking/reservation.h"
 #include "frame/html.h"
 #include "module/context.h"
 #include "module/session.h"
@@ -84,7 +86,12 @@ void ListRow(RequestContext& ctx, const OwnRow& r, int64_t now, int64_t deadline
   const int64_t start = Millis(r.start);
   out += "<tr>\r<td>";
   if (details) out += WeekdayName(ctx, DayOfWeek(r.start)) + " ";
-  out += FormatDateTimeShort(r.start, sep) + " - " + FormatTime(r.start + r.kesto, sep) + "</td>\r";
+  out += FormatDateTimeShort(r.start, sep) + " - " + FormatTime(r.start + r.kesto, sep);
+  if (ctx.ini.CalendarFeed) {
+    out += ' ';
+    out += AddToCalendarLink(ctx, r.kausi, r.vuoroNo, r.seq);
+  }
+  out += "</td>\r";
   out += "<td>" + ResourceNameOf(ctx, r.resNo) + "</td>\r";
   out += "<td>" + ActivityKindText(ctx, r.laji) + "</td>\r";
   if (ctx.settings.NaytaOhjaaja != 0) out += "<td>" + InstructorText(ctx, r.ohjaaja) + "</td>\r";
@@ -213,6 +220,7 @@ std::optional<PageError> DeleteOwnReservation(RequestContext& ctx, const SlotKey
   if (!vuoro.FindKey(key.Values())) return PageError::NotFound;
   if (Millis(vuoro.Date("VuoroAika")) <= Millis(ctx.Now()) + ctx.settings.PoistaEnnenPv * kMillisPerHour)
     return PageError::TooLateToCancel;
+  NoteCancellation(ctx, va.Text("Kausi"), va.Text("VuoroNo"), va.Text("VuoroNoSeq"), asNo, jno);
   va.Delete();
   return std::nullopt;
 }
@@ -252,6 +260,7 @@ Answer WebModOrvaneWebActPoisVarAction(RequestContext& ctx) {
   reg.Post();
 
   if (refusal) return Answer::Error(*refusal);
+  QueueSlotMail(ctx, store::MailKind::Cancellation, key);
   return Answer::Redirect(ProgramUrl("PoisOk", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}}));
 }
 

@@ -48,7 +48,8 @@ Answer WebModOrvaneWebActPoistaAction(RequestContext& ctx);
 // (to Asiakas.Laskutettu, or to WEBREG.TmpSaldo without a customer row) and
 // redirects to /PoisOk. Error page: a reservation that is not the user's
 // open one or whose slot is gone (NotFound), past the cancellation deadline
-// (TooLateToCancel); the session is refreshed in both.
+// (TooLateToCancel); the session is refreshed in both. With [Features]
+// Mail on, a cancellation made queues its notice in the same transaction.
 Answer WebModOrvaneWebActPoisVarAction(RequestContext& ctx);
 
 // WEBPAGE /PoisOk

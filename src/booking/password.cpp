@@ -23,8 +23,7 @@ Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx) {
     if (!clear) page.SessionId = kNoSession;
     return Answer::Error(clear ? PageError::WrongLogin : PageError::Search);
   }
-  // The rules of registration: 4 to 14 characters, not the user name.
-  if (uKoodi.size() < 4 || uKoodi.size() > 14 || uKoodi == reg.Text("Tunnus")) {
+  if (!AcceptableNewPassword(uKoodi, reg.Text("Tunnus"))) {
     if (!clear) page.SessionId = kNoSession;
     return Answer::Error(PageError::BadLogin);
   }
@@ -33,6 +32,10 @@ Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx) {
   reg["Aika"].SetDateTime(ctx.Now());
   reg.Post();
   return Answer::Redirect(ProgramUrl("VaihdaOk", {{"ID", page.SessionId}, {"Lang", page.Lang}, {"Upd", "Y"}}));
+}
+
+bool AcceptableNewPassword(std::string_view password, std::string_view tunnus) {
+  return password.size() >= 4 && password.size() <= 14 && password != tunnus;
 }
 
 Answer WebModOrvaneWebActVaihdaOkAction(RequestContext& ctx) {

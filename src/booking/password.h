@@ -1,6 +1,8 @@
 // The password change of a logged-in user.
 #pragma once
 
+#include <string_view>
+
 #include "module/actions.h"
 
 namespace wo {
@@ -21,5 +23,9 @@ Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx);
 // Query: Lang, ID, Upd (1 to 3 of them).
 // The confirmation page vaihdaok.html.
 Answer WebModOrvaneWebActVaihdaOkAction(RequestContext& ctx);
+
+// The rules of a new password, those of registration: 4 to 14 characters,
+// not the user name `tunnus`.
+bool AcceptableNewPassword(std::string_view password, std::string_view tunnus);
 
 }  // namespace wo

@@ -7,6 +7,7 @@
 #include "booking/calendar.h"
 #include "booking/own_reservations.h"
 #include "frame/html.h"
+#include "mail/mail_queue.h"
 #include "module/context.h"
 #include "module/session.h"
 #include "module/table_guard.h"
@@ -228,6 +229,15 @@ Answer WebModOrvaneWebActVarAction(RequestContext& ctx) {
   reg.Post();
 
   if (!result.written) return Answer::Error(result.refusal);
+  QueueSlotMail(ctx, store::MailKind::Confirmation, key);
+  // With the calendar feeds, the booked page offers the reservation as a
+  // calendar file, so it is told which slot was booked.
+  if (ctx.ini.CalendarFeed)
+    return Answer::Redirect(ProgramUrl("VarOk", {{"ID", ctx.page.SessionId},
+                                                 {"Lang", ctx.page.Lang},
+                                                 {"Kau", Trim(key.kau)},
+                                                 {"Vuo", Trim(key.vuo)},
+                                                 {"Seq", Trim(key.seq)}}));
   return Answer::Redirect(ProgramUrl("VarOk", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}}));
 }
 
@@ -286,6 +296,12 @@ ReservationResult CommitReservation(RequestContext& ctx, const ReservationReques
   AppendReservation(ctx, va, r, rows.highestJno + 1, name, phone);
   result.written = true;
   return result;
+}
+
+void QueueSlotMail(RequestContext& ctx, store::MailKind kind, const SlotKey& key) {
+  if (!ctx.ini.Mail) return;
+  mail::QueueReservationMail(ctx.conn, ctx.ini, kind, mail::Slot{key.kau, key.vuo, key.seq},
+                             mail::RecipientOf(ctx.tbl->TblWebReg), ctx.page.Lang, ctx.Now());
 }
 
 Answer WebModOrvaneWebActVarOkAction(RequestContext& ctx) {

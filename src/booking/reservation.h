@@ -6,6 +6,7 @@
 
 #include "booking/common.h"
 #include "module/actions.h"
+#include "store/outbox.h"
 
 namespace wo {
 
@@ -31,7 +32,8 @@ Answer WebModOrvaneWebActVaraaAction(RequestContext& ctx);
 // (TooManyPast) reservations, a slot VaVuoro lacks (NotFound), beyond the
 // horizon (BeyondHorizon), full or started (SlotClosed), the credit limit
 // (CreditLimit). The session is refreshed unless the slot is refused
-// before any check.
+// before any check. With [Features] Mail on, a booking made queues its
+// confirmation mail in the same transaction.
 //
 // The checks and the writes run in one write transaction of the store,
 // which excludes every other writer: two visitors committing for the last
@@ -75,5 +77,13 @@ struct ReservationResult {
 // TblWebReg positioned on the user's current row: its names and phone are
 // used when the customer has no Asiakas row.
 ReservationResult CommitReservation(RequestContext& ctx, const ReservationRequest& r);
+
+// With [Features] Mail on, queues the mail of `kind` about the slot `key`
+// to the user of TblWebReg's current row, in the request's language
+// (mail/mail_queue.h); nothing with it off. Call it for a change that was
+// made, after its writes and after the user's row was posted, so that the
+// mail tells the balance after the change.
+// REQUIRES: the action's write transaction; TblWebReg on the user's row.
+void QueueSlotMail(RequestContext& ctx, store::MailKind kind, const booking::SlotKey& key);
 
 }  // namespace wo

@@ -116,6 +116,7 @@ Request Request::FromCgi(const Env& env, int bodyFd) {
   r.remoteHost_ = env("REMOTE_HOST");
   r.remoteAddr_ = env("REMOTE_ADDR");
   r.contentLength_ = ToIntDef(lookup("HTTP_CONTENT_LENGTH"), -1);
+  r.ifNoneMatch_ = env("HTTP_IF_NONE_MATCH");
 
   // The body is read in full but never parsed; what is kept is bounded so
   // that a huge upload cannot exhaust memory.

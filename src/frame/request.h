@@ -36,6 +36,8 @@ class Request {
   const std::string& body() const { return body_; }
   const std::string& remoteHost() const { return remoteHost_; }
   const std::string& remoteAddr() const { return remoteAddr_; }
+  // The If-None-Match header of a conditional request; "" without one.
+  const std::string& ifNoneMatch() const { return ifNoneMatch_; }
 
   // The value of the first field whose name equals `name` without regard
   // to case; "" when there is none. Throws DecodeError on a bad query.
@@ -50,7 +52,7 @@ class Request {
  private:
   const std::vector<std::string>& Fields() const;
 
-  std::string method_, protocol_, path_, query_, body_, remoteHost_, remoteAddr_;
+  std::string method_, protocol_, path_, query_, body_, remoteHost_, remoteAddr_, ifNoneMatch_;
   long long contentLength_ = -1;
   mutable bool parsed_ = false;
   mutable std::vector<std::string> fields_;

@@ -29,6 +29,8 @@ void Response::SetStatus(int code) {
   switch (code) {
     case 200: reason_ = "OK"; break;
     case 302: reason_ = "Moved Temporarily"; break;
+    case 304: reason_ = "Not Modified"; break;
+    case 404: reason_ = "Not Found"; break;
     case 500: reason_ = "Internal Server Error"; break;
     default: reason_.clear();
   }
@@ -55,6 +57,7 @@ std::string Response::Serialize() const {
     out += "Status: " + std::to_string(status_) + " " + reason_ + "\r\n";
   if (!location_.empty()) out += "Location: " + HeaderSafe(location_) + "\r\n";
   out += "Content-Type: " + HeaderSafe(contentType_) + "\r\n";
+  for (const auto& [name, value] : headers_) out += HeaderSafe(name) + ": " + HeaderSafe(value) + "\r\n";
   if (!content_.empty()) out += "Content-Length: " + std::to_string(content_.size()) + "\r\n";
   out += "Content:\r\n\r\n";
   out += content_;

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace wo {
 
@@ -24,9 +26,14 @@ class Response {
   bool sent() const { return sent_; }
 
   // Sets the code and its reason phrase (200 OK, 302 Moved Temporarily,
-  // 500 Internal Server Error; others get an empty phrase).
+  // 304 Not Modified, 404 Not Found, 500 Internal Server Error; others get
+  // an empty phrase).
   void SetStatus(int code);
   void SetContent(std::string content) { content_ = std::move(content); }
+  void SetContentType(std::string type) { contentType_ = std::move(type); }
+  // A further header, written after Content-Type as "name: value" (the
+  // value's CR and LF percent-encoded).
+  void AddHeader(std::string name, std::string value) { headers_.emplace_back(std::move(name), std::move(value)); }
 
   // Status 302 to `url` with the small "Object Moved" page, written at once.
   void SendRedirect(std::string_view url);
@@ -45,6 +52,7 @@ class Response {
   std::string contentType_ = "text/html";
   std::string location_;
   std::string content_;
+  std::vector<std::pair<std::string, std::string>> headers_;
   bool sent_ = false;
 };
 

@@ -11,7 +11,7 @@
 #include "base/text.h"
 #include "mail/mail_facts.h"
 #include "mail/mail_queue.h"
-#include "mailer/icalendar.h"
+#include "base/icalendar.h"
 #include "mailer/mime.h"
 #include "store/win1252.h"
 
@@ -24,17 +24,6 @@ namespace fact = mail::fact;
 
 // Stands for a tag in the expanded text until the lines are sorted out.
 constexpr char kTagMark = '\x01';
-
-const char* TemplateFile(MailKind k) {
-  switch (k) {
-    case MailKind::Confirmation: return "mail_varaus.txt";
-    case MailKind::Cancellation: return "mail_peruutus.txt";
-    case MailKind::Reminder: return "mail_muistutus.txt";
-    case MailKind::Reset: return "mail_salasana.txt";
-    case MailKind::Offer: return "mail_tarjous.txt";
-  }
-  return "";
-}
 
 // The language's folder below the template root, as the pages pick it.
 std::string LanguageFolder(std::string_view lang, bool& english) {
@@ -188,7 +177,7 @@ std::string SettleLines(const std::string& text) {
 
 std::string Expand(const store::OutboxMessage& m, const MailSite& site, bool& english) {
   const std::string folder = LanguageFolder(m.language, english);
-  const std::string text = ReadTemplate(site.templateRoot + folder + TemplateFile(m.kind));
+  const std::string text = ReadTemplate(site.templateRoot + folder + MailTemplateFile(m.kind));
   const mail::Facts f = mail::DecodeFacts(m.facts);
   const bool eng = english;
   const std::string expanded = ExpandTemplate(text, [&](std::string_view tag, const std::vector<std::string>& params) {
@@ -201,6 +190,17 @@ std::string Expand(const store::OutboxMessage& m, const MailSite& site, bool& en
 }
 
 }  // namespace
+
+const char* MailTemplateFile(MailKind k) {
+  switch (k) {
+    case MailKind::Confirmation: return "mail_varaus.txt";
+    case MailKind::Cancellation: return "mail_peruutus.txt";
+    case MailKind::Reminder: return "mail_muistutus.txt";
+    case MailKind::Reset: return "mail_salasana.txt";
+    case MailKind::Offer: return "mail_tarjous.txt";
+  }
+  return "";
+}
 
 const std::vector<std::string_view>& KnownMailTags() {
   static const std::vector<std::string_view> tags = {
@@ -223,22 +223,6 @@ Sender SenderOf(const SiteIni& ini) {
   }
   if (s.name.empty()) s.name = IniUtf8(Trim(ini.CompanyName));
   return s;
-}
-
-std::string SiteHost(const SiteIni& ini) {
-  std::string u = Trim(ini.SiteUrl);
-  const size_t scheme = u.find("://");
-  if (scheme != std::string::npos) {
-    u = u.substr(scheme + 3);
-    u = u.substr(0, u.find_first_of("/?#"));
-    if (const size_t at = u.rfind('@'); at != std::string::npos) u = u.substr(at + 1);
-    if (!u.empty() && u.front() != '[') u = u.substr(0, u.find(':'));
-    if (!u.empty()) return u;
-  }
-  const std::string address = SenderOf(ini).address;
-  const size_t at = address.rfind('@');
-  if (at != std::string::npos && at + 1 < address.size()) return address.substr(at + 1);
-  return "weborvane.invalid";
 }
 
 RenderedMail RenderMail(const store::OutboxMessage& m, const MailSite& site) {

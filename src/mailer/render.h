@@ -54,10 +54,7 @@ struct Sender {
 };
 Sender SenderOf(const SiteIni& ini);
 
-// The site's host name for UIDs and Message-IDs: the host of [Mail]
-// SiteUrl, else the domain of the sender's address, else
-// "weborvane.invalid".
-std::string SiteHost(const SiteIni& ini);
+// SiteHost (module/ini.h) names the site in UIDs and Message-IDs.
 
 struct RenderedMail {
   std::string from;     // the envelope sender (address only)
@@ -70,6 +67,9 @@ struct RenderedMail {
 // ical::CalendarError for an unknown time zone, std::runtime_error when the
 // sender's address is missing or not an address.
 RenderedMail RenderMail(const store::OutboxMessage& m, const MailSite& site);
+
+// The template file of `kind` ("mail_varaus.txt"), as listed above.
+const char* MailTemplateFile(store::MailKind kind);
 
 // The tags of the mail templates, in upper case.
 const std::vector<std::string_view>& KnownMailTags();

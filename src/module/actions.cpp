@@ -75,6 +75,7 @@ void Deliver(RequestContext& ctx, const Answer& answer) {
       RenderPage(ctx, ctx.pages.PageProdError, "error.html");
       break;
     case Answer::kRedirect: ctx.resp.SendRedirect(answer.url); break;
+    case Answer::kWritten: break;
   }
 }
 

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "frame/page_producer.h"
+#include "module/ini.h"
 #include "module/renderers.h"
 #include "module/texts.h"
 
@@ -31,7 +32,8 @@ struct RequestContext;
 
 // What an action answers, given once its work is done (and committed).
 struct Answer {
-  enum Kind { kPage, kErrorPage, kRedirect } kind = kPage;
+  // kWritten: the handler wrote the response itself (a calendar file).
+  enum Kind { kPage, kErrorPage, kRedirect, kWritten } kind = kPage;
   PageProducer* producer = nullptr;  // kPage: the producer and its template file
   std::string file;
   PageError error = PageError::Search;  // kErrorPage: page.ErrorCode
@@ -40,6 +42,7 @@ struct Answer {
   static Answer Page(PageProducer& p, std::string_view file) { return {kPage, &p, std::string(file), {}, {}}; }
   static Answer Error(PageError e) { return {kErrorPage, nullptr, {}, e, {}}; }
   static Answer Redirect(std::string url) { return {kRedirect, nullptr, {}, {}, std::move(url)}; }
+  static Answer Written() { return {kWritten, nullptr, {}, {}, {}}; }
 };
 
 // What an action needs of the session before its handler runs.
@@ -69,7 +72,14 @@ struct ActionRow {
   bool writes = false;
   // Also the action of every path that no row has.
   bool isDefault = false;
+  // The [Features] switch the row belongs to (&SiteIni::Mail), or none.
+  // With the switch off the row does not exist: its path is answered as
+  // every path that no row has, by the default row.
+  bool SiteIni::*feature = nullptr;
 };
+
+// False when `row` belongs to a feature that `ini` switches off.
+inline bool RowEnabled(const ActionRow& row, const SiteIni& ini) { return !row.feature || ini.*row.feature; }
 
 // What the booking floor hands the module: its action table and the
 // renderers its tags call.

@@ -196,4 +196,23 @@ store::ConnectionSettings ConnectionFromIni(const SiteIni& ini) {
   return s;
 }
 
+std::string SiteHost(const SiteIni& ini) {
+  std::string u = Trim(ini.SiteUrl);
+  const size_t scheme = u.find("://");
+  if (scheme != std::string::npos) {
+    u = u.substr(scheme + 3);
+    u = u.substr(0, u.find_first_of("/?#"));
+    if (const size_t at = u.rfind('@'); at != std::string::npos) u = u.substr(at + 1);
+    if (!u.empty() && u.front() != '[') u = u.substr(0, u.find(':'));
+    if (!u.empty()) return u;
+  }
+  // The sender's address: within "<...>" when From names the sender too.
+  std::string address = Trim(ini.MailFrom);
+  const size_t lt = address.find('<'), gt = address.rfind('>');
+  if (lt != std::string::npos && gt != std::string::npos && gt > lt) address = Trim(address.substr(lt + 1, gt - lt - 1));
+  const size_t at = address.rfind('@');
+  if (at != std::string::npos && at + 1 < address.size()) return address.substr(at + 1);
+  return "weborvane.invalid";
+}
+
 }  // namespace wo

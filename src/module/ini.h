@@ -116,6 +116,11 @@ void ScanIni(std::string_view text, const IniEntryHandler& entry);
 // empty) is the folder a relative DatabaseFile is taken from.
 SiteIni ParseSiteIni(std::string_view text, const std::string& folder);
 
+// The site's host name, for the UIDs of calendar events and the
+// Message-IDs of mails: the host of [Mail] SiteUrl, else the domain of the
+// [Mail] From address, else "weborvane.invalid".
+std::string SiteHost(const SiteIni& ini);
+
 // The connection the INI describes.
 store::ConnectionSettings ConnectionFromIni(const SiteIni& ini);
 

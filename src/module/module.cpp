@@ -31,6 +31,7 @@ std::span<const ActionItem> WebModule::Actions() {
       item.name = row.name;
       item.path = row.path;
       item.isDefault = row.isDefault;
+      item.enabled = RowEnabled(row, ctx_->ini);
       item.handler = [this, &row](const Request&, Response&, bool&) { RunAction(*ctx_, row); };
       actions_.push_back(std::move(item));
     }

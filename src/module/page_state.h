@@ -106,9 +106,13 @@ struct PageState {
   // What the message of ErrorCode names besides its text: the required
   // details left empty (FieldsMissing), translated and joined.
   std::string ErrorDetail;
+  // The calendar feed's address made by this request, shown once
+  // (booking/calendar_feed.h); empty otherwise.
+  std::string FeedAddress;
   std::string RegMode;          // kRegModeWidth
   RegDetailsT RegDetails;
   std::string CompanyName;  // kCompanyNameWidth
+  const TextDef* ResetNotice = nullptr;  // PALAUTUSVIESTI: the reset pages' notice, or none
 };
 
 // ---- the week grid's work buffers ----

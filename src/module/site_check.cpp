@@ -103,15 +103,17 @@ std::string ReadFile(const std::string& path, bool& ok) {
   return s.str();
 }
 
-void CheckTemplates(const TreePaths& tree, std::vector<L>& out) {
+void CheckTemplates(const SiteIni& ini, const TreePaths& tree, std::vector<L>& out) {
   const std::vector<std::string_view>& known = KnownTemplateTags();
+  std::vector<const char*> pages(std::begin(kTemplatePages), std::end(kTemplatePages));
+  if (ini.Mail) pages.insert(pages.end(), std::begin(kResetPages), std::end(kResetPages));
   for (const char* lang : {"Fin", "Eng"}) {
     const std::string dir = tree.templates + lang + "/";
     std::vector<std::string> missing;
-    for (const char* page : kTemplatePages)
+    for (const char* page : pages)
       if (access((dir + page).c_str(), R_OK) != 0) missing.push_back(page);
     if (missing.empty())
-      out.push_back({L::Ok, "templates " + dir + ": all " + std::to_string(std::size(kTemplatePages)) + " pages"});
+      out.push_back({L::Ok, "templates " + dir + ": all " + std::to_string(pages.size()) + " pages"});
     else
       out.push_back({L::Fail, "templates " + dir + ": missing or unreadable " + Join(missing)});
 
@@ -241,7 +243,7 @@ std::vector<CheckLine> CheckSite(const std::string& iniPath, const std::string& 
   }
 
   CheckDatabase(ini, out);
-  CheckTemplates(tree, out);
+  CheckTemplates(ini, tree, out);
   CheckFolders(ini, tree, webUser, out);
   return out;
 }

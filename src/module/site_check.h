@@ -20,8 +20,8 @@ std::string FormatCheckLine(const CheckLine& line);
 // Checks, for the tree of `iniPath` (see site_admin.h): the INI file
 // (readable, every key known, each once), the password key, an open
 // maintenance or an interrupted rekey, the database (reachable, every
-// table and column, every index), both template folders (every page, tags
-// the program knows) and the data and log folders and the database file
+// table and column, every index), both template folders (every page, the
+// reset pages too with [Features] Mail on, tags the program knows) and the data and log folders and the database file
 // (writable by `webUser`; only root can test that for another user).
 std::vector<CheckLine> CheckSite(const std::string& iniPath, const std::string& webUser);
 

@@ -163,18 +163,33 @@ std::optional<std::string> RegistrationTag(RequestContext& ctx, std::string_view
   return std::nullopt;
 }
 
+// The tags of the password reset by e-mail, nothing with [Features] Mail
+// off: UNOHTUILINKKI, the login page's link to the reset form, and
+// PALAUTUSVIESTI, the notice of the reset pages (page.ResetNotice).
+std::string ResetTag(RequestContext& ctx, std::string_view t) {
+  const PageState& p = ctx.page;
+  if (!ctx.ini.Mail) return {};
+  if (t == "UNOHTUILINKKI")
+    return "<p class=\"forgot\">" + LinkOpen(ProgramUrl("Unohtui", {{"Lang", p.Lang}})) +
+           ctx.TranslatedText(texts::C80) + "</A></p>";
+  if (!p.ResetNotice) return {};
+  const char* role = p.ResetNotice == &texts::C81 ? "status" : "alert";
+  return "<p class=\"notice\" role=\"" + std::string(role) + "\">" + ctx.TranslatedText(*p.ResetNotice) +
+         "</p>";
+}
+
 }  // namespace
 
 const std::vector<std::string_view>& KnownTemplateTags() {
   static const std::vector<std::string_view> tags = {
       "AIKALEIMA", "ENNAKKOILMOITUS", "ENNAKKOVARAUS", "ENNAKKOVARAUSPOIS", "ERROR", "EVKOLNK",
-      "ID", "KOTISIVU", "LANG", "LOGO", "OMATLISTA", "PGMENU",
+      "ID", "KALENTERI", "KALENTERILINKKI", "KOTISIVU", "LANG", "LOGO", "OMATLISTA", "PALAUTUSVIESTI", "PGMENU",
       "PGOTSIKKO", "PGOTSIKKOALA", "POISENNENPV", "RESURSSI", "RGEMAIL", "RGENIMI",
       "RGMODETXT", "RGMPUH", "RGNAPPI01", "RGOS01", "RGOS02", "RGOS03",
       "RGPASSWORD", "RGPUH", "RGSNIMI", "RGTUNNUS", "SELECTKK", "SELECTKOODI",
-      "SELECTPP", "SELECTRESURSSI", "SELECTVV", "SVKOLNK", "VARAUS", "VARPARAM",
-      "VARAUSTIEDOT", "VUOROLISTA", "YREMAIL", "YRITYS", "YROSOITE1", "YROSOITE2",
-      "YRPUHELIN", "YRSAANTO"};
+      "SELECTPP", "SELECTRESURSSI", "SELECTVV", "SVKOLNK", "UNOHTUILINKKI", "VARAUS", "VARPARAM",
+      "VARAUSTIEDOT", "VUOROLISTA", "YREMAIL", "YRITYS", "YROSOITE1", "YROSOITE2", "YRPUHELIN",
+      "YRSAANTO"};
   return tags;
 }
 
@@ -230,10 +245,14 @@ std::string PageProdRootHTMLTag(RequestContext& ctx, std::string_view tag) {
 
   if (t == "VUOROLISTA") return ctx.renderers.slotList(ctx);
   if (t == "OMATLISTA") return ctx.renderers.ownReservations(ctx);
+  if (t == "KALENTERI") return ctx.renderers.calendarFeed ? ctx.renderers.calendarFeed(ctx) : std::string();
+  if (t == "KALENTERILINKKI")
+    return ctx.renderers.addToCalendar ? ctx.renderers.addToCalendar(ctx) : std::string();
 
   if (t == "POISENNENPV" || t == "ENNAKKOVARAUS" || t == "ENNAKKOVARAUSPOIS" || t == "ENNAKKOILMOITUS")
     return Notice(ctx, t);
   if (t == "ERROR") return ErrorText(ctx);
+  if (t == "UNOHTUILINKKI" || t == "PALAUTUSVIESTI") return ResetTag(ctx, t);
   return RegistrationTag(ctx, t).value_or(std::string());
 }
 

@@ -29,6 +29,9 @@ inline constexpr const char* kTemplatePages[] = {
     "index.html", "login.html",   "regin.html",  "vaihda.html",   "omat.html", "resval.html",
     "viikko.html", "varok.html",  "varaa.html",  "regok.html",    "vaihdaok.html", "poista.html",
     "poisok.html", "error.html",  "otsikko.html"};
+// The pages of the password reset by e-mail, which a site needs with
+// [Features] Mail on.
+inline constexpr const char* kResetPages[] = {"unohtui.html", "palauta.html", "palautaok.html"};
 
 // SELECTKOODI: the web codes of resource `resNo` (cut to its width) as a
 // table row with a selection, or "" when the resource has none. Under INI

@@ -129,6 +129,38 @@ inline constexpr TextDef C51{"C51", "Perumaton"};
 inline constexpr TextDef C52{"C52", "Vuoroa ei voi en\xe4\xe4 varata!"};
 // ERROR, code 10
 inline constexpr TextDef C53{"C53", "Varausta ei voi en\xe4\xe4 poistaa!"};
+// Calendar feeds: the alarm at the cancellation deadline
+inline constexpr TextDef C100{"C100", "Viimeinen peruutushetki"};
+// Calendar feeds: after the number of free places ("Spinning - 3 vapaana")
+inline constexpr TextDef C101{"C101", "vapaana"};
+// Booked page and own reservations: the one-event calendar file
+inline constexpr TextDef C102{"C102", "Lis\xe4\xe4 kalenteriin"};
+// KALENTERI: heading of the feed's section on the own details page
+inline constexpr TextDef C103{"C103", "Varaukset omaan kalenteriin"};
+// KALENTERI: turns the feed on
+inline constexpr TextDef C104{"C104", "Ota kalenterisy\xf6te k\xe4ytt\xf6\xf6n"};
+// KALENTERI: makes a new address, ending the old one
+inline constexpr TextDef C105{"C105", "Uusi osoite"};
+// KALENTERI: turns the feed off
+inline constexpr TextDef C106{"C106", "Poista k\xe4yt\xf6st\xe4"};
+// KALENTERI: before the new address, shown once
+inline constexpr TextDef C107{"C107", "Tilaa t\xe4m\xe4 osoite kalenteriisi. Osoite n\xe4ytet\xe4\xe4n vain nyt:"};
+// KALENTERI: the feed is on
+inline constexpr TextDef C108{"C108", "Kalenterisy\xf6te on k\xe4yt\xf6ss\xe4. Uusi osoite lopettaa vanhan heti."};
+// KALENTERI: the feed is off
+inline constexpr TextDef C109{"C109", "Varauksesi voivat n\xe4ky\xe4 puhelimesi kalenterissa omalla, salaisella osoitteella."};
+
+// The password reset by e-mail ([Features] Mail).
+// UNOHTUILINKKI: the login page's link to the reset form
+inline constexpr TextDef C80{"C80", "Unohtuiko salasana?"};
+// PALAUTUSVIESTI after a reset request, whatever became of it
+inline constexpr TextDef C81{"C81", "Jos tunnuksella on s\xe4hk\xf6postiosoite, l\xe4hetimme siihen linkin uuden salasanan valintaan. Linkki on voimassa tunnin."};
+// PALAUTUSVIESTI: a reset link that is unknown, used or expired
+inline constexpr TextDef C82{"C82", "Linkki on vanhentunut, jo k\xe4ytetty tai virheellinen. Pyyd\xe4 alta uusi linkki."};
+// PALAUTUSVIESTI: a new password against the rules
+inline constexpr TextDef C83{"C83", "Salasanassa on oltava 4-14 merkki\xe4, eik\xe4 se saa olla sama kuin k\xe4ytt\xe4j\xe4tunnus."};
+// PALAUTUSVIESTI: the new password and its repetition differ
+inline constexpr TextDef C84{"C84", "Salasanat eiv\xe4t ole samat."};
 
 // The keys below are the texts of the features of INI [Features]. Those
 // shown before or after a number or a date do not end or begin with a
@@ -195,6 +227,9 @@ inline constexpr TextDef kAll[] = {
     C64, C65, C66, C67, C68, C69,
     C70, C71, C72, C73, C74, C75,
     C76, C77, C78, C79,
+    C80, C81, C82, C83, C84,
+    C100, C101, C102, C103, C104, C105,
+    C106, C107, C108, C109,
 };
 
 }  // namespace texts

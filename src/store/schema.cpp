@@ -93,6 +93,25 @@ std::vector<TableDef> MakeTables() {
                 T("Tila", 10, true), T("Haltija", 60), C("Lahetetty", F::DateTime), T("Virhe", 250)},
                {Ix("WEBPOSTI", "Id", true), Ix("WEBPOSTI", "Tila;Seuraava", false),
                 Ix("WEBPOSTI", "Kausi;VuoroNo;VuoroNoSeq;AsNo;Laji", false), Ix("WEBPOSTI", "Luotu", false)}});
+  // The web front's password-reset links (booking/password_reset.h): the
+  // hash of each link's token, never the token, with the user name it was
+  // asked for and when it was made and lapses.
+  t.push_back({"WEBPALAUTUS",
+               {T("Tiiviste", 64, true), T("Tunnus", 15, true), C("Luotu", F::DateTime, true),
+                C("Voimassa", F::DateTime, true)},
+               {Ix("WEBPALAUTUS", "Tiiviste", true), Ix("WEBPALAUTUS", "Tunnus", false),
+                Ix("WEBPALAUTUS", "Voimassa", false)}});
+  // The calendar feeds' tokens (store/calendar_feed.h): one row per user
+  // with a feed, the token kept only as its SHA-256 in hexadecimal.
+  t.push_back({"WEBKALENTERI",
+               {T("Tunnus", 15, true), T("Tiiviste", 64, true), C("Luotu", F::DateTime)},
+               {Ix("WEBKALENTERI", "Tunnus", true), Ix("WEBKALENTERI", "Tiiviste", true)}});
+  // The cancellations of the last weeks, for the calendar feeds: the key of
+  // the deleted VAVARAUS row and when it was cancelled.
+  t.push_back({"WEBPERUTTU",
+               {T("Kausi", 4), T("VuoroNo", 5), T("VuoroNoSeq", 5), C("Jno", F::Integer), T("AsNo", 15),
+                C("Peruttu", F::DateTime, true)},
+               {Ix("WEBPERUTTU", "AsNo;Peruttu", false), Ix("WEBPERUTTU", "Peruttu", false)}});
   return t;
 }
 

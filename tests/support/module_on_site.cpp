@@ -1,6 +1,7 @@
 #include "support/module_on_site.h"
 
 #include "booking/actions.h"
+#include "frame/dispatch.h"
 #include "module/actions.h"
 #include "module/tags.h"
 #include "support/clock.h"
@@ -18,11 +19,6 @@ ModuleOnSite::~ModuleOnSite() = default;
 
 std::string ModuleOnSite::Tag(std::string_view name) { return PageProdRootHTMLTag(**this, name); }
 
-void ModuleOnSite::Run() {
-  const ActionRow* row = FindAction(OrvaneApp().actions, req_.path());
-  for (const ActionRow& r : OrvaneApp().actions)
-    if (!row && r.isDefault) row = &r;
-  RunAction(**this, *row);
-}
+void ModuleOnSite::Run() { Dispatch(module_->Actions(), req_, resp_); }
 
 }  // namespace wo::test

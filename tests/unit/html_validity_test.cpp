@@ -13,6 +13,8 @@
 
 #include "base/text.h"
 #include "base/datetime.h"
+#include "mail/mail_facts.h"
+#include "store/outbox.h"
 #include "store/schema.h"
 #include "store/table.h"
 #include "support/site.h"
@@ -74,10 +76,18 @@ std::string SessionOf(const CgiResult& r) {
   return loc.substr(at + 3, loc.find('&', at) - at - 3);
 }
 
+// The token of the latest password-reset mail in the outbox.
+std::string LatestResetToken(TempSite& site) {
+  auto c = site.Connect();
+  const std::vector<store::OutboxMessage> box = store::ListMessages(*c);
+  return box.empty() ? std::string() : mail::FactOf(mail::DecodeFacts(box.back().facts), mail::fact::kToken);
+}
+
 TEST(HtmlValidity, EveryPageOfTheDefaultSite) {
   if (!HaveTidy()) GTEST_FAIL() << "tidy is missing (scripts/install-deps installs it)";
   test::SiteOptions opts;
   opts.copySiteTemplates = true;
+  opts.extraIni = "[Features]\nMail=1\n";  // the reset pages and the login page's link to them
   TempSite site(opts);
   std::string admin = std::string(WO_ADMIN_PROGRAM) + " --ini '" + site.iniFile() + "' ";
   auto [rc, out] = test::Shell(admin + "demo 2>&1 && " + admin + "translations import '" + WO_SOURCE_DIR +
@@ -133,6 +143,16 @@ TEST(HtmlValidity, EveryPageOfTheDefaultSite) {
         check(who + " /Viikko form " + std::to_string(form), "/Viikko", base + "&Resurssi=" + res + tomorrow);
       }
       SetListForm(site, 0);
+      if (!member) {
+        check(who + " /Unohtui", "/Unohtui", "Lang=" + lang);
+        check(who + " /Unohtui asked", "/Unohtui", "Lang=" + lang + "&Tunnus=demo");
+        const std::string token = LatestResetToken(site);
+        EXPECT_EQ(token.size(), 40u) << "no reset mail for the demo user";
+        check(who + " /Palauta", "/Palauta", "Lang=" + lang + "&T=" + token);
+        check(who + " /Palauta differing", "/Palauta", "Lang=" + lang + "&T=" + token + "&UKoodi=abcd&UKoodi2=abce");
+        check(who + " /Palauta bad link", "/Palauta", "Lang=" + lang + "&T=0");
+        check(who + " /Palauta done", "/Palauta", "Lang=" + lang + "&Valmis=1");
+      }
       if (member) {
         check(who + " /Varaa", "/Varaa", base + key);
         check(who + " /Poista", "/Poista", base + key + "&JNo=1");

@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 #include <libical/ical.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 #include "frame/page_producer.h"
 #include "mail/mail_facts.h"
-#include "mailer/icalendar.h"
+#include "base/icalendar.h"
+#include "mailer/mail_check.h"
 #include "mailer/mime.h"
 #include "mailer/render.h"
+#include "support/test_db.h"
 
 namespace wo::mailer {
 namespace {
@@ -209,6 +212,53 @@ TEST_F(MailTemplates, DefaultTemplatesUseOnlyKnownTags) {
       });
       EXPECT_TRUE(unknown.empty()) << lang << "/" << file << ": " << *unknown.begin();
     }
+}
+
+// `check`'s mail lines: each setting's problem on a line of its own, the
+// default templates of both languages rendering, a missing one failing.
+TEST(MailCheck, ReportsEachMailSettingsProblem) {
+  test::TempDir dir;
+  namespace fs = std::filesystem;
+  for (const char* lang : {"Fin", "Eng"}) fs::copy(fs::path(WO_SOURCE_DIR) / "site" / lang, fs::path(dir.path()) / lang);
+  const std::string root = dir.path() + "/";
+  SiteIni good;
+  good.Mail = true;
+  good.SmtpUrl = "smtp://127.0.0.1:2525";
+  good.MailFrom = "Keskus <varaukset@example.org>";
+  good.SiteUrl = "https://varaus.example.org";
+  struct Case {
+    const char* what;
+    void (*change)(SiteIni&);
+    std::vector<std::string> expected;  // the lines that are not OK
+  };
+  const Case cases[] = {
+      {"all set", [](SiteIni&) {}, {}},
+      {"mail off", [](SiteIni& i) { i = SiteIni(); }, {}},
+      {"no server, no sender", [](SiteIni& i) { i.SmtpUrl = i.MailFrom = ""; },
+       {"WARN mail: no SMTP server", "WARN mail: [Mail] From holds no sender's address"}},
+      {"a server, no sender", [](SiteIni& i) { i.MailFrom = "varaukset"; },
+       {"FAIL mail: [Mail] From holds no sender's address"}},
+      {"another scheme", [](SiteIni& i) { i.SmtpUrl = "http://127.0.0.1"; }, {"FAIL mail: [Mail] SmtpUrl"}},
+      {"plain http links", [](SiteIni& i) { i.SiteUrl = "http://varaus.example.org"; },
+       {"WARN mail: [Mail] SiteUrl http://varaus.example.org is not https://"}},
+      {"no links", [](SiteIni& i) { i.SiteUrl = ""; }, {"FAIL mail: [Mail] SiteUrl"}},
+      {"unknown zone", [](SiteIni& i) { i.TimeZone = "Europe/Atlantis"; }, {"FAIL time zone ([Site] TimeZone)"}},
+  };
+  for (const Case& c : cases) {
+    SiteIni ini = good;
+    c.change(ini);
+    std::vector<std::string> found;
+    for (const site::CheckLine& l : CheckMailSetup(ini, root))
+      if (l.level != site::CheckLine::Ok) found.push_back(site::FormatCheckLine(l));
+    ASSERT_EQ(found.size(), c.expected.size()) << c.what << ": " << (found.empty() ? "" : found[0]);
+    for (size_t i = 0; i < found.size(); ++i) EXPECT_EQ(found[i].rfind(c.expected[i], 0), 0u) << c.what << ": " << found[i];
+  }
+  fs::remove(root + "Eng/mail_salasana.txt");
+  std::vector<std::string> found;
+  for (const site::CheckLine& l : CheckMailSetup(good, root))
+    if (l.level != site::CheckLine::Ok) found.push_back(site::FormatCheckLine(l));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].rfind("FAIL mail template " + root + "Eng/mail_salasana.txt", 0), 0u) << found[0];
 }
 
 }  // namespace

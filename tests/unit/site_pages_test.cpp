@@ -445,11 +445,15 @@ TEST_F(SitePages, EnglishPagesShowEnglishLabels) {
   // program seeded no Finnish default into KAANNOS.
   std::string exported = site.root() + "/texts.tsv";
   ASSERT_EQ(Shell(site.Admin("translations export '" + exported + "'")).first, 0);
-  std::ifstream in(exported);
-  int rows = 0;
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) ++rows;
-  EXPECT_EQ(rows, static_cast<int>(std::size(texts::kAll)));
+  auto rowsOf = [](const std::string& file) {
+    std::ifstream in(file);
+    int rows = 0;
+    for (std::string line; std::getline(in, line);)
+      if (!line.empty()) ++rows;
+    return rows;
+  };
+  EXPECT_EQ(rowsOf(exported), rowsOf(site.root() + "/share/weborvane/eng.tsv"));
+  EXPECT_GE(rowsOf(exported), static_cast<int>(std::size(texts::kAll)));
 }
 
 // The configuration that scripts/lighttpd-conf writes, with the real server.

@@ -26,7 +26,8 @@ const char* const kLangs[] = {"Fin", "Eng"};
 // The pages of the page producers, then the header and the footer.
 const char* const kPages[] = {"index.html",  "login.html",    "regin.html",  "vaihda.html", "omat.html",
                               "resval.html", "viikko.html",   "varok.html",  "varaa.html",  "regok.html",
-                              "vaihdaok.html", "poista.html", "poisok.html", "error.html"};
+                              "vaihdaok.html", "poista.html", "poisok.html", "error.html",
+                              "unohtui.html", "palauta.html", "palautaok.html"};
 const char* const kFragments[] = {"otsikko.html", "alaosa.html"};
 
 // The tag handler's vocabulary; any other name would silently vanish.
@@ -130,7 +131,7 @@ TEST(SiteTemplates, PagesDeclareCharsetReferrerPolicyAndLanguage) {
 }
 
 TEST(SiteTemplates, FormsUseGetAndKnownActions) {
-  static const std::regex action(R"re(action="/cgi-bin/WebOrvane\.exe/(ChkLogin|SavReg|VaihdaSana|Viikko|Var|PoisVar)")re");
+  static const std::regex action(R"re(action="/cgi-bin/WebOrvane\.exe/(ChkLogin|SavReg|VaihdaSana|Viikko|Var|PoisVar|Unohtui|Palauta)")re");
   int forms = 0;
   for (const char* lang : kLangs)
     for (const std::string& file : AllTemplates()) {
@@ -144,8 +145,9 @@ TEST(SiteTemplates, FormsUseGetAndKnownActions) {
         EXPECT_TRUE(std::regex_search(form, action)) << form;
       }
     }
-  // login, registration, password, resource choice, booking, cancellation.
-  EXPECT_EQ(forms, 2 * 6);
+  // login, registration, password, resource choice, booking, cancellation,
+  // the reset request and the new password.
+  EXPECT_EQ(forms, 2 * 8);
 }
 
 TEST(SiteTemplates, UseOnlyTagsOfTheVocabulary) {
@@ -160,7 +162,10 @@ TEST(SiteTemplates, PagesCarryTheTagsTheyNeed) {
       {"otsikko.html", {"PGMENU", "LOGO", "YRITYS", "ID", "LANG"}},
       {"alaosa.html", {"YRITYS", "YROSOITE1", "YROSOITE2", "YRPUHELIN", "YREMAIL"}},
       {"index.html", {"YRSAANTO", "ID", "LANG", "POISENNENPV", "ENNAKKOVARAUS", "ENNAKKOVARAUSPOIS"}},
-      {"login.html", {"LANG", "YRSAANTO"}},
+      {"login.html", {"LANG", "YRSAANTO", "UNOHTUILINKKI"}},
+      {"unohtui.html", {"LANG", "PALAUTUSVIESTI"}},
+      {"palauta.html", {"VARPARAM", "PALAUTUSVIESTI"}},
+      {"palautaok.html", {"LANG"}},
       {"regin.html",
        {"ID", "LANG", "RGTUNNUS", "RGPASSWORD", "RGSNIMI", "RGENIMI", "RGOS01", "RGOS02", "RGOS03", "RGEMAIL",
         "RGPUH", "RGMPUH", "RGNAPPI01", "YRSAANTO"}},

@@ -83,12 +83,16 @@ const std::map<std::string, std::string> kColumns = {
     {"WEBKESKUS", "WebKeskus TEXT, WebKeskusNimi TEXT, WebNayta INTEGER"},
     {"VAOHJAAJA", "Koodi TEXT, Lyhenne TEXT, Nimi TEXT, Kaytettavissa TEXT"},
     {"KAANNOS", "LGKieli TEXT, LGSovellus TEXT, LGAvain TEXT, LGTeksti TEXT, LGKaytossa INTEGER"},
-    // The web front's own tables (failed logins, the outbox).
+    // The web front's own tables (failed logins, the outbox, reset links,
+    // the calendar feeds' tokens and cancellations).
     {"WEBLOGINFAIL", "Tunnus TEXT, Osoite TEXT, Aika TEXT"},
     {"WEBPOSTI",
      "Id INTEGER, Laji TEXT, Vastaanottaja TEXT, Kieli TEXT, Tiedot TEXT, Kausi TEXT, VuoroNo TEXT, "
      "VuoroNoSeq TEXT, AsNo TEXT, Luotu TEXT, Yritykset INTEGER, Seuraava TEXT, Tila TEXT, Haltija TEXT, "
      "Lahetetty TEXT, Virhe TEXT"},
+    {"WEBPALAUTUS", "Tiiviste TEXT, Tunnus TEXT, Luotu TEXT, Voimassa TEXT"},
+    {"WEBKALENTERI", "Tunnus TEXT, Tiiviste TEXT, Luotu TEXT"},
+    {"WEBPERUTTU", "Kausi TEXT, VuoroNo TEXT, VuoroNoSeq TEXT, Jno INTEGER, AsNo TEXT, Peruttu TEXT"},
 };
 const std::set<std::string> kUnique = {
     "WEBPARAM(Numero)",     "VARESNIMI(ResNo)",
@@ -97,13 +101,16 @@ const std::set<std::string> kUnique = {
     "PARAM(Avain)",         "WEBKOODI(ResNo, WebKoodi)",
     "WEBKESKUS(WebKeskus)", "VAOHJAAJA(Koodi)",
     "KAANNOS(LGKieli, LGSovellus, LGAvain)", "VaVuoro(Kausi, VuoroNo, VuoroNoSeq)",
-    "WEBPOSTI(Id)"};
+    "WEBPOSTI(Id)",         "WEBPALAUTUS(Tiiviste)",
+    "WEBKALENTERI(Tunnus)", "WEBKALENTERI(Tiiviste)"};
 // The other indexes of the handles.
 const std::set<std::string> kPlain = {"VARESNIMI(ResKeskus, ResWebNayta, ResNimi)", "VaVuoro(ResNo, VuoroAika)",
                                       "WEBREG(ID, Tunnus)", "VAVARAUS(AsNo, Status)",
                                       "WEBLOGINFAIL(Tunnus, Aika)", "WEBLOGINFAIL(Osoite, Aika)",
                                       "WEBLOGINFAIL(Aika)", "WEBPOSTI(Tila, Seuraava)",
-                                      "WEBPOSTI(Kausi, VuoroNo, VuoroNoSeq, AsNo, Laji)", "WEBPOSTI(Luotu)"};
+                                      "WEBPOSTI(Kausi, VuoroNo, VuoroNoSeq, AsNo, Laji)", "WEBPOSTI(Luotu)",
+                                      "WEBPALAUTUS(Tunnus)", "WEBPALAUTUS(Voimassa)",
+                                      "WEBPERUTTU(AsNo, Peruttu)", "WEBPERUTTU(Peruttu)"};
 
 #ifndef WO_PG_TESTS
 struct Schema {

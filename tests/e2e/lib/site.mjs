@@ -85,8 +85,9 @@ function setIni(text, section, values) {
 
 // Installs the build into a fresh prefix under BUILD/e2e-work/NAME and loads
 // the demonstration centre. `pg`: {host, port, user} of a PostgreSQL server
-// whose database VELMORI the site is to use (it is dropped and made anew).
-export function installSite({ build, source, name, pg = null, company = 'Liikuntakeskus Rantapuisto' }) {
+// whose database VELMORI the site is to use (it is dropped and made anew);
+// `ini`: further INI keys by section, {Mail: {SmtpUrl: ...}}.
+export function installSite({ build, source, name, pg = null, company = 'Liikuntakeskus Rantapuisto', ini: keys = {} }) {
   const work = path.join(build, 'e2e-work');
   fs.mkdirSync(work, { recursive: true });
   const prefix = path.join(work, name);
@@ -95,6 +96,7 @@ export function installSite({ build, source, name, pg = null, company = 'Liikunt
   const ini = path.join(prefix, 'bin', 'Velmori.ini');
   let text = fs.readFileSync(ini, 'latin1');
   text = setIni(text, 'Site', { CompanyName: company });
+  for (const [section, values] of Object.entries(keys)) text = setIni(text, section, values);
   if (pg) {
     recreatePgDatabase(pg, 'VELMORI');
     text = setIni(text, 'DataBase', { ServerName: 'weborvane-e2e', ServerAddress: pg.host, User: pg.user, Password: '' });

@@ -1,5 +1,7 @@
 // iCalendar files (RFC 5545), built with libical: the attachment of the
-// booking and cancellation mails, and any calendar the site publishes.
+// booking and cancellation mails, the calendar feeds and the single-event
+// downloads. libical is loaded at the first calendar a process builds, so
+// that a program that links this file starts as fast as one that does not.
 // Event times are the site's wall-clock times, as the slots store them;
 // the file names the site's time zone and carries its VTIMEZONE, so a
 // calendar anywhere shows the slot at the right moment.
@@ -20,6 +22,13 @@ class CalendarError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A display alarm, `minutesBefore` the event's start, showing `text`
+// (UTF-8; the event's summary when empty).
+struct Alarm {
+  int minutesBefore = 0;
+  std::string text;
+};
+
 struct Event {
   // Stable for the thing the event stands for (ReservationUid): a later
   // file with the same UID and a higher sequence updates or cancels it.
@@ -33,6 +42,8 @@ struct Event {
   // mailto: addresses of an invitation (METHOD:REQUEST or CANCEL wants
   // both); empty: left out.
   std::string organizer, organizerName, attendee, attendeeName;
+  // This event's own alarms, after those of the calendar's options.
+  std::vector<Alarm> alarms;
 };
 
 struct CalendarOptions {
@@ -48,7 +59,8 @@ struct CalendarOptions {
 
 // One VCALENDAR with the VTIMEZONE of options.timeZone and a VEVENT per
 // event, as UTF-8 text with CRLF line ends and folded lines. Throws
-// CalendarError for an unknown time zone.
+// CalendarError for an unknown time zone, and when libical cannot be
+// loaded.
 std::string BuildCalendar(const std::vector<Event>& events, const CalendarOptions& options);
 
 // The UID of a reservation: its season, slot number and sequence and the
