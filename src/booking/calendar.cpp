@@ -3,6 +3,7 @@
 #include "booking/calendar.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "base/format.h"
@@ -12,6 +13,7 @@
 #include "module/context.h"
 #include "module/session.h"
 #include "module/table_guard.h"
+#include "module/texts.h"
 
 namespace wo {
 
@@ -38,14 +40,6 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf) {
 
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
                const std::function<bool(store::Table& slots)>& each) {
-  store::Table& va = ctx.tbl->TblVa;
-  TableGuard vaGuard{&va};
-  // VAVARAUS is needed only for counting, which a visitor without a
-  // session never does.
-  if (CountsPlaces(ctx.page.SessionId)) {
-    va.SetIndex(kReservationsBySlot);
-    va.Open();
-  }
   try {
     store::Table& slots = ctx.tbl->TblFiVuoro;
     TableGuard slotsGuard{&slots};
@@ -174,20 +168,14 @@ void LoadActivityKinds(RequestContext& ctx) {
   }
 }
 
-int CountReservations(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
-  if (!CountsPlaces(ctx.page.SessionId)) return 0;
-  store::Table& t = ctx.tbl->TblVa;
-  TableGuard guard{&t};
-  if (!t.IsOpen()) {
-    t.SetIndex(kReservationsBySlot);
-    t.Open();
-  }
-  const std::vector<store::Value> key = {store::Txt(std::string(kausi)), store::Txt(std::string(vuoroNo)),
-                                         store::Txt(std::string(seq))};
-  t.SetRange(key, key);
-  const int n = t.RecordCount();
-  t.CancelRange();
-  return n;
+SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo)
+    : ctx_(ctx), resNo_(resNo), asNo_(std::move(asNo)), from_(from), to_(to) {}
+
+const store::SlotTaken& SlotPlaces::Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
+  static const store::SlotTaken kNone;
+  if (!counts_) counts_ = store::CountSlotReservations(ctx_.conn, resNo_, from_, to_, asNo_);
+  auto it = counts_->find({std::string(kausi), std::string(vuoroNo), std::string(seq)});
+  return it == counts_->end() ? kNone : it->second;
 }
 
 std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
@@ -195,6 +183,17 @@ std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::st
   const std::string kau = Trim(kausi), vuo = Trim(vuoroNo), sq = Trim(seq);
   return LinkOpen(ProgramUrl(
       "Varaa", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}, {"Kau", kau}, {"Vuo", vuo}, {"Seq", sq}}));
+}
+
+std::string CancelLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
+                           std::string_view seq, int64_t jno) {
+  const std::string kau = Trim(kausi), vuo = Trim(vuoroNo), sq = Trim(seq), j = std::to_string(jno);
+  return LinkOpen(ProgramUrl("Poista", {{"ID", ctx.page.SessionId},
+                                        {"Lang", ctx.page.Lang},
+                                        {"Kau", kau},
+                                        {"Vuo", vuo},
+                                        {"Seq", sq},
+                                        {"JNo", j}}));
 }
 
 void DescribeSlot(RequestContext& ctx, store::Table& vuoro) {
@@ -209,5 +208,76 @@ void DescribeSlot(RequestContext& ctx, store::Table& vuoro) {
                                      FormatTime(end, sep) + " " + ActivityKindText(ctx, laji),
                                  kReservationTextWidth);
 }
+
+bool BeyondHorizon(RequestContext& ctx, DateTime start) {
+  return Millis(start) >= Millis(ctx.Now()) + ctx.settings.MaxVarausPv * kMillisPerDay;
+}
+
+DateTime BookableFrom(RequestContext& ctx, DateTime start) { return start - ctx.settings.MaxVarausPv; }
+
+bool Cancellable(RequestContext& ctx, DateTime start) {
+  return Millis(start) > Millis(ctx.Now()) + ctx.settings.PoistaEnnenPv * kMillisPerHour;
+}
+
+DateTime CancellableUntil(RequestContext& ctx, DateTime start) {
+  return start - ctx.settings.PoistaEnnenPv / 24.0;
+}
+
+std::string WeekdayName(RequestContext& ctx, int day) {
+  static constexpr const TextDef* kDays[] = {&texts::C58, &texts::C59, &texts::C60, &texts::C61,
+                                             &texts::C62, &texts::C63, &texts::C64};
+  if (day < 1 || day > 7) return FinnishWeekdayName(day);
+  return ctx.TranslatedText(*kDays[day - 1]);
+}
+
+SlotState StateOf(RequestContext& ctx, DateTime start, int maara, const store::SlotTaken& taken, DateTime now) {
+  if (taken.own > 0) return SlotState::Mine;
+  if (Millis(start) <= Millis(now)) return SlotState::Past;
+  if (maara - taken.rows <= 0) return SlotState::Full;
+  if (BeyondHorizon(ctx, start)) return SlotState::Later;
+  return SlotState::Free;
+}
+
+std::string SessionCustomer(RequestContext& ctx) {
+  if (!ctx.ini.SlotStates || !ShowsMenu(ctx.page.SessionId)) return {};
+  store::Table& reg = ctx.tbl->TblWebReg;
+  TableGuard guard{&reg};
+  return PlainSessionLookup(ctx) ? reg.Text("AsNo") : std::string();
+}
+
+const char* SlotLabels::Class(SlotState s) {
+  switch (s) {
+    case SlotState::Mine: return "slot-mine";
+    case SlotState::Past: return "slot-past";
+    case SlotState::Full: return "slot-full";
+    case SlotState::Later: return "slot-later";
+    case SlotState::Free: return "slot-free";
+  }
+  return "";
+}
+
+const std::string& SlotLabels::Fetch(std::optional<std::string>& slot, const TextDef& text) {
+  if (!slot) slot = ctx_.TranslatedText(text);
+  return *slot;
+}
+
+std::string SlotLabels::Text(SlotState s, int free, DateTime start) {
+  switch (s) {
+    case SlotState::Mine: return Fetch(mine_, texts::C56);
+    case SlotState::Past: return {};
+    case SlotState::Full: return Fetch(full_, texts::C55);
+    case SlotState::Later: return Fetch(later_, texts::C57) + " " + FormatDate(BookableFrom(ctx_, start));
+    case SlotState::Free: return std::to_string(free) + " " + Fetch(free_, texts::C54);
+  }
+  return {};
+}
+
+std::string SlotLabels::Span(SlotState s, int free, DateTime start) {
+  std::string text = Text(s, free, start);
+  return text.empty() ? text : "<span class=\"slot-state\">" + text + "</span>";
+}
+
+const std::string& SlotLabels::Book() { return Fetch(book_, texts::C38); }
+const std::string& SlotLabels::Cancel() { return Fetch(cancel_, texts::C50); }
 
 }  // namespace wo

@@ -6,12 +6,17 @@
 // description.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/datetime.h"
 #include "module/actions.h"
+#include "module/texts.h"
+#include "store/slot_counts.h"
 #include "store/table.h"
 
 namespace wo {
@@ -39,9 +44,11 @@ std::string SlotList(RequestContext& ctx);
 // Reads the slots of page.Resurssi from page.ChosenDate to 31 days later,
 // 23:59, into ctx.WeekGrid / ctx.TimeRows; sets `out` to the header row:
 // the empty corner cell and one "<TH>weekday<BR>dd.mm.yyyy</th>" per day,
-// then "</TR>". Reservations are counted per placed slot.
+// then "</TR>". The places taken are counted (SlotPlaces) for a session
+// that CountsPlaces, and for everyone under SlotStates.
 void FillWeekGrid(RequestContext& ctx, std::string& out);
-// Appends the grid's rows as FillWeekGrid left them.
+// Appends the grid's rows as FillWeekGrid left them. Under SlotStates each
+// slot's cell shows its state and carries its class (SlotLabels).
 void RenderWeekGridRows(RequestContext& ctx, std::string& out);
 
 // ---- the day list (day_list.cpp) ----
@@ -52,7 +59,8 @@ void RenderSlotList(RequestContext& ctx, std::string& out);
 // One row per slot of `resNo` on page.ChosenDate from now (or from its
 // midnight when that day is in the future) to 23:59, then "</TR>".
 // `resName` is written as given: the caller escapes a name that is request
-// input.
+// input. The last cell is the slot's booking link, or under SlotStates its
+// state (SlotLabels) with the link or the cancellation.
 void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, std::string& out);
 
 // ---- lookups (calendar.cpp) ----
@@ -70,18 +78,90 @@ std::string InstructorText(RequestContext& ctx, std::string_view code);
 // kNameWidth; the code itself when the table lacks it; "" for "".
 std::string ResourceNameOf(RequestContext& ctx, std::string_view code);
 std::string CentreNameOf(RequestContext& ctx, std::string_view code);
-// The VAVARAUS rows of one slot, whatever their Status; 0 when the session
-// ID does not CountsPlaces. Uses TblVa as its caller left it open, or opens
-// and closes it itself.
-int CountReservations(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo, std::string_view seq);
+// The places taken in the slots of one resource over a walk's window: one
+// grouped count (store/slot_counts.h), made when a slot is first asked
+// about, for a list or a grid that counts at all.
+class SlotPlaces {
+ public:
+  // `asNo`: the customer whose own reservations are counted apart ("" for
+  // none, see SessionCustomer).
+  SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo = {});
+  // The reservations of the slot (VAVARAUS rows, whatever their Status).
+  const store::SlotTaken& Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq);
+
+ private:
+  RequestContext& ctx_;
+  std::string resNo_, asNo_;
+  DateTime from_, to_;
+  std::optional<std::map<store::SlotKeyText, store::SlotTaken>> counts_;
+};
 // "<A HREF=\"/cgi-bin/WebOrvane.exe/Varaa?ID=..&Lang=..&Kau=..&Vuo=..&Seq=..\">",
 // the slot key trimmed.
 std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
                             std::string_view seq);
+// "<A HREF=\"/cgi-bin/WebOrvane.exe/Poista?ID=..&Lang=..&Kau=..&Vuo=..&Seq=..&JNo=..\">":
+// the cancellation of reservation `jno` of the slot, the key trimmed.
+std::string CancelLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
+                           std::string_view seq, int64_t jno);
 // The slot of `vuoro`'s current row for the confirmation pages: sets
 // page.Resurssi to its resource and page.ReservationText to "resource :
 // dd.mm.yyyy hh:nn - hh:nn kind".
 void DescribeSlot(RequestContext& ctx, store::Table& vuoro);
+
+// ---- the booking's limits in time ----
+
+// At or beyond the booking horizon: the slot starts MaxVarausPv days or
+// more after now (to the millisecond).
+bool BeyondHorizon(RequestContext& ctx, DateTime start);
+// When a slot at `start` comes within the horizon: MaxVarausPv days before it.
+DateTime BookableFrom(RequestContext& ctx, DateTime start);
+// A reservation of a slot at `start` can be cancelled while the slot starts
+// later than now plus PoistaEnnenPv hours, that is until CancellableUntil.
+bool Cancellable(RequestContext& ctx, DateTime start);
+DateTime CancellableUntil(RequestContext& ctx, DateTime start);
+
+// The name of day `day` (1 = Sunday ... 7 = Saturday) in the page's
+// language (texts C58 to C64, the Finnish names by default); "Tuntematon"
+// for any other number.
+std::string WeekdayName(RequestContext& ctx, int day);
+
+// ---- what a slot is to the one looking at it (INI [Features] SlotStates) ----
+
+enum class SlotState {
+  Mine,   // the session's customer holds a place in it
+  Past,   // it has started
+  Full,   // no place is left
+  Later,  // it lies beyond the booking horizon
+  Free    // places are left: bookable with a session
+};
+// The first of the states above that holds.
+SlotState StateOf(RequestContext& ctx, DateTime start, int maara, const store::SlotTaken& taken, DateTime now);
+
+// The customer number (WEBREG.AsNo) of the request's session, whose own
+// reservations the calendar shows as Mine: "" without SlotStates or
+// without a session (PlainSessionLookup). Leaves WEBREG as it found it.
+std::string SessionCustomer(RequestContext& ctx);
+
+// The words of the states, each translated text fetched once per list.
+class SlotLabels {
+ public:
+  explicit SlotLabels(RequestContext& ctx) : ctx_(ctx) {}
+  // "slot-free", "slot-full", "slot-mine", "slot-later", "slot-past".
+  static const char* Class(SlotState s);
+  // "N vapaana" (`free` places), "Täynnä", "Oma varaus", "Varattavissa
+  // alkaen dd.mm.yyyy" (the date BookableFrom `start`); "" when past.
+  std::string Text(SlotState s, int free, DateTime start);
+  // "<span class=\"slot-state\">" + Text + "</span>"; "" when Text is.
+  std::string Span(SlotState s, int free, DateTime start);
+  // The text of a booking link (C38) and of a cancel link (C50).
+  const std::string& Book();
+  const std::string& Cancel();
+
+ private:
+  const std::string& Fetch(std::optional<std::string>& slot, const TextDef& text);
+  RequestContext& ctx_;
+  std::optional<std::string> free_, full_, mine_, later_, book_, cancel_;
+};
 
 // ---- the calendar's arithmetic ----
 namespace calendar {
@@ -97,9 +177,8 @@ long long TimeOfDayMs(DateTime t);
 DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf);
 
 // Walks the slots of `resNo` from `from` to `to` (VaVuoro by resource and
-// start) in start order, calling `each` on each until it returns false, with
-// VAVARAUS open for CountReservations while the session counts places.
-// Closes both and ends `out` with "</TR>", also when `each` throws.
+// start) in start order, calling `each` on each until it returns false.
+// Closes VaVuoro and ends `out` with "</TR>", also when `each` throws.
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
                const std::function<bool(store::Table& slots)>& each);
 

@@ -18,42 +18,78 @@ namespace wo {
 
 using namespace booking;
 
-void RenderSlotList(RequestContext& ctx, std::string& out) {
-  out += "<tr class=\"otsikko\">\r<th width=\"28%\" colspan=2>" + ctx.TranslatedText(texts::C39) + "</th><th>" +
-         ctx.TranslatedText(texts::C40) + "</th><th>" + ctx.TranslatedText(texts::C41) + "</th>";
-  if (ctx.settings.NaytaOhjaaja != 0) out += "<th>" + ctx.TranslatedText(texts::C41a) + "</th>";
-  out += "<th>" + ctx.TranslatedText(texts::C42) + "</th>\r</tr>\r";
-  LoadActivityKinds(ctx);
-  const PageState& page = ctx.page;
-  if (ctx.settings.ListanMuoto == 2) {
-    store::Table& t = ctx.tbl->TblRes;  // by ResKeskus;ResWebNayta;ResNimi
-    TableGuard guard{&t};
-    t.Open();
-    t.SetRange({store::Txt(page.Resurssi), store::Int(1)}, {store::Txt(page.Resurssi), store::Int(1)});
-    for (; !t.Eof(); t.Next()) {
-      if (t.Int("ResWebNayta") != 1) continue;
-      RenderDaySlotRows(ctx, Cut(t.Text("ResNo"), kCodeWidth), Cut(t.Text("ResNimi"), kNameWidth), out);
-    }
-  } else {
-    RenderDaySlotRows(ctx, page.Resurssi, ResourceNameHtml(page), out);
-  }
-}
-
 namespace {
 
-// The booking cell of the slot at the reader's row: its link while the
-// session may book it (ShowsMenu, places left, not started), "&nbsp;"
-// otherwise. `linkText` is C38, fetched at the first link.
-std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start, DateTime now,
-                        std::optional<std::string>& linkText) {
+// The plain booking cell: the slot's link while the session may
+// book it (ShowsMenu, places left, not started), "&nbsp;" otherwise.
+std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start, DateTime now, SlotPlaces& places,
+                        SlotLabels& labels) {
   const int maara = static_cast<int>(slots.Int("Maara"));
-  if (!ShowsMenu(ctx.page.SessionId) || maara <= 0 || start <= now) return "&nbsp;";
+  if (!ShowsMenu(ctx.page.SessionId) || maara <= 0 || start <= now) return "<td>&nbsp;</td>\r";
   const std::string kausi = Cut(slots.Text("Kausi"), kCodeWidth);
   const std::string vuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
   const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
-  if (maara - CountReservations(ctx, kausi, vuoroNo, seq) <= 0) return "&nbsp;";
-  if (!linkText) linkText = ctx.TranslatedText(texts::C38);
-  return BookingLinkOpen(ctx, kausi, vuoroNo, seq) + *linkText + "</A>";
+  if (maara - places.Of(kausi, vuoroNo, seq).rows <= 0) return "<td>&nbsp;</td>\r";
+  return "<td>" + BookingLinkOpen(ctx, kausi, vuoroNo, seq) + labels.Book() + "</A></td>\r";
+}
+
+// The booking cell under SlotStates: the slot's state, then its booking
+// link (a free slot, to a session) or its cancellation (a held one, while
+// it can be cancelled).
+std::string StateCell(RequestContext& ctx, store::Table& slots, DateTime start, DateTime now, SlotPlaces& places,
+                      SlotLabels& labels) {
+  const int maara = static_cast<int>(slots.Int("Maara"));
+  const std::string kausi = Cut(slots.Text("Kausi"), kCodeWidth);
+  const std::string vuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
+  const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
+  const store::SlotTaken& taken = places.Of(kausi, vuoroNo, seq);
+  const SlotState state = StateOf(ctx, start, maara, taken, now);
+  std::string cell = labels.Span(state, maara - taken.rows, start);
+  if (state == SlotState::Free && ShowsMenu(ctx.page.SessionId))
+    cell.append(" ").append(BookingLinkOpen(ctx, kausi, vuoroNo, seq)).append(labels.Book()).append("</A>");
+  if (state == SlotState::Mine && taken.ownOpenJno >= 0 && Cancellable(ctx, start))
+    cell.append(" ").append(CancelLinkOpen(ctx, kausi, vuoroNo, seq, taken.ownOpenJno)).append(labels.Cancel()).append("</A>");
+  if (cell.empty()) cell = "&nbsp;";
+  return std::string("<td class=\"") + SlotLabels::Class(state) + "\">" + cell + "</td>\r";
+}
+
+void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, const std::string& asNo,
+                 std::string& out) {
+  const DateTime now = ctx.Now();
+  const PageState& page = ctx.page;
+  DateTime from = page.ChosenDate;
+  const DateTime to = page.ChosenDate + calendar::EndOfDay();
+  if (now > from) from = calendar::WithTimeOfDay(page.ChosenDate, now);
+
+  const std::string& sep = ctx.TimeSep();
+  SlotPlaces places(ctx, resNo, from, to, asNo);
+  SlotLabels labels(ctx);
+  // "Ale" marks a reduced-price slot; in the page's language under
+  // PageLanguage.
+  std::optional<std::string> reduced;
+
+  calendar::WalkSlots(ctx, resNo, from, to, out, [&](store::Table& slots) {
+    const DateTime start = slots.Date("VuoroAika");
+    const DateTime end = start + slots.Date("Kesto");
+    const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
+    out += "<tr>\r";
+    out += "<td>" + FormatDateTimeShort(start, sep) + " - " + FormatTime(end, sep) + "</td>\r";
+    if (tyyppi == "A") {
+      if (!reduced) reduced = ctx.ini.PageLanguage ? ctx.TranslatedText(texts::C65) : "Ale";
+      out += "<td>" + *reduced + "</td>\r";
+    } else {
+      out += "<td>&nbsp;</td>\r";
+    }
+    out += "<td>";
+    out += resName;
+    out += "</td>\r";
+    out += "<td>" + ActivityKindText(ctx, Cut(slots.Text("Laji"), kCodeWidth)) + "</td>\r";
+    if (ctx.settings.NaytaOhjaaja != 0)
+      out += "<td>" + InstructorText(ctx, Cut(slots.Text("Ohjaaja"), kCodeWidth)) + "</td>\r";
+    out += ctx.ini.SlotStates ? StateCell(ctx, slots, start, now, places, labels)
+                              : BookingCell(ctx, slots, start, now, places, labels);
+    return true;
+  });
 }
 
 }  // namespace
@@ -62,31 +98,29 @@ std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start
 // NaytaOhjaaja is set, the booking cell. No "</tr>" per row; "</TR>" after
 // the last, also when there are none.
 void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, std::string& out) {
-  const DateTime now = ctx.Now();
+  DaySlotRows(ctx, resNo, resName, SessionCustomer(ctx), out);
+}
+
+void RenderSlotList(RequestContext& ctx, std::string& out) {
+  out += "<tr class=\"otsikko\">\r<th width=\"28%\" colspan=2>" + ctx.TranslatedText(texts::C39) + "</th><th>" +
+         ctx.TranslatedText(texts::C40) + "</th><th>" + ctx.TranslatedText(texts::C41) + "</th>";
+  if (ctx.settings.NaytaOhjaaja != 0) out += "<th>" + ctx.TranslatedText(texts::C41a) + "</th>";
+  out += "<th>" + ctx.TranslatedText(texts::C42) + "</th>\r</tr>\r";
+  LoadActivityKinds(ctx);
   const PageState& page = ctx.page;
-  DateTime from = page.ChosenDate;
-  const DateTime to = page.ChosenDate + calendar::EndOfDay();
-  if (now > from) from = calendar::WithTimeOfDay(page.ChosenDate, now);
-
-  const std::string& sep = ctx.TimeSep();
-  std::optional<std::string> linkText;
-
-  calendar::WalkSlots(ctx, resNo, from, to, out, [&](store::Table& slots) {
-    const DateTime start = slots.Date("VuoroAika");
-    const DateTime end = start + slots.Date("Kesto");
-    const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
-    out += "<tr>\r";
-    out += "<td>" + FormatDateTimeShort(start, sep) + " - " + FormatTime(end, sep) + "</td>\r";
-    out += tyyppi == "A" ? "<td>Ale</td>\r" : "<td>&nbsp;</td>\r";
-    out += "<td>";
-    out += resName;
-    out += "</td>\r";
-    out += "<td>" + ActivityKindText(ctx, Cut(slots.Text("Laji"), kCodeWidth)) + "</td>\r";
-    if (ctx.settings.NaytaOhjaaja != 0)
-      out += "<td>" + InstructorText(ctx, Cut(slots.Text("Ohjaaja"), kCodeWidth)) + "</td>\r";
-    out += "<td>" + BookingCell(ctx, slots, start, now, linkText) + "</td>\r";
-    return true;
-  });
+  const std::string asNo = SessionCustomer(ctx);
+  if (ctx.settings.ListanMuoto == 2) {
+    store::Table& t = ctx.tbl->TblRes;  // by ResKeskus;ResWebNayta;ResNimi
+    TableGuard guard{&t};
+    t.Open();
+    t.SetRange({store::Txt(page.Resurssi), store::Int(1)}, {store::Txt(page.Resurssi), store::Int(1)});
+    for (; !t.Eof(); t.Next()) {
+      if (t.Int("ResWebNayta") != 1) continue;
+      DaySlotRows(ctx, Cut(t.Text("ResNo"), kCodeWidth), Cut(t.Text("ResNimi"), kNameWidth), asNo, out);
+    }
+  } else {
+    DaySlotRows(ctx, page.Resurssi, ResourceNameHtml(page), asNo, out);
+  }
 }
 
 }  // namespace wo

@@ -1,6 +1,8 @@
 #include "booking/own_reservations.h"
 
+#include <algorithm>
 #include <climits>
+#include <vector>
 
 #include "base/format.h"
 #include "booking/calendar.h"
@@ -22,58 +24,85 @@ namespace {
 // The width of the user's name in the list.
 constexpr size_t kListNameWidth = 80;
 
-// The head of the list: the date, the user and, with the fee in use, the
-// balance (Asiakas.Laskutettu, or WEBREG.TmpSaldo without a customer row).
-// REQUIRES: TblWebReg on the user's row.
-void ListHead(RequestContext& ctx, const std::string& colspan, std::string& out) {
-  store::Table& reg = ctx.tbl->TblWebReg;
-  const std::string name = Cut(reg.Text("Sukunimi") + " " + reg.Text("EtuNimi"), kListNameWidth);
-  out += "<tr>\r<th width=\"28%\">" + ctx.TranslatedText(texts::C43) + "</th><th colspan=" + colspan + ">" +
-         FormatDateTimeShort(ctx.Now(), ctx.TimeSep()) + "</th>\r</tr>\r";
-  // The name is the user's own typing: escaped like every such value.
-  out += "<tr>\r<th>" + ctx.TranslatedText(texts::C44) + "</th><th colspan=" + colspan + ">" + HtmlEscape(name) +
-         "</th>\r</tr>\r";
-  if (ctx.settings.VarMaksuKaytossa != 1) return;
-  double balance = reg.Float("TmpSaldo");
-  store::Table& as = ctx.tbl->TblAsiakas;
-  TableGuard guard{&as};
-  OpenWithIndex(as, "AsNo");
-  if (as.FindKey({store::Txt(reg.Text("AsNo"))})) balance = as.Float("Laskutettu");
-  out += "<tr>\r<th>" + ctx.TranslatedText(texts::C45) + "</th><th colspan=" + colspan + ">" +
-         FormatAmount10_2(balance, ctx.DecimalSep()) + " EUR</th>\r</tr>\r";
+// A row of the list's head: a label and its value across the columns.
+std::string HeadRow(const std::string& label, const std::string& colspan, const std::string& value,
+                    bool first = false) {
+  return std::string(first ? "<tr>\r<th width=\"28%\">" : "<tr>\r<th>") + label + "</th><th colspan=" + colspan +
+         ">" + value + "</th>\r</tr>\r";
 }
 
-// One row of the list: the reservation at vaAs's row, its slot at vuoro's.
-// The action cell: the cancel link until the deadline, then nothing until
-// the slot starts, then "Perumaton".
-void ListRow(RequestContext& ctx, store::Table& vaAs, store::Table& vuoro, int64_t now, int64_t deadline,
-             std::string& out) {
+// The head of the list: the date, the user and, with the fee in use, the
+// balance (Asiakas.Laskutettu, or WEBREG.TmpSaldo without a customer row).
+// Under OwnListDetails the balance shows also where the credit limit
+// applies (a customer row) without the fee.
+// REQUIRES: TblWebReg on the user's row.
+void ListHead(RequestContext& ctx, const std::string& colspan, const Balance& balance, std::string& out) {
+  store::Table& reg = ctx.tbl->TblWebReg;
+  const std::string name = Cut(reg.Text("Sukunimi") + " " + reg.Text("EtuNimi"), kListNameWidth);
+  out += HeadRow(ctx.TranslatedText(texts::C43), colspan, FormatDateTimeShort(ctx.Now(), ctx.TimeSep()), true);
+  // The name is the user's own typing: escaped like every such value.
+  out += HeadRow(ctx.TranslatedText(texts::C44), colspan, HtmlEscape(name));
+  if (ctx.settings.VarMaksuKaytossa == 1 || (ctx.ini.OwnListDetails && balance.customer))
+    out += HeadRow(ctx.TranslatedText(texts::C45), colspan, FormatAmount10_2(balance.amount, ctx.DecimalSep()) + " EUR");
+}
+
+// One reservation of the list: the VAVARAUS row and its slot.
+struct OwnRow {
+  std::string kausi, vuoroNo, seq;  // as stored
+  int64_t jno = 0;
+  DateTime start = 0;
+  double kesto = 0;
+  std::string resNo, laji, ohjaaja;
+};
+
+// Under OwnListDetails: what limits the user's next booking, so that none is
+// first met as a refusal -- the open and the unused past reservations
+// against their limits (counted as the commit counts them: the rows listed,
+// and of those the ones begun), the end of the booking horizon and, where it
+// applies, the credit limit.
+void Limits(RequestContext& ctx, const std::string& colspan, const std::vector<OwnRow>& rows, const Balance& balance,
+            std::string& out) {
+  const Settings& s = ctx.settings;
+  const int64_t now = Millis(ctx.Now());
+  int past = 0;
+  for (const OwnRow& r : rows) past += Millis(r.start) < now ? 1 : 0;
+  out += HeadRow(ctx.TranslatedText(texts::C68), colspan,
+                 std::to_string(rows.size()) + " / " + std::to_string(s.MaxAsVaraus));
+  out += HeadRow(ctx.TranslatedText(texts::C69), colspan,
+                 std::to_string(past) + " / " + std::to_string(s.MaxVanhatVaraukset));
+  out += HeadRow(ctx.TranslatedText(texts::C70), colspan,
+                 FormatDateTimeShort(ctx.Now() + s.MaxVarausPv, ctx.TimeSep()));
+  if (balance.customer)
+    out += HeadRow(ctx.TranslatedText(texts::C71), colspan, FormatAmount10_2(s.Luottoraja, ctx.DecimalSep()) + " EUR");
+}
+
+// One row of the list. The action cell: the cancel link until the deadline,
+// then nothing until the slot starts, then "Perumaton". Under
+// OwnListDetails the time begins with the weekday, the link says until when
+// it holds, and the empty cell says that it no longer does.
+void ListRow(RequestContext& ctx, const OwnRow& r, int64_t now, int64_t deadline, std::string& out) {
   const std::string& sep = ctx.TimeSep();
-  const DateTime startT = vuoro.Date("VuoroAika");
-  const int64_t start = Millis(startT);
-  out += "<tr>\r";
-  out += "<td>" + FormatDateTimeShort(startT, sep) + " - " + FormatTime(startT + vuoro.Date("Kesto"), sep);
+  const bool details = ctx.ini.OwnListDetails;
+  const int64_t start = Millis(r.start);
+  out += "<tr>\r<td>";
+  if (details) out += WeekdayName(ctx, DayOfWeek(r.start)) + " ";
+  out += FormatDateTimeShort(r.start, sep) + " - " + FormatTime(r.start + r.kesto, sep);
   if (ctx.ini.CalendarFeed) {
     out += ' ';
-    out += AddToCalendarLink(ctx, vaAs.Text("Kausi"), vaAs.Text("VuoroNo"), vaAs.Text("VuoroNoSeq"));
+    out += AddToCalendarLink(ctx, r.kausi, r.vuoroNo, r.seq);
   }
   out += "</td>\r";
-  out += "<td>" + ResourceNameOf(ctx, vuoro.Text("ResNo")) + "</td>\r";
-  out += "<td>" + ActivityKindText(ctx, vuoro.Text("Laji")) + "</td>\r";
-  if (ctx.settings.NaytaOhjaaja != 0) out += "<td>" + InstructorText(ctx, vuoro.Text("Ohjaaja")) + "</td>\r";
+  out += "<td>" + ResourceNameOf(ctx, r.resNo) + "</td>\r";
+  out += "<td>" + ActivityKindText(ctx, r.laji) + "</td>\r";
+  if (ctx.settings.NaytaOhjaaja != 0) out += "<td>" + InstructorText(ctx, r.ohjaaja) + "</td>\r";
   if (start > deadline) {
-    const std::string kau = Trim(vaAs.Text("Kausi")), vuo = Trim(vaAs.Text("VuoroNo")),
-                      seq = Trim(vaAs.Text("VuoroNoSeq")), jno = std::to_string(vaAs.Int("Jno"));
-    out += "<td>" +
-           LinkOpen(ProgramUrl("Poista", {{"ID", ctx.page.SessionId},
-                                          {"Lang", ctx.page.Lang},
-                                          {"Kau", kau},
-                                          {"Vuo", vuo},
-                                          {"Seq", seq},
-                                          {"JNo", jno}})) +
-           ctx.TranslatedText(texts::C50) + "</A></td>\r";
+    out += "<td>" + CancelLinkOpen(ctx, r.kausi, r.vuoroNo, r.seq, r.jno) + ctx.TranslatedText(texts::C50) + "</A>";
+    if (details)
+      out += "<br><span class=\"deadline\">" + ctx.TranslatedText(texts::C66) + " " +
+             FormatDateTimeShort(CancellableUntil(ctx, r.start), sep) + "</span>";
+    out += "</td>\r";
   } else if (start >= now) {
-    out += "<td>&nbsp;</td>\r";
+    out += details ? "<td>" + ctx.TranslatedText(texts::C67) + "</td>\r" : std::string("<td>&nbsp;</td>\r");
   } else {
     out += "<td>" + ctx.TranslatedText(texts::C51) + "</td>\r";
   }
@@ -81,6 +110,16 @@ void ListRow(RequestContext& ctx, store::Table& vaAs, store::Table& vuoro, int64
 }
 
 }  // namespace
+
+Balance UserBalance(RequestContext& ctx) {
+  store::Table& reg = ctx.tbl->TblWebReg;
+  Balance b{reg.Float("TmpSaldo"), false};
+  store::Table& as = ctx.tbl->TblAsiakas;
+  TableGuard guard{&as};
+  OpenWithIndex(as, "AsNo");
+  if (as.FindKey({store::Txt(reg.Text("AsNo"))})) b = {as.Float("Laskutettu"), true};
+  return b;
+}
 
 std::string OwnReservationList(RequestContext& ctx) {
   std::string out;
@@ -96,13 +135,45 @@ std::string OwnReservationList(RequestContext& ctx) {
   store::Table& vuoro = ctx.tbl->TblVuoro;
   TableGuard guard{&reg, &vaAs, &vuoro};
   if (!PlainSessionLookup(ctx)) return out;
-  ListHead(ctx, colspan, out);
+  const bool needBalance = s.VarMaksuKaytossa == 1 || ctx.ini.OwnListDetails;
+  const Balance balance = needBalance ? UserBalance(ctx) : Balance{};
+  ListHead(ctx, colspan, balance, out);
 
+  // The open reservations whose slot still exists and started less than
+  // MaxVanhatPv days ago: in the index's order, or by start under
+  // OwnListDetails.
+  std::vector<OwnRow> rows;
   if (vaAs.IsOpen()) vaAs.Close();
   OpenWithIndex(vaAs, kReservationsByCustomer);
   const std::vector<store::Value> k = {store::Txt(reg.Text("AsNo")), store::Int(0)};
   vaAs.SetRange(k, k);
-  if (vaAs.IsEmpty()) return out;
+  const bool any = !vaAs.IsEmpty();
+  if (any) {
+    OpenWithIndex(vuoro, kSlotsByKey);
+    for (vaAs.First(); !vaAs.Eof(); vaAs.Next()) {
+      OwnRow r;
+      r.kausi = vaAs.Text("Kausi");
+      r.vuoroNo = vaAs.Text("VuoroNo");
+      r.seq = vaAs.Text("VuoroNoSeq");
+      r.jno = vaAs.Int("Jno");
+      if (!vuoro.FindKey({store::Txt(r.kausi), store::Txt(r.vuoroNo), store::Txt(r.seq)})) continue;
+      r.start = vuoro.Date("VuoroAika");
+      if (Millis(r.start) <= oldest) continue;
+      r.kesto = vuoro.Date("Kesto");
+      r.resNo = vuoro.Text("ResNo");
+      r.laji = vuoro.Text("Laji");
+      r.ohjaaja = vuoro.Text("Ohjaaja");
+      rows.push_back(std::move(r));
+    }
+  }
+  if (ctx.ini.OwnListDetails) {
+    Limits(ctx, colspan, rows, balance, out);
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const OwnRow& a, const OwnRow& b) { return Millis(a.start) < Millis(b.start); });
+  }
+  // No header row for a user without open reservations (even when one is
+  // held but none is listed).
+  if (!any) return out;
 
   out += "<tr class=\"otsikko\">\r<th>" + ctx.TranslatedText(texts::C46) + "</th><th>" +
          ctx.TranslatedText(texts::C47) + "</th><th>" + ctx.TranslatedText(texts::C48) + "</th>";
@@ -110,14 +181,7 @@ std::string OwnReservationList(RequestContext& ctx) {
   out += "<th>" + ctx.TranslatedText(texts::C49) + "</th>\r</tr>\r";
 
   LoadActivityKinds(ctx);
-  OpenWithIndex(vuoro, kSlotsByKey);
-  for (vaAs.First(); !vaAs.Eof(); vaAs.Next()) {
-    if (!vuoro.FindKey({store::Txt(vaAs.Text("Kausi")), store::Txt(vaAs.Text("VuoroNo")),
-                        store::Txt(vaAs.Text("VuoroNoSeq"))}))
-      continue;
-    if (Millis(vuoro.Date("VuoroAika")) <= oldest) continue;
-    ListRow(ctx, vaAs, vuoro, now, deadline, out);
-  }
+  for (const OwnRow& r : rows) ListRow(ctx, r, now, deadline, out);
   return out;
 }
 

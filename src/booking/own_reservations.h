@@ -20,7 +20,19 @@ struct RequestContext;
 // when the user holds open reservations, a header row and one row per
 // reservation whose slot starts later than now minus MaxVanhatPv days.
 // Lines end with a single CR. Empty without a session (PlainSessionLookup).
+// Under INI [Features] OwnListDetails the rows come in start order, each
+// with its weekday and its cancellation deadline, and the user's limits
+// (open and past reservations, the horizon, the credit limit) precede them.
 std::string OwnReservationList(RequestContext& ctx);
+
+// The balance the fee is taken from: Asiakas.Laskutettu when the customer
+// has a row there (`customer`: the credit limit applies), WEBREG.TmpSaldo
+// otherwise. REQUIRES: TblWebReg on the user's row.
+struct Balance {
+  double amount = 0;
+  bool customer = false;
+};
+Balance UserBalance(RequestContext& ctx);
 
 // WEBPAGE /Poista (session rule IdleTested)
 // Query: LANG, ID, Kau, Vuo, Seq, JNo (at least 5 fields).

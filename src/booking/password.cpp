@@ -16,12 +16,15 @@ Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx) {
   const std::string koodi = Cut(ctx.req.Field("KOODI"), kFormFieldWidth);
   const std::string uKoodi = Cut(ctx.req.Field("UKOODI"), kFormFieldWidth);
   store::Table& reg = ctx.tbl->TblWebReg;  // on the user's row (the gate)
+  // Under ClearMessages a refusal says that the password was wrong and
+  // keeps the session, which is the user's own.
+  const bool clear = ctx.ini.ClearMessages;
   if (!ctx.cipher.Matches(reg.Text("PinKoodi"), koodi)) {
-    page.SessionId = kNoSession;
-    return Answer::Error(PageError::Search);
+    if (!clear) page.SessionId = kNoSession;
+    return Answer::Error(clear ? PageError::WrongLogin : PageError::Search);
   }
   if (!AcceptableNewPassword(uKoodi, reg.Text("Tunnus"))) {
-    page.SessionId = kNoSession;
+    if (!clear) page.SessionId = kNoSession;
     return Answer::Error(PageError::BadLogin);
   }
   reg.Edit();

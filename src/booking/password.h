@@ -14,8 +14,9 @@ struct RequestContext;
 // When the current password is right, stores the new one and redirects to
 // /VaihdaOk; the session ID stays. A new password of fewer than 4 or more
 // than 14 characters, or equal to the user name, gives ErrorCode BadLogin;
-// a wrong current password the error page with ErrorCode Search. A failure
-// writes nothing.
+// a wrong current password the error page with ErrorCode Search (under
+// INI [Features] ClearMessages WrongLogin, and both keep the session ID).
+// A failure writes nothing.
 Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx);
 
 // WEBPAGE /VaihdaOk

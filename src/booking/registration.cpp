@@ -8,6 +8,7 @@
 #include "module/context.h"
 #include "module/session.h"
 #include "module/table_guard.h"
+#include "module/texts.h"
 
 namespace wo {
 
@@ -57,7 +58,13 @@ struct RegForm {
 };
 
 // What the save of the form came to.
-enum class SaveOutcome { Updated, Registered, Refused };
+enum class SaveOutcome {
+  Updated,
+  Registered,
+  Refused,  // no live session to save
+  Blocked,  // the user name is a blocked user's (its password matched)
+  Taken     // the user name is another's (its password did not match)
+};
 
 // The edit of own details: the row of a session that the details form
 // would accept, so neither a blocked user nor an ID older than 12 hours can
@@ -89,7 +96,8 @@ SaveOutcome Register(RequestContext& ctx, const RegForm& form, const std::string
   if (reg.FindKey({store::Txt(form.tunnus)})) {
     // The user name exists: its right password logs the user in again; the
     // submitted details are not stored.
-    if (!ctx.cipher.Matches(reg.Text("PinKoodi"), form.koodi) || IsBlocked(reg)) return SaveOutcome::Refused;
+    if (!ctx.cipher.Matches(reg.Text("PinKoodi"), form.koodi)) return SaveOutcome::Taken;
+    if (IsBlocked(reg)) return SaveOutcome::Blocked;
     page.SessionId = MakeSessionId(reg.Text("AsNo"));
     reg.Edit();
     reg["ID"].SetText(page.SessionId);
@@ -111,6 +119,21 @@ SaveOutcome Register(RequestContext& ctx, const RegForm& form, const std::string
   reg["RemoteHost"].SetText(remoteHost);
   reg.Post();
   return SaveOutcome::Registered;
+}
+
+// The required details the form left empty, by name in the page's
+// language ("sukunimi, puhelinnumero"); "" when none is.
+std::string MissingDetails(RequestContext& ctx, const RegForm& form) {
+  struct Required {
+    std::string RegDetailsT::*member;
+    const TextDef& name;
+  };
+  const Required required[] = {
+      {&RegDetailsT::Sukunimi, texts::C77}, {&RegDetailsT::EtuNimi, texts::C78}, {&RegDetailsT::PuhNo, texts::C79}};
+  std::string names;
+  for (const Required& r : required)
+    if (form.Detail(r.member).empty()) names += (names.empty() ? "" : ", ") + ctx.TranslatedText(r.name);
+  return names;
 }
 
 }  // namespace
@@ -147,14 +170,22 @@ Answer WebModOrvaneWebActSavRegAction(RequestContext& ctx) {
     return Answer::Redirect(ctx.settings.LnkKoti);
 
   const bool hasSession = ShowsMenu(page.SessionId);
+  // Under ClearMessages a refusal keeps the session of a user editing own
+  // details (the error page tests it), and names the details left empty.
+  const bool clear = ctx.ini.ClearMessages;
   if (form.koodi.size() > 14 || form.tunnus.size() < 4 || (!hasSession && form.koodi.size() < 4) ||
       form.tunnus == form.koodi)
     page.ErrorCode = PageError::BadLogin;
-  if (form.Detail(&RegDetailsT::Sukunimi).empty() || form.Detail(&RegDetailsT::EtuNimi).empty() ||
-      form.Detail(&RegDetailsT::PuhNo).empty() || form.HasControlBytes())
+  const std::string missing = clear ? MissingDetails(ctx, form) : std::string();
+  if (!missing.empty()) {
+    page.ErrorCode = PageError::FieldsMissing;
+    page.ErrorDetail = missing;
+  } else if (form.Detail(&RegDetailsT::Sukunimi).empty() || form.Detail(&RegDetailsT::EtuNimi).empty() ||
+             form.Detail(&RegDetailsT::PuhNo).empty() || form.HasControlBytes()) {
     page.ErrorCode = PageError::DetailsMissing;
+  }
   if (page.ErrorCode != PageError::Search) {
-    page.SessionId = kNoSession;
+    if (!clear) page.SessionId = kNoSession;
     return Answer::Error(page.ErrorCode);
   }
   if (remoteHost.empty()) remoteHost = Cut(ctx.req.remoteAddr(), kRemoteHostWidth);
@@ -162,8 +193,10 @@ Answer WebModOrvaneWebActSavRegAction(RequestContext& ctx) {
   const SaveOutcome outcome =
       hasSession ? SaveOwnDetails(ctx, form, remoteHost)
                  : store::InWriteTransaction(ctx.conn, [&] { return Register(ctx, form, remoteHost); });
-  if (outcome == SaveOutcome::Refused) {
+  if (outcome != SaveOutcome::Updated && outcome != SaveOutcome::Registered) {
     page.SessionId = kNoSession;
+    if (clear && outcome == SaveOutcome::Taken) return Answer::Error(PageError::NameTaken);
+    if (clear && outcome == SaveOutcome::Blocked) return Answer::Error(PageError::LoginRefused);
     return Answer::Error(PageError::Search);
   }
   return Answer::Redirect(ProgramUrl("regok", {{"ID", page.SessionId},

@@ -28,6 +28,10 @@ struct RequestContext;
 //    appended, in one write transaction.
 // Success redirects to /regok with the session ID and "Upd=Y" (update or
 // login) or "Upd=N" (new user).
+// Under INI [Features] ClearMessages the refusals name their cause:
+// FieldsMissing with the details left empty, NameTaken for a user name
+// whose password did not match, LoginRefused for a blocked user's; and a
+// refused edit of own details keeps its session ID for the error page.
 Answer WebModOrvaneWebActSavRegAction(RequestContext& ctx);
 
 // WEBPAGE /RegOk

@@ -5,11 +5,13 @@
 
 #include "base/format.h"
 #include "booking/calendar.h"
+#include "booking/own_reservations.h"
 #include "frame/html.h"
 #include "mail/mail_queue.h"
 #include "module/context.h"
 #include "module/session.h"
 #include "module/table_guard.h"
+#include "module/texts.h"
 
 namespace wo {
 
@@ -23,10 +25,72 @@ constexpr size_t kCustomerNameWidth = 35;
 // The refusal of a slot that cannot be booked now: beyond the horizon
 // (MaxVarausPv days from now) or started; nullopt while it can.
 std::optional<PageError> SlotRefusal(RequestContext& ctx, DateTime start) {
-  const int64_t now = Millis(ctx.Now());
-  if (Millis(start) >= now + ctx.settings.MaxVarausPv * kMillisPerDay) return PageError::BeyondHorizon;
-  if (Millis(start) <= now) return PageError::SlotClosed;
+  if (BeyondHorizon(ctx, start)) return PageError::BeyondHorizon;
+  if (Millis(start) <= Millis(ctx.Now())) return PageError::SlotClosed;
   return std::nullopt;
+}
+
+// One row of the details of a slot (tag VARAUSTIEDOT).
+std::string DetailRow(const std::string& label, const std::string& value) {
+  return "<tr><th>" + label + "</th><td>" + value + "</td></tr>\r";
+}
+
+// The details of the slot at `vuoro`'s row under OwnListDetails: its
+// weekday and date, its instructor (where the site shows instructors),
+// the fee and `balanceLabel` with `balance` (with the fee in use), and
+// until when a reservation of it can be cancelled.
+std::string SlotDetails(RequestContext& ctx, store::Table& vuoro, const TextDef& balanceLabel, double balance) {
+  const Settings& s = ctx.settings;
+  const DateTime start = vuoro.Date("VuoroAika");
+  std::string out = DetailRow(ctx.TranslatedText(texts::C43), WeekdayName(ctx, DayOfWeek(start)) + " " + FormatDate(start));
+  const std::string ohjaaja = Cut(vuoro.Text("Ohjaaja"), kCodeWidth);
+  if (s.NaytaOhjaaja != 0 && !ohjaaja.empty())
+    out += DetailRow(ctx.TranslatedText(texts::C48a), InstructorText(ctx, ohjaaja));
+  if (s.VarMaksuKaytossa == 1) {
+    const std::string& sep = ctx.DecimalSep();
+    out += DetailRow(Trim(ctx.TranslatedText(texts::C14)), Trim(FormatAmount10_2(s.Varausmaksu, sep)) + " EUR");
+    out += DetailRow(ctx.TranslatedText(balanceLabel), Trim(FormatAmount10_2(balance, sep)) + " EUR");
+  }
+  out += DetailRow(ctx.TranslatedText(texts::C66), Cancellable(ctx, start)
+                                                       ? FormatDateTimeShort(CancellableUntil(ctx, start), ctx.TimeSep())
+                                                       : ctx.TranslatedText(texts::C67));
+  return out;
+}
+
+// Under OwnListDetails the booked page repeats the booking: the user's
+// newest open reservation (by Varausaika, read through TblVa, whose fields
+// TblVaAs lacks), never a slot the query names. Describes it as the
+// confirmation did; nothing without a session.
+void DescribeNewestReservation(RequestContext& ctx) {
+  store::Table& reg = ctx.tbl->TblWebReg;
+  store::Table& vaAs = ctx.tbl->TblVaAs;
+  store::Table& va = ctx.tbl->TblVa;
+  store::Table& vuoro = ctx.tbl->TblVuoro;
+  TableGuard guard{&reg, &vaAs, &va, &vuoro};
+  if (!PlainSessionLookup(ctx)) return;
+  if (vaAs.IsOpen()) vaAs.Close();
+  OpenWithIndex(vaAs, kReservationsByCustomer);
+  OpenWithIndex(va, kReservationsBySlot);
+  const std::vector<store::Value> k = {store::Txt(reg.Text("AsNo")), store::Int(0)};
+  vaAs.SetRange(k, k);
+  std::optional<SlotKey> newest;
+  DateTime newestAt = 0;
+  for (; !vaAs.Eof(); vaAs.Next()) {
+    const SlotKey key{vaAs.Text("Kausi"), vaAs.Text("VuoroNo"), vaAs.Text("VuoroNoSeq")};
+    std::vector<store::Value> full = key.Values();
+    full.push_back(store::Int(vaAs.Int("Jno")));
+    if (!va.FindKey(full)) continue;
+    const DateTime at = va.Date("Varausaika");
+    if (newest && at < newestAt) continue;
+    newest = key;
+    newestAt = at;
+  }
+  if (!newest) return;
+  OpenWithIndex(vuoro, kSlotsByKey);
+  if (!vuoro.FindKey(newest->Values())) return;
+  const Balance balance = UserBalance(ctx);
+  DescribeSlot(ctx, vuoro);
+  ctx.page.ReservationDetails = SlotDetails(ctx, vuoro, texts::C45, balance.amount);
 }
 
 struct OpenCounts {
@@ -122,6 +186,10 @@ Answer WebModOrvaneWebActVaraaAction(RequestContext& ctx) {
   const bool found = vuoro.FindKey(key.Values());
   const DateTime start = found ? vuoro.Date("VuoroAika") : 0;
   if (found) DescribeSlot(ctx, vuoro);
+  if (found && ctx.ini.OwnListDetails) {
+    const double fee = ctx.settings.VarMaksuKaytossa == 1 ? ctx.settings.Varausmaksu : 0.0;
+    page.ReservationDetails = SlotDetails(ctx, vuoro, texts::C72, RoundCents(UserBalance(ctx).amount - fee));
+  }
   vuoro.Close();
   RefreshSession(ctx);
 
@@ -236,6 +304,9 @@ void QueueSlotMail(RequestContext& ctx, store::MailKind kind, const SlotKey& key
                              mail::RecipientOf(ctx.tbl->TblWebReg), ctx.page.Lang, ctx.Now());
 }
 
-Answer WebModOrvaneWebActVarOkAction(RequestContext& ctx) { return Answer::Page(ctx.pages.PageProdVarOk, "varok.html"); }
+Answer WebModOrvaneWebActVarOkAction(RequestContext& ctx) {
+  if (ctx.ini.OwnListDetails) DescribeNewestReservation(ctx);
+  return Answer::Page(ctx.pages.PageProdVarOk, "varok.html");
+}
 
 }  // namespace wo

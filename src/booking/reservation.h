@@ -17,7 +17,9 @@ struct RequestContext;
 // Answers varaa.html with the slot described in VARAUS and its key in the
 // hidden fields of VARPARAM. Error page: a slot key VaVuoro lacks
 // (NotFound), a slot at or beyond the booking horizon (BeyondHorizon), a
-// slot that has started (SlotClosed). The session is refreshed.
+// slot that has started (SlotClosed). The session is refreshed. Under INI
+// [Features] OwnListDetails VARAUSTIEDOT adds the weekday, the instructor,
+// the fee, the balance after booking and the cancellation deadline.
 Answer WebModOrvaneWebActVaraaAction(RequestContext& ctx);
 
 // WEBPAGE /Var (session rule IdleTested, in a write transaction)
@@ -42,7 +44,9 @@ Answer WebModOrvaneWebActVaraaAction(RequestContext& ctx);
 Answer WebModOrvaneWebActVarAction(RequestContext& ctx);
 
 // WEBPAGE /VarOk
-// Query: LANG, ID (at least one field). Answers varok.html; reads no table.
+// Query: LANG, ID (at least one field). Answers varok.html; reads no table,
+// but under OwnListDetails VARAUS and VARAUSTIEDOT describe the session
+// user's newest open reservation (nothing without a session).
 Answer WebModOrvaneWebActVarOkAction(RequestContext& ctx);
 
 // A reservation to write: the slot, the customer and the web code.

@@ -47,15 +47,22 @@ Answer WebModOrvaneWebActChkLoginAction(RequestContext& ctx) {
   PageState& page = ctx.page;
   page.SessionId = kNoSession;
 
+  // Every failure reads alike, unless ClearMessages tells a wrong name or
+  // password from a refused login (throttled, or a blocked user).
+  const bool clear = ctx.ini.ClearMessages;
   LoginThrottle throttle(ctx.conn, limits, ctx.Now());
-  if (throttle.Locked(tunnus, address)) return Answer::Error(PageError::Search);
+  if (throttle.Locked(tunnus, address)) return Answer::Error(clear ? PageError::LoginRefused : PageError::Search);
   store::Table& reg = ctx.tbl->TblWebReg;
   TableGuard guard{&reg};
   reg.SetIndex("Tunnus");
   reg.Open();
-  if (!reg.FindKey({store::Txt(tunnus)}) || !ctx.cipher.Matches(reg.Text("PinKoodi"), koodi) || IsBlocked(reg)) {
+  if (!reg.FindKey({store::Txt(tunnus)}) || !ctx.cipher.Matches(reg.Text("PinKoodi"), koodi)) {
     throttle.RecordFailure(tunnus, address);
-    return Answer::Error(PageError::Search);
+    return Answer::Error(clear ? PageError::WrongLogin : PageError::Search);
+  }
+  if (IsBlocked(reg)) {
+    throttle.RecordFailure(tunnus, address);
+    return Answer::Error(clear ? PageError::LoginRefused : PageError::Search);
   }
   throttle.Clear(tunnus);
   page.SessionId = MakeSessionId(reg.Text("AsNo"));

@@ -20,6 +20,9 @@ struct RequestContext;
 // error page and writes nothing but the failure's record for the login
 // throttle. While the user name or the client's address is throttled
 // (booking/login_throttle.h) the same page comes without a password test.
+// Under INI [Features] ClearMessages an unknown user or a wrong password
+// gives WrongLogin, a throttled login or a blocked user (with the right
+// password) LoginRefused.
 Answer WebModOrvaneWebActChkLoginAction(RequestContext& ctx);
 
 // WEBPAGE /LogOut

@@ -7,6 +7,7 @@
 // written outside them: a slot that would need a row beyond the last is left
 // out of the page, and no slot ever takes a cell that another slot holds.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,9 @@ int PlaceInTimeRow(RequestContext& m, DateTime start, DateTime end, double kesto
 struct GridFill {
   RequestContext& ctx;
   std::string& out;
+  // The places taken, when the grid shows them: to a session that counts
+  // places, or to everyone under SlotStates.
+  std::optional<SlotPlaces> places;
   int column = 0, row = 1;
   bool havePreviousDay = false;
   DateTime previousDay = 0;
@@ -97,7 +101,7 @@ bool GridFill::Place(store::Table& slots) {
     previousDay = day;
     if (column <= kGridColumns) {
       out += "<TH>";
-      out += FinnishWeekdayName(DayOfWeek(day));
+      out += ctx.ini.PageLanguage ? WeekdayName(ctx, DayOfWeek(day)) : FinnishWeekdayName(DayOfWeek(day));
       out += "<BR>";
       out += FormatDate(day);
       out += "</th>\r";
@@ -131,7 +135,12 @@ void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi,
   c.Kesto = kesto;
   c.Maara = static_cast<int>(slots.Int("Maara"));
   c.Used = 1;
-  c.Reserved = CountReservations(ctx, c.Kausi, c.VuoroNo, c.VuoroNoSeq);
+  if (places) {
+    const store::SlotTaken& taken = places->Of(c.Kausi, c.VuoroNo, c.VuoroNoSeq);
+    c.Reserved = taken.rows;
+    c.Own = taken.own;
+    c.OwnJno = taken.ownOpenJno;
+  }
   ctx.ColumnCount = std::max(ctx.ColumnCount, column);
   ctx.RowCount = std::max(ctx.RowCount, target);
   row = target + 1;
@@ -150,15 +159,58 @@ void FillWeekGrid(RequestContext& ctx, std::string& out) {
   const DateTime from = page.ChosenDate;
   // The last weeks of year 9999 look no further than its end.
   const DateTime to = calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
-  GridFill fill{ctx, out};
+  GridFill fill{ctx, out, std::nullopt};
+  if (ctx.ini.SlotStates || CountsPlaces(page.SessionId))
+    fill.places.emplace(ctx, page.Resurssi, from, to, SessionCustomer(ctx));
   ctx.RowCount = 0;
   ctx.ColumnCount = 1;
   calendar::WalkSlots(ctx, page.Resurssi, from, to, out, [&](store::Table& slots) { return fill.Place(slots); });
   if (fill.anyOrdinary) LoadActivityKinds(ctx);
 }
 
+namespace {
+
+// A plain cell, without states: a bookable slot carries the
+// booking link; a fixed-time cell shows nothing else.
+std::string PlainCell(RequestContext& ctx, const GridCell& cell, const std::string& text, DateTime now,
+                      SlotLabels& labels) {
+  const bool bookable = Bookable(ctx.page.SessionId, cell.Maara, cell.Reserved, cell.Start, now);
+  if (!bookable) return cell.Tyyppi == "S" ? std::string() : text;
+  // A fixed-time cell's link reads "Varaa"; in the page's language under
+  // PageLanguage.
+  const std::string linkText = cell.Tyyppi != "S" ? text : ctx.ini.PageLanguage ? labels.Book() : "Varaa";
+  return BookingLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + linkText + "</A>";
+}
+
+// A cell under SlotStates: the slot's text (a fixed-time cell's time, shown
+// where the time column is not), then its state; a free slot is the
+// booking link to a session, a held one offers its cancellation while it
+// can be cancelled. A fixed-time slot that has started shows nothing.
+std::string StateCell(RequestContext& ctx, const GridCell& cell, std::string text, DateTime now,
+                      SlotLabels& labels, std::string& tdClass) {
+  const store::SlotTaken taken{cell.Reserved, cell.Own, cell.OwnJno};
+  const SlotState state = StateOf(ctx, cell.Start, cell.Maara, taken, now);
+  if (cell.Tyyppi == "S" && state == SlotState::Past) return {};
+  tdClass = SlotLabels::Class(state);
+  const std::string span = labels.Span(state, cell.Maara - cell.Reserved, cell.Start);
+  if (cell.Tyyppi == "S")
+    text = "<span class=\"slot-time\">" + text + "<br></span>" + span;
+  else if (!span.empty())
+    text += "<br>" + span;
+  if (state == SlotState::Free && ShowsMenu(ctx.page.SessionId))
+    return BookingLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + text + "</A>";
+  if (state == SlotState::Mine && cell.OwnJno >= 0 && Cancellable(ctx, cell.Start))
+    text.append(" ")
+        .append(CancelLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq, cell.OwnJno))
+        .append(labels.Cancel())
+        .append("</A>");
+  return text;
+}
+
+}  // namespace
+
 // Column 0 shows a time row's "hh:nn-hh:nn" or the row number, a day column
-// its cell ("&nbsp;" when empty). A bookable slot carries the booking link.
+// its cell ("&nbsp;" when empty).
 void RenderWeekGridRows(RequestContext& ctx, std::string& out) {
   const int rows = std::min({ctx.RowCount, kGridRows, static_cast<int>(ctx.WeekGrid.size()),
                              static_cast<int>(ctx.TimeRows.size())});
@@ -166,6 +218,7 @@ void RenderWeekGridRows(RequestContext& ctx, std::string& out) {
   const int columns = std::min(ctx.ColumnCount, kGridColumns);
   const DateTime now = ctx.Now();
   const std::string& sep = ctx.TimeSep();
+  SlotLabels labels(ctx);
   for (int r = 1; r <= rows; ++r) {
     out += "<tr>\r";
     const TimeRow& tr = ctx.TimeRows[r - 1];
@@ -174,25 +227,19 @@ void RenderWeekGridRows(RequestContext& ctx, std::string& out) {
     out += "</td>\r";
     for (int c = 1; c <= columns; ++c) {
       const GridCell& cell = ctx.WeekGrid[r - 1][c - 1];
-      std::string content;
+      std::string content, tdClass;
       if (cell.Used) {
-        const bool bookable = Bookable(ctx.page.SessionId, cell.Maara, cell.Reserved, cell.Start, now);
-        if (cell.Tyyppi == "S") {
-          // The link text of a fixed-time cell is the same translated
-          // "Varaa" as in the day lists, so English pages read English.
-          if (bookable)
-            content = BookingLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + ctx.TranslatedText(texts::C38) +
-                      "</A>";
-        } else {
-          std::string text = FormatTime(cell.Start, sep) + "-" + FormatTime(cell.End, sep) + "<br>" +
-                             ActivityKindText(ctx, cell.Laji);
+        std::string text = FormatTime(cell.Start, sep) + "-" + FormatTime(cell.End, sep);
+        if (cell.Tyyppi != "S") {
+          text += "<br>" + ActivityKindText(ctx, cell.Laji);
           if (cell.Tyyppi == "A") text += " %";
           if (ctx.settings.NaytaOhjaaja != 0 && !cell.Ohjaaja.empty())
             text += "<br>" + InstructorText(ctx, cell.Ohjaaja);
-          content = bookable ? BookingLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + text + "</A>" : text;
         }
+        content = ctx.ini.SlotStates ? StateCell(ctx, cell, std::move(text), now, labels, tdClass)
+                                     : PlainCell(ctx, cell, text, now, labels);
       }
-      out += "<td>";
+      out += tdClass.empty() ? std::string("<td>") : "<td class=\"" + tdClass + "\">";
       out += content.empty() ? std::string("&nbsp;") : content;
       out += "</td>\r";
     }

@@ -66,6 +66,12 @@ void Deliver(RequestContext& ctx, const Answer& answer) {
     case Answer::kPage: RenderPage(ctx, *answer.producer, answer.file); break;
     case Answer::kErrorPage:
       ctx.page.ErrorCode = answer.error;
+      // Under ClearMessages the refusal leads on as the session really
+      // stands: an ID that is no live session shows the visitor's menu.
+      if (ctx.ini.ClearMessages && ShowsMenu(ctx.page.SessionId)) {
+        TableGuard guard{&ctx.tbl->TblWebReg};
+        if (!DetailsSessionLookup(ctx)) ctx.page.SessionId = kNoSession;
+      }
       RenderPage(ctx, ctx.pages.PageProdError, "error.html");
       break;
     case Answer::kRedirect: ctx.resp.SendRedirect(answer.url); break;

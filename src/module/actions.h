@@ -101,6 +101,9 @@ void RunAction(RequestContext& ctx, const ActionRow& row);
 const ActionRow* FindAction(std::span<const ActionRow> actions, std::string_view path);
 
 // Gives `answer`: renders the page or the error page, or sends the redirect.
+// Under INI [Features] ClearMessages the error page of a ShowsMenu ID that
+// DetailsSessionLookup refuses is rendered with page.SessionId "0", so that
+// its menu and links are a visitor's.
 void Deliver(RequestContext& ctx, const Answer& answer);
 
 }  // namespace wo

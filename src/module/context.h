@@ -111,10 +111,18 @@ struct RequestContext {
   // is none; see module/translated_text.cpp.
   std::string TranslatedText(std::string_view key, std::string_view def);
   std::string TranslatedText(const TextDef& text) { return TranslatedText(text.key, text.fin); }
+  // The text of a name the site keeps in its own tables (such as a web
+  // code's, tags.h WebCodeTextKey) in page.Lang: KAANNOS's row for `key`
+  // when it is in use; nullopt in Finnish and when there is none. Never
+  // adds a row: only the site's translators give such names a text.
+  std::optional<std::string> SiteText(std::string_view key);
 
  private:
   void LoadSettings();
   bool SeedsLanguage(const std::string& language);
+  // Positions FTblLang (opened when closed) on the row of `key` in page.Lang;
+  // false, touching no table, in Finnish, for an empty language or key.
+  bool FindText(std::string_view key, std::string& language);
 
   Clock clock_;
   std::optional<std::string> seedCheckedLanguage_;  // SeedsLanguage's answer

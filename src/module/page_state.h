@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,6 +99,13 @@ struct PageState {
   PageError ErrorCode = PageError::Search;
   std::string ReservationText;  // kReservationTextWidth
   std::string HiddenFields;     // unbounded; built by HiddenInput, so escaped
+  // Under INI [Features] OwnListDetails: the rows of the slot's details that
+  // the confirmation and booked pages show (tag VARAUSTIEDOT), built
+  // escaped by the booking; empty otherwise.
+  std::string ReservationDetails;
+  // What the message of ErrorCode names besides its text: the required
+  // details left empty (FieldsMissing), translated and joined.
+  std::string ErrorDetail;
   // The calendar feed's address made by this request, shown once
   // (booking/calendar_feed.h); empty otherwise.
   std::string FeedAddress;
@@ -115,6 +123,10 @@ struct GridCell {
   DateTime Start = 0, End = 0;
   double Kesto = 0;
   int Maara = 0, Reserved = 0, Used = 0;
+  // Under SlotStates: the places of the session's customer among Reserved,
+  // and the Jno of the first one still open (-1 for none).
+  int Own = 0;
+  int64_t OwnJno = -1;
 };
 struct TimeRow {
   DateTime Start = 0, End = 0;

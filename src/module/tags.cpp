@@ -188,7 +188,7 @@ const std::vector<std::string_view>& KnownTemplateTags() {
       "RGMODETXT", "RGMPUH", "RGNAPPI01", "RGOS01", "RGOS02", "RGOS03",
       "RGPASSWORD", "RGPUH", "RGSNIMI", "RGTUNNUS", "SELECTKK", "SELECTKOODI",
       "SELECTPP", "SELECTRESURSSI", "SELECTVV", "SVKOLNK", "UNOHTUILINKKI", "VARAUS", "VARPARAM",
-      "VUOROLISTA", "YREMAIL", "YRITYS", "YROSOITE1", "YROSOITE2", "YRPUHELIN",
+      "VARAUSTIEDOT", "VUOROLISTA", "YREMAIL", "YRITYS", "YROSOITE1", "YROSOITE2", "YRPUHELIN",
       "YRSAANTO"};
   return tags;
 }
@@ -212,6 +212,7 @@ std::string PageProdRootHTMLTag(RequestContext& ctx, std::string_view tag) {
   if (t == "RESURSSI") return ResourceNameHtml(p);
   if (t == "VARAUS") return p.ReservationText;
   if (t == "VARPARAM") return p.HiddenFields;  // built by HiddenInput
+  if (t == "VARAUSTIEDOT") return p.ReservationDetails;  // built escaped, under OwnListDetails only
   if (t == "RGTUNNUS") return HtmlEscape(p.RegDetails.Tunnus);
   if (t == "YREMAIL") {
     if (s.EMail.empty()) return {};
@@ -255,6 +256,10 @@ std::string PageProdRootHTMLTag(RequestContext& ctx, std::string_view tag) {
   return RegistrationTag(ctx, t).value_or(std::string());
 }
 
+std::string WebCodeTextKey(std::string_view resNo, std::string_view code) {
+  return "WEBKOODI/" + Trim(resNo) + "/" + Trim(code);
+}
+
 std::string BuildCodeSelect(RequestContext& ctx, std::string_view resNo) {
   const std::string key = Cut(resNo, kCodeWidth);
   store::Table& t = ctx.tbl->TblWebKoodi;
@@ -262,10 +267,23 @@ std::string BuildCodeSelect(RequestContext& ctx, std::string_view resNo) {
   t.Open();
   t.SetRange({store::Txt(key)}, {store::Txt(key)});
   std::string rows;
-  for (; !t.Eof(); t.Next()) rows += OptionTag(false, Html{t.Text("WebKoodi")}, Html{t.Text("WebSelite")});
+  for (; !t.Eof(); t.Next()) {
+    const std::string code = t.Text("WebKoodi");
+    std::string name = t.Text("WebSelite");
+    // Under PageLanguage a code's name in the page's language, where the
+    // site has given it one.
+    if (ctx.ini.PageLanguage)
+      if (std::optional<std::string> own = ctx.SiteText(WebCodeTextKey(key, code))) name = *own;
+    rows += OptionTag(false, Html{code}, Html{name});
+  }
   if (rows.empty()) return {};
-  return "<tr><td>" + ctx.TranslatedText(texts::C37) + "</td><td><select name=\"Koodi\">\r" +
-         OptionTag(true, Html{"Web"}, Html{ctx.TranslatedText(texts::C36)}) + rows + "</select></td></tr>\r";
+  // Under OwnListDetails the row's label names the selection.
+  const std::string label = ctx.ini.OwnListDetails
+                                ? "<label for=\"Koodi\">" + ctx.TranslatedText(texts::C37) + "</label>"
+                                : ctx.TranslatedText(texts::C37);
+  const char* select = ctx.ini.OwnListDetails ? "<select name=\"Koodi\" id=\"Koodi\">\r" : "<select name=\"Koodi\">\r";
+  return "<tr><td>" + label + "</td><td>" + select + OptionTag(true, Html{"Web"}, Html{ctx.TranslatedText(texts::C36)}) +
+         rows + "</select></td></tr>\r";
 }
 
 std::string ErrorText(RequestContext& ctx) {
@@ -284,6 +302,10 @@ std::string ErrorText(RequestContext& ctx) {
     case PageError::CreditLimit: return text(C29);
     case PageError::SlotClosed: return text(C52);
     case PageError::TooLateToCancel: return text(C53);
+    case PageError::WrongLogin: return text(C73);
+    case PageError::LoginRefused: return text(C74);
+    case PageError::NameTaken: return text(C75);
+    case PageError::FieldsMissing: return text(C76) + " " + ctx.page.ErrorDetail + ".";
   }
   return {};
 }

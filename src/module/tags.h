@@ -34,8 +34,14 @@ inline constexpr const char* kTemplatePages[] = {
 inline constexpr const char* kResetPages[] = {"unohtui.html", "palauta.html", "palautaok.html"};
 
 // SELECTKOODI: the web codes of resource `resNo` (cut to its width) as a
-// table row with a selection, or "" when the resource has none.
+// table row with a selection, or "" when the resource has none. Under INI
+// [Features] PageLanguage a code shows its site text (WebCodeTextKey) in
+// the page's language where KAANNOS has one; under OwnListDetails the
+// selection has the id "Koodi" and its label names it.
 std::string BuildCodeSelect(RequestContext& ctx, std::string_view resNo);
+// The KAANNOS key of the name of web code `code` of resource `resNo`:
+// "WEBKOODI/" + resNo + "/" + code, both trimmed ("WEBKOODI/201/MAIL").
+std::string WebCodeTextKey(std::string_view resNo, std::string_view code);
 
 // RESURSSI: page.ResourceName, HTML-escaped when it is the request's own
 // code (the lookup found no name).

@@ -162,6 +162,55 @@ inline constexpr TextDef C83{"C83", "Salasanassa on oltava 4-14 merkki\xe4, eik\
 // PALAUTUSVIESTI: the new password and its repetition differ
 inline constexpr TextDef C84{"C84", "Salasanat eiv\xe4t ole samat."};
 
+// The keys below are the texts of the features of INI [Features]. Those
+// shown before or after a number or a date do not end or begin with a
+// space: the program joins them with one.
+
+// SlotStates: after the number of free places of a slot
+inline constexpr TextDef C54{"C54", "vapaana"};
+// SlotStates: a slot without free places
+inline constexpr TextDef C55{"C55", "T\xe4ynn\xe4"};
+// SlotStates: a slot in which the user holds a place
+inline constexpr TextDef C56{"C56", "Oma varaus"};
+// SlotStates: before the date from which a slot beyond the horizon can be booked
+inline constexpr TextDef C57{"C57", "Varattavissa alkaen"};
+// PageLanguage: the names of the days of the week, Sunday first
+inline constexpr TextDef C58{"C58", "Sunnuntai"};
+inline constexpr TextDef C59{"C59", "Maanantai"};
+inline constexpr TextDef C60{"C60", "Tiistai"};
+inline constexpr TextDef C61{"C61", "Keskiviikko"};
+inline constexpr TextDef C62{"C62", "Torstai"};
+inline constexpr TextDef C63{"C63", "Perjantai"};
+inline constexpr TextDef C64{"C64", "Lauantai"};
+// PageLanguage: the day list's mark of a reduced-price slot
+inline constexpr TextDef C65{"C65", "Ale"};
+// OwnListDetails: before the time until which a reservation can be cancelled
+inline constexpr TextDef C66{"C66", "Peruttavissa viimeist\xe4\xe4n"};
+// OwnListDetails: a reservation past its cancellation deadline that has not begun
+inline constexpr TextDef C67{"C67", "Ei en\xe4\xe4 peruttavissa"};
+// OwnListDetails, limits: open reservations, of MaxAsVaraus
+inline constexpr TextDef C68{"C68", "Avoimet varaukset"};
+// OwnListDetails, limits: unused past reservations, of MaxVanhatVaraukset
+inline constexpr TextDef C69{"C69", "K\xe4ytt\xe4m\xe4tt\xf6m\xe4t menneet varaukset"};
+// OwnListDetails, limits: the end of the booking horizon
+inline constexpr TextDef C70{"C70", "Varattavissa asti"};
+// OwnListDetails, limits: the lowest balance allowed
+inline constexpr TextDef C71{"C71", "Luottoraja"};
+// OwnListDetails, confirmation: the balance once the fee is taken
+inline constexpr TextDef C72{"C72", "Saldo varauksen j\xe4lkeen"};
+// ClearMessages: a login with an unknown user name or a wrong password
+inline constexpr TextDef C73{"C73", "K\xe4ytt\xe4j\xe4tunnus tai salasana on v\xe4\xe4r\xe4. Tarkista ne ja yrit\xe4 uudelleen."};
+// ClearMessages: a login refused for too many failures or a closed account
+inline constexpr TextDef C74{"C74", "Kirjautuminen ei nyt onnistu t\xe4ll\xe4 tunnuksella. Yrit\xe4 my\xf6hemmin uudelleen tai ota yhteytt\xe4 asiakaspalveluun."};
+// ClearMessages: a registration whose user name another user has
+inline constexpr TextDef C75{"C75", "K\xe4ytt\xe4j\xe4tunnus on jo k\xe4yt\xf6ss\xe4. Valitse toinen tunnus, tai kirjaudu sis\xe4\xe4n, jos tunnus on sinun."};
+// ClearMessages: before the list of the required details left empty
+inline constexpr TextDef C76{"C76", "T\xe4yt\xe4 pakolliset tiedot:"};
+// ClearMessages: the required details, as the list names them
+inline constexpr TextDef C77{"C77", "sukunimi"};
+inline constexpr TextDef C78{"C78", "etunimi"};
+inline constexpr TextDef C79{"C79", "puhelinnumero"};
+
 // Every key, in key order.
 inline constexpr TextDef kAll[] = {
     C01, C02, C03, C04, C05, C05a,
@@ -173,12 +222,15 @@ inline constexpr TextDef kAll[] = {
     C36, C37, C38, C39, C40, C41,
     C41a, C42, C43, C44, C45, C46,
     C47, C48, C48a, C49, C50, C51,
-    C52, C53,
+    C52, C53, C54, C55, C56, C57,
+    C58, C59, C60, C61, C62, C63,
+    C64, C65, C66, C67, C68, C69,
+    C70, C71, C72, C73, C74, C75,
+    C76, C77, C78, C79,
     C80, C81, C82, C83, C84,
+    C100, C101, C102, C103, C104, C105,
+    C106, C107, C108, C109,
 };
-
-// The keys of the calendar feeds ([Features] CalendarFeed), in key order.
-inline constexpr TextDef kCalendarFeed[] = {C100, C101, C102, C103, C104, C105, C106, C107, C108, C109};
 
 }  // namespace texts
 
@@ -194,7 +246,12 @@ enum class PageError : int {
   BeyondHorizon = 6,    // C26, WEBPARAM.MaxVarausPv, C27
   TooManyPast = 7,      // C28, WEBPARAM.MaxVanhatVaraukset, C28a
   CreditLimit = 8,      // C29
-  SlotClosed = 9,       // C52: full or already started
-  TooLateToCancel = 10  // C53: past the cancellation deadline
+  SlotClosed = 9,        // C52: full or already started
+  TooLateToCancel = 10,  // C53: past the cancellation deadline
+  // Under INI [Features] ClearMessages:
+  WrongLogin = 11,     // C73: unknown user name or wrong password
+  LoginRefused = 12,   // C74: login throttled, or a blocked user
+  NameTaken = 13,      // C75: a new user's name that another user has
+  FieldsMissing = 14,  // C76 and the list of PageState::ErrorDetail
 };
 }  // namespace wo

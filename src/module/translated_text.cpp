@@ -19,22 +19,34 @@ constexpr std::string_view kApplication = "WebOrvane";
 
 }  // namespace
 
-std::string RequestContext::TranslatedText(std::string_view key, std::string_view def) {
-  std::string result(def);
-  if (Upper(page.Lang) == "FIN") return result;
+bool RequestContext::FindText(std::string_view key, std::string& language) {
+  if (Upper(page.Lang) == "FIN") return false;
   // The language key: upper case, at most 10 characters. An empty one (no
   // Lang in the query) finds no row and seeds none, so the table is not
   // needed; neither is it for an empty text key.
-  std::string language = Upper(Cut(page.Lang, kLanguageKeyWidth));
-  if (language.empty() || key.empty()) return result;
-
+  language = Upper(Cut(page.Lang, kLanguageKeyWidth));
+  if (language.empty() || key.empty()) return false;
   store::Table& t = tbl->FTblLang;
   if (!t.IsOpen()) t.Open();
-  if (t.FindKey({store::Txt(language), store::Txt(std::string(kApplication)), store::Txt(std::string(key))})) {
+  return t.FindKey({store::Txt(language), store::Txt(std::string(kApplication)), store::Txt(std::string(key))});
+}
+
+std::optional<std::string> RequestContext::SiteText(std::string_view key) {
+  std::string language;
+  if (!FindText(key, language) || !tbl->FTblLang.Bool("LGKaytossa")) return std::nullopt;
+  return tbl->FTblLang.Text("LGTeksti");
+}
+
+std::string RequestContext::TranslatedText(std::string_view key, std::string_view def) {
+  std::string result(def);
+  std::string language;
+  store::Table& t = tbl->FTblLang;
+  if (FindText(key, language)) {
     // A row not in use (false or null) shows the default and stays as it is.
     if (t.Bool("LGKaytossa")) result = t.Text("LGTeksti");
     return result;
   }
+  if (language.empty() || key.empty()) return result;  // Finnish, or nothing to seed
 
   if (!SeedsLanguage(language)) return result;
 

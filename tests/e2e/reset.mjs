@@ -24,7 +24,7 @@ const cgi = '/cgi-bin/WebOrvane.exe';
 
 // The texts the road expects: the Finnish defaults or the site's English.
 const fin = {
-  C19: 'Hakutoiminnassa tapahtui virhe. Yritä kohta uudelleen,tarkista hakuehdot!',
+  C73: 'Käyttäjätunnus tai salasana on väärä. Tarkista ne ja yritä uudelleen.',
   C82: 'Linkki on vanhentunut, jo käytetty tai virheellinen. Pyydä alta uusi linkki.',
   C84: 'Salasanat eivät ole samat.',
 };
@@ -138,7 +138,7 @@ try {
   // The old password is refused, the new one logs in.
   await logIn(user.old);
   await road.visit('old-password-refused');
-  road.expect((await text()).includes(T.C19), 'the old password was not refused');
+  road.expect((await text()).includes(T.C73), 'the old password was not refused as a wrong one');
   await logIn(user.fresh);
   road.expect(/\/resval\?ID=\w{17,}/i.test(page.url()), 'login with the new password failed');
   await road.visit('logged-in-with-new-password');

@@ -1,8 +1,10 @@
 // /ResVal and /Viikko, the name lookups, the activity kinds, the booking
 // link and the calendar arithmetic of the week grid.
 #include <string>
+#include <vector>
 
 #include "booking/calendar.h"
+#include "store/backend.h"
 #include "calendar_fixture.h"
 
 namespace wo::test::cal {
@@ -160,16 +162,23 @@ TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
   EXPECT_FALSE(m->tbl->TblWebKeskus.IsOpen());
 }
 
-TEST_F(CalendarLookups, CountAndLinkOfOneSlot) {
+TEST_F(CalendarLookups, PlacesOfTheWindowInOneQueryAndTheLinkOfASlot) {
+  for (const char* seq : {"    1", "    2", "    3"})
+    centre.AddSlot({.at = std::string("2024-01-0") + seq[4] + " 10:00:00", .vuoroNo = "   12", .seq = seq});
   centre.AddReservations("2024", "   12", "    1", 2);
   centre.AddReservations("2024", "   12", "    2", 1);
   ModuleHere m(centre.site());
-  m->page.SessionId = "123456";
-  EXPECT_EQ(CountReservations(*m, "2024", "   12", "    1"), 2);
-  EXPECT_EQ(CountReservations(*m, "2024", "   12", "    3"), 0);
+  std::vector<std::string> trace;
+  m->conn.backend().trace = &trace;
+  SlotPlaces places(*m, "R1", At(2024, 1, 1), At(2024, 1, 3, 23, 59));
+  EXPECT_TRUE(trace.empty());  // nothing is counted until a slot is asked about
+  EXPECT_EQ(places.Of("2024", "   12", "    1").rows, 2);
+  EXPECT_EQ(places.Of("2024", "   12", "    2").rows, 1);
+  EXPECT_EQ(places.Of("2024", "   12", "    3").rows, 0);
+  EXPECT_EQ(places.Of("2024", "   12", "    1").own, 0);  // no customer asked about
+  EXPECT_EQ(trace.size(), 1u);
+  m->conn.backend().trace = nullptr;
   EXPECT_FALSE(m->tbl->TblVa.IsOpen());
-  m->page.SessionId = "12345";
-  EXPECT_EQ(CountReservations(*m, "2024", "   12", "    1"), 0);
 
   m->page.SessionId = kSession;
   m->page.Lang = "Eng";

@@ -312,7 +312,9 @@ TEST(ModuleTags, ErrorMessages) {
   EXPECT_EQ(error(8), "Saldon luottoraja ylitetty!");
   EXPECT_EQ(error(9), "Vuoroa ei voi en\xe4\xe4 varata!");
   EXPECT_EQ(error(10), "Varausta ei voi en\xe4\xe4 poistaa!");
-  EXPECT_EQ(error(11), "");
+  m->page.ErrorDetail = "etunimi, puhelinnumero";
+  EXPECT_EQ(error(14), "T\xe4yt\xe4 pakolliset tiedot: etunimi, puhelinnumero.");
+  EXPECT_EQ(error(99), "");
   EXPECT_EQ(error(-1), "");
   m->settings.MaxAsVaraus = 12;
   m->settings.MaxVarausPv = 7;

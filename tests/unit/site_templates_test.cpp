@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "module/tags.h"
+#include "module/texts.h"
 
 namespace wo {
 namespace {
@@ -229,28 +230,13 @@ TEST(SiteTemplates, StaticFilesTheTemplatesReferToExist) {
 }
 
 // The English texts: one line per key, "ENG", key and text separated by tabs.
+// Every key of the program's table, with a space at the start or the end
+// where the Finnish default has one (the texts are joined to numbers and
+// other texts).
 TEST(SiteTexts, EnglishFileHasEveryKeyOnce) {
-  // Every key the program shows, with whether its Finnish default begins or
-  // ends with a space (the texts are joined to numbers and other texts).
-  struct Key { const char* key; bool lead, trail; };
-  const Key keys[] = {
-      {"C01", 0, 0},  {"C02", 0, 0},  {"C03", 0, 0},  {"C04", 0, 0},  {"C05", 0, 0},  {"C05a", 0, 0},
-      {"C06", 0, 0},  {"C07", 0, 0},  {"C10", 0, 1},  {"C11", 0, 0},  {"C12", 0, 1},  {"C13", 1, 0},
-      {"C14", 0, 1},  {"C15", 0, 1},  {"C16", 1, 0},  {"C17", 0, 1},  {"C18", 1, 0},  {"C19", 0, 0},
-      {"C20", 0, 0},  {"C21", 0, 1},  {"C21a", 1, 0}, {"C22", 0, 0},  {"C23", 0, 0},  {"C24", 0, 0},
-      {"C25", 0, 0},  {"C26", 0, 1},  {"C27", 1, 0},  {"C28", 0, 1},  {"C28a", 1, 0}, {"C29", 0, 0},
-      {"C30", 0, 0},  {"C31", 0, 0},  {"C32", 0, 0},  {"C33", 0, 0},  {"C34", 0, 0},  {"C35", 0, 0},
-      {"C36", 0, 0},  {"C37", 0, 0},  {"C38", 0, 0},  {"C39", 0, 0},  {"C40", 0, 0},  {"C41", 0, 0},
-      {"C41a", 0, 0}, {"C42", 0, 0},  {"C43", 0, 0},  {"C44", 0, 0},  {"C45", 0, 0},  {"C46", 0, 0},
-      {"C47", 0, 0},  {"C48", 0, 0},  {"C48a", 0, 0}, {"C49", 0, 0},  {"C50", 0, 0},  {"C51", 0, 0},
-      {"C52", 0, 0},  {"C53", 0, 0},
-      {"C80", 0, 0},  {"C81", 0, 0},  {"C82", 0, 0},  {"C83", 0, 0},  {"C84", 0, 0},
-      {"C100", 0, 0}, {"C101", 0, 0}, {"C102", 0, 0}, {"C103", 0, 0}, {"C104", 0, 0}, {"C105", 0, 0},
-      {"C106", 0, 0}, {"C107", 0, 0}, {"C108", 0, 0}, {"C109", 0, 0},
-  };
   std::ifstream f(fs::path(WO_SOURCE_DIR) / "site" / "texts" / "eng.tsv", std::ios::binary);
   ASSERT_TRUE(f) << "site/texts/eng.tsv";
-  std::map<std::string, std::string> texts;
+  std::map<std::string, std::string> english;
   std::string line;
   int n = 0;
   while (std::getline(f, line)) {
@@ -261,18 +247,18 @@ TEST(SiteTexts, EnglishFileHasEveryKeyOnce) {
     EXPECT_EQ(line.find('\t', t2 + 1), std::string::npos) << "line " << n;
     EXPECT_EQ(line.substr(0, t1), "ENG") << "line " << n;
     std::string key = line.substr(t1 + 1, t2 - t1 - 1), text = line.substr(t2 + 1);
-    EXPECT_TRUE(texts.emplace(key, text).second) << "key " << key << " twice";
+    EXPECT_TRUE(english.emplace(key, text).second) << "key " << key << " twice";
     EXPECT_FALSE(text.empty()) << key;
     EXPECT_LE(text.size(), 120u) << key;  // KAANNOS.LGTeksti
     for (unsigned char c : text) EXPECT_LT(c, 0x80) << key << ": the English texts are plain ASCII";
   }
-  EXPECT_EQ(texts.size(), std::size(keys));
-  for (const Key& k : keys) {
-    auto it = texts.find(k.key);
-    ASSERT_NE(it, texts.end()) << k.key << " missing";
+  EXPECT_EQ(english.size(), std::size(texts::kAll));
+  for (const TextDef& k : texts::kAll) {
+    auto it = english.find(std::string(k.key));
+    ASSERT_NE(it, english.end()) << k.key << " missing";
     const std::string& t = it->second;
-    EXPECT_EQ(t.front() == ' ', k.lead) << k.key << ": \"" << t << "\"";
-    EXPECT_EQ(t.back() == ' ', k.trail) << k.key << ": \"" << t << "\"";
+    EXPECT_EQ(t.front() == ' ', k.fin.front() == ' ') << k.key << ": \"" << t << "\"";
+    EXPECT_EQ(t.back() == ' ', k.fin.back() == ' ') << k.key << ": \"" << t << "\"";
   }
 }
 

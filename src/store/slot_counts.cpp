@@ -1,0 +1,78 @@
+#include "store/slot_counts.h"
+
+#include <memory>
+#include <vector>
+
+#include "store/backend.h"
+#include "store/schema.h"
+#include "store/table.h"
+#include "store/value.h"
+
+namespace wo::store {
+
+namespace {
+
+constexpr const char* kSlots = "VaVuoro";
+constexpr const char* kReservations = "VAVARAUS";
+
+// Parameter markers in the engine's dialect.
+struct Params {
+  const Dialect& dialect;
+  std::vector<Stored> values;
+  std::string Add(Stored v) {
+    values.push_back(std::move(v));
+    return dialect.numberedParams ? "$" + std::to_string(values.size()) : std::string("?");
+  }
+};
+
+const ColumnDef& Column(const char* table, const char* name) { return *TableNamed(table).Column(name); }
+
+}  // namespace
+
+std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, std::string_view resNo, DateTime from,
+                                                      DateTime to, std::string_view asNo) {
+  Connection::Backend& be = c.backend();
+  be.Ensure();
+  Params p{be.dialect, {}};
+  const Stored res = ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo)));
+  const Stored lo = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from));
+  const Stored hi = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to));
+
+  // The slot's own lookup finds VAVARAUS rows by the key the slot reads,
+  // a null Kausi reading as "": the join compares the same way.
+  std::string own = "0", ownJno = "NULL";
+  if (!asNo.empty()) {
+    const Stored customer = ToStored(kReservations, Column(kReservations, "AsNo"), Txt(std::string(asNo)));
+    own = "count(CASE WHEN r.AsNo = " + p.Add(customer) + " THEN 1 END)";
+    ownJno = "min(CASE WHEN r.AsNo = " + p.Add(customer) + " AND r.Status = 0 THEN r.Jno END)";
+  }
+  std::string sql = "SELECT r.Kausi, r.VuoroNo, r.VuoroNoSeq, count(*), " + own + ", " + ownJno +
+                    " FROM VaVuoro v JOIN VAVARAUS r ON r.Kausi = coalesce(v.Kausi, '')"
+                    " AND r.VuoroNo = v.VuoroNo AND r.VuoroNoSeq = v.VuoroNoSeq";
+  sql += " WHERE v.ResNo = " + p.Add(res);
+  sql += " AND v.VuoroAika >= " + p.Add(lo);
+  sql += " AND v.VuoroAika <= " + p.Add(hi);
+  sql += " GROUP BY r.Kausi, r.VuoroNo, r.VuoroNoSeq";
+
+  static const ColumnDef kCount{"count", FieldType::Integer};
+  const ColumnDef& jno = Column(kReservations, "Jno");
+  std::map<SlotKeyText, SlotTaken> out;
+  std::unique_ptr<Rows> rows = be.Query(sql, p.values);
+  StoredRow r;
+  for (Rows::Step st = rows->Next(r); st != Rows::Step::End; st = rows->Next(r)) {
+    // Nothing is written while the rows are read, so the engine keeps the
+    // statement to the end.
+    if (st == Rows::Step::More) throw DatabaseError(std::string(kReservations) + ": a count of places was cut short");
+    if (r.cols.size() < 5) throw DatabaseError(std::string(kReservations) + ": a count of places came back short");
+    SlotKeyText key{StoredAsText(kReservations, Column(kReservations, "Kausi"), r.rowId),
+                    StoredAsText(kReservations, Column(kReservations, "VuoroNo"), r.cols[0]),
+                    StoredAsText(kReservations, Column(kReservations, "VuoroNoSeq"), r.cols[1])};
+    SlotTaken& t = out[key];
+    t.rows = static_cast<int>(StoredAsInt(kReservations, kCount, r.cols[2]));
+    t.own = static_cast<int>(StoredAsInt(kReservations, kCount, r.cols[3]));
+    t.ownOpenJno = r.cols[4].IsNull() ? -1 : StoredAsInt(kReservations, jno, r.cols[4]);
+  }
+  return out;
+}
+
+}  // namespace wo::store
