@@ -441,6 +441,12 @@ void LayOut(const Options& o, const Site& s, const std::string& iniDb) {
   // The program under test is always the one just built.
   fs::copy_file(o.cgi, s.cgiDir() / "WebOrvane.exe", fs::copy_options::overwrite_existing);
   fs::copy_file(o.floor, s.cgiDir() / "Floor.exe", fs::copy_options::overwrite_existing);
+  // The static program hands a server's site to its dynamic sibling.
+  const fs::path sibling = fs::path(o.cgi).parent_path() / "dynamic/WebOrvane.exe";
+  if (fs::exists(sibling)) {
+    fs::create_directories(s.root / "lib/dynamic");
+    fs::copy_file(sibling, s.root / "lib/dynamic/WebOrvane.exe", fs::copy_options::overwrite_existing);
+  }
   WriteFile(s.ini(), "[DataBase]\n" + iniDb + "\n[Site]\nCompanyName=Liikuntakeskus Penkki\n");
 }
 

@@ -21,7 +21,10 @@ struct Params {
   std::vector<Stored> values;
   std::string Add(Stored v) {
     values.push_back(std::move(v));
-    return dialect.numberedParams ? "$" + std::to_string(values.size()) : std::string("?");
+    if (!dialect.numberedParams) return "?";
+    std::string marker = "$";
+    marker += std::to_string(values.size());
+    return marker;
   }
 };
 
