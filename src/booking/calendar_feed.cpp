@@ -1,7 +1,5 @@
 #include "booking/calendar_feed.h"
 
-#include <sodium.h>
-
 #include <cstdint>
 #include <cstdio>
 
@@ -10,6 +8,7 @@
 #include "booking/login_throttle.h"
 #include "frame/html.h"
 #include "module/context.h"
+#include "module/secret_token.h"
 #include "module/session.h"
 #include "module/table_guard.h"
 #include "module/texts.h"
@@ -28,17 +27,6 @@ constexpr int kFeedDaysBack = 30;
 constexpr size_t kTokenBytes = 32;
 constexpr size_t kTokenWidth = 2 * kTokenBytes;
 
-std::string Hex(const unsigned char* p, size_t n) {
-  static const char* digits = "0123456789abcdef";
-  std::string s;
-  s.reserve(2 * n);
-  for (size_t i = 0; i < n; ++i) {
-    s += digits[p[i] >> 4];
-    s += digits[p[i] & 15];
-  }
-  return s;
-}
-
 bool IsToken(const std::string& t) {
   if (t.size() != kTokenWidth) return false;
   for (char c : t)
@@ -47,17 +35,9 @@ bool IsToken(const std::string& t) {
 }
 
 // The stored form of a token: its SHA-256 in hexadecimal.
-std::string TokenHash(const std::string& token) {
-  unsigned char h[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256(h, reinterpret_cast<const unsigned char*>(token.data()), token.size());
-  return Hex(h, sizeof h);
-}
+std::string TokenHash(const std::string& token) { return SecretTokenHash(token); }
 
-std::string NewToken() {
-  unsigned char b[kTokenBytes];
-  SecureRandomBytes(b, sizeof b);
-  return Hex(b, sizeof b);
-}
+std::string NewToken() { return NewSecretToken(kTokenBytes); }
 
 // [Mail] SiteUrl without a closing "/": what makes the program's paths
 // absolute; "" when the site has not set it.

@@ -1,7 +1,5 @@
 #include "booking/password_reset.h"
 
-#include <sodium.h>
-
 #include <array>
 #include <vector>
 
@@ -12,6 +10,7 @@
 #include "frame/html.h"
 #include "mail/mail_queue.h"
 #include "module/context.h"
+#include "module/secret_token.h"
 #include "module/session.h"
 #include "module/table_guard.h"
 #include "store/schema.h"
@@ -27,22 +26,7 @@ constexpr size_t kTokenBytes = 20;
 constexpr size_t kTokenWidth = 2 * kTokenBytes;  // the query field T, in hexadecimal digits
 constexpr size_t kUserNameWidth = 15;            // WEBREG.Tunnus
 
-std::string Hex(const unsigned char* p, size_t n) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(2 * n);
-  for (size_t i = 0; i < n; ++i) {
-    out += kDigits[p[i] >> 4];
-    out += kDigits[p[i] & 15];
-  }
-  return out;
-}
-
-std::string NewToken() {
-  std::array<unsigned char, kTokenBytes> bytes;
-  SecureRandomBytes(bytes.data(), bytes.size());
-  return Hex(bytes.data(), bytes.size());
-}
+std::string NewToken() { return NewSecretToken(kTokenBytes); }
 
 LoginLimits LimitsOf(const SiteIni& ini) {
   return {ini.LoginFailuresPerUser, ini.LoginFailuresPerAddress, ini.LoginLockMinutes};
@@ -111,11 +95,7 @@ Answer NoticePage(RequestContext& ctx, std::string_view file, const TextDef& not
 
 }  // namespace
 
-std::string ResetTokenHash(std::string_view token) {
-  std::array<unsigned char, crypto_hash_sha256_BYTES> digest;
-  crypto_hash_sha256(digest.data(), reinterpret_cast<const unsigned char*>(token.data()), token.size());
-  return Hex(digest.data(), digest.size());
-}
+std::string ResetTokenHash(std::string_view token) { return SecretTokenHash(token); }
 
 Answer WebModOrvaneWebActUnohtuiAction(RequestContext& ctx) {
   PageState& page = ctx.page;
