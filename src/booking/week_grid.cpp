@@ -76,9 +76,9 @@ int PlaceInTimeRow(RequestContext& m, DateTime start, DateTime end, double kesto
 struct GridFill {
   RequestContext& ctx;
   std::string& out;
-  // The places taken, when the grid shows them: to a session that counts
-  // places, or to everyone under SlotStates.
-  std::optional<SlotPlaces> places;
+  // The start of the last slot placed: the end of the window whose places
+  // are counted.
+  std::optional<DateTime> lastStart;
   int column = 0, row = 1;
   bool havePreviousDay = false;
   DateTime previousDay = 0;
@@ -135,12 +135,7 @@ void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi,
   c.Kesto = kesto;
   c.Maara = static_cast<int>(slots.Int("Maara"));
   c.Used = 1;
-  if (places) {
-    const store::SlotTaken& taken = places->Of(c.Kausi, c.VuoroNo, c.VuoroNoSeq);
-    c.Reserved = taken.rows;
-    c.Own = taken.own;
-    c.OwnJno = taken.ownOpenJno;
-  }
+  lastStart = start;
   ctx.ColumnCount = std::max(ctx.ColumnCount, column);
   ctx.RowCount = std::max(ctx.RowCount, target);
   row = target + 1;
@@ -160,11 +155,22 @@ void FillWeekGrid(RequestContext& ctx, std::string& out) {
   // The last weeks of year 9999 look no further than its end.
   const DateTime to = calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
   GridFill fill{ctx, out, std::nullopt};
-  if (ctx.ini.SlotStates || CountsPlaces(page.SessionId))
-    fill.places.emplace(ctx, page.Resurssi, from, to, SessionCustomer(ctx));
   ctx.RowCount = 0;
   ctx.ColumnCount = 1;
   calendar::WalkSlots(ctx, page.Resurssi, from, to, out, [&](store::Table& slots) { return fill.Place(slots); });
+  // The places are counted once the walk has found the last day shown:
+  // the window ends at the last slot placed, not a month on.
+  if (fill.lastStart && (ctx.ini.SlotStates || CountsPlaces(page.SessionId))) {
+    SlotPlaces places(ctx, page.Resurssi, from, *fill.lastStart, SessionCustomer(ctx));
+    for (auto& gridRow : ctx.WeekGrid)
+      for (GridCell& c : gridRow) {
+        if (!c.Used) continue;
+        const store::SlotTaken& taken = places.Of(c.Kausi, c.VuoroNo, c.VuoroNoSeq);
+        c.Reserved = taken.rows;
+        c.Own = taken.own;
+        c.OwnJno = taken.ownOpenJno;
+      }
+  }
   if (fill.anyOrdinary) LoadActivityKinds(ctx);
 }
 
