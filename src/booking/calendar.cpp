@@ -116,19 +116,46 @@ std::string CentreNameOf(RequestContext& ctx, std::string_view code) {
   return NameOf(ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code);
 }
 
+namespace {
+
+// Instructors read into the request's table at once: a page names a few of
+// them again and again.
+constexpr size_t kMaxInstructorsRead = 1000;
+
+void LoadInstructors(RequestContext& ctx) {
+  auto& all = ctx.Instructors.emplace();
+  store::Table& t = ctx.tbl->TblVaOhjaaja;
+  TableGuard guard{&t};
+  t.SetIndex("Koodi");
+  t.Open();
+  t.First();
+  for (; !t.Eof() && all.size() < kMaxInstructorsRead; t.Next())
+    all.emplace(t.Text("Koodi"), RequestContext::Instructor{t.Text("Lyhenne"), t.Text("Nimi")});
+  ctx.InstructorsWhole = t.Eof();
+}
+
+}  // namespace
+
 std::string InstructorText(RequestContext& ctx, std::string_view code) {
   std::string result(code);
   if (!code.empty()) {
-    store::Table& t = ctx.tbl->TblVaOhjaaja;
-    if (!t.IsOpen()) {
+    if (!ctx.Instructors) LoadInstructors(ctx);
+    std::optional<RequestContext::Instructor> found;
+    auto it = ctx.Instructors->find(std::string(code));
+    if (it != ctx.Instructors->end()) {
+      found = it->second;
+    } else if (!ctx.InstructorsWhole) {
+      store::Table& t = ctx.tbl->TblVaOhjaaja;
+      TableGuard guard{&t};
       t.SetIndex("Koodi");
       t.Open();
+      if (t.FindKey({store::Txt(std::string(code))})) found = RequestContext::Instructor{t.Text("Lyhenne"), t.Text("Nimi")};
     }
-    if (t.FindKey({store::Txt(std::string(code))})) {
+    if (found) {
       switch (ctx.settings.NaytaOhjaaja) {
         case 0: result = "&nbsp;"; break;
-        case 1: result = t.Text("Lyhenne"); break;
-        case 2: result = t.Text("Nimi"); break;
+        case 1: result = found->Lyhenne; break;
+        case 2: result = found->Nimi; break;
         default: break;
       }
     }
@@ -169,11 +196,15 @@ void LoadActivityKinds(RequestContext& ctx) {
 }
 
 SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo)
-    : ctx_(ctx), resNo_(resNo), asNo_(std::move(asNo)), from_(from), to_(to) {}
+    : SlotPlaces(ctx, std::vector<std::string>{std::string(resNo)}, from, to, std::move(asNo)) {}
+
+SlotPlaces::SlotPlaces(RequestContext& ctx, std::vector<std::string> resNos, DateTime from, DateTime to,
+                       std::string asNo)
+    : ctx_(ctx), resNos_(std::move(resNos)), asNo_(std::move(asNo)), from_(from), to_(to) {}
 
 const store::SlotTaken& SlotPlaces::Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
   static const store::SlotTaken kNone;
-  if (!counts_) counts_ = store::CountSlotReservations(ctx_.conn, resNo_, from_, to_, asNo_);
+  if (!counts_) counts_ = store::CountSlotReservations(ctx_.conn, resNos_, from_, to_, asNo_);
   auto it = counts_->find({std::string(kausi), std::string(vuoroNo), std::string(seq)});
   return it == counts_->end() ? kNone : it->second;
 }

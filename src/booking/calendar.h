@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/datetime.h"
 #include "module/actions.h"
@@ -86,12 +87,15 @@ class SlotPlaces {
   // `asNo`: the customer whose own reservations are counted apart ("" for
   // none, see SessionCustomer).
   SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo = {});
+  // The slots of every resource in `resNos`, in one count.
+  SlotPlaces(RequestContext& ctx, std::vector<std::string> resNos, DateTime from, DateTime to, std::string asNo);
   // The reservations of the slot (VAVARAUS rows, whatever their Status).
   const store::SlotTaken& Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq);
 
  private:
   RequestContext& ctx_;
-  std::string resNo_, asNo_;
+  std::vector<std::string> resNos_;
+  std::string asNo_;
   DateTime from_, to_;
   std::optional<std::map<store::SlotKeyText, store::SlotTaken>> counts_;
 };

@@ -3,6 +3,7 @@
 // resource of the centre (ListanMuoto 2).
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "base/text.h"
@@ -53,16 +54,25 @@ std::string StateCell(RequestContext& ctx, store::Table& slots, DateTime start, 
   return std::string("<td class=\"") + SlotLabels::Class(state) + "\">" + cell + "</td>\r";
 }
 
-void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, const std::string& asNo,
+// The day's window: from the chosen day's start, or from the present time
+// of day when the day has begun, to 23:59.
+struct DayWindow {
+  DateTime from, to;
+  explicit DayWindow(RequestContext& ctx) {
+    const DateTime now = ctx.Now();
+    from = ctx.page.ChosenDate;
+    to = ctx.page.ChosenDate + calendar::EndOfDay();
+    if (now > from) from = calendar::WithTimeOfDay(ctx.page.ChosenDate, now);
+  }
+};
+
+void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, SlotPlaces& places,
                  std::string& out) {
   const DateTime now = ctx.Now();
-  const PageState& page = ctx.page;
-  DateTime from = page.ChosenDate;
-  const DateTime to = page.ChosenDate + calendar::EndOfDay();
-  if (now > from) from = calendar::WithTimeOfDay(page.ChosenDate, now);
+  const DayWindow day(ctx);
+  const DateTime from = day.from, to = day.to;
 
   const std::string& sep = ctx.TimeSep();
-  SlotPlaces places(ctx, resNo, from, to, asNo);
   SlotLabels labels(ctx);
   // "Ale" marks a reduced-price slot; in the page's language under
   // PageLanguage.
@@ -98,7 +108,9 @@ void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view r
 // NaytaOhjaaja is set, the booking cell. No "</tr>" per row; "</TR>" after
 // the last, also when there are none.
 void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, std::string& out) {
-  DaySlotRows(ctx, resNo, resName, SessionCustomer(ctx), out);
+  const DayWindow day(ctx);
+  SlotPlaces places(ctx, resNo, day.from, day.to, SessionCustomer(ctx));
+  DaySlotRows(ctx, resNo, resName, places, out);
 }
 
 void RenderSlotList(RequestContext& ctx, std::string& out) {
@@ -114,12 +126,20 @@ void RenderSlotList(RequestContext& ctx, std::string& out) {
     TableGuard guard{&t};
     t.Open();
     t.SetRange({store::Txt(page.Resurssi), store::Int(1)}, {store::Txt(page.Resurssi), store::Int(1)});
+    // The shown resources first: the places of all of them are counted at once.
+    std::vector<std::string> codes, names;
     for (; !t.Eof(); t.Next()) {
       if (t.Int("ResWebNayta") != 1) continue;
-      DaySlotRows(ctx, Cut(t.Text("ResNo"), kCodeWidth), Cut(t.Text("ResNimi"), kNameWidth), asNo, out);
+      codes.push_back(Cut(t.Text("ResNo"), kCodeWidth));
+      names.push_back(Cut(t.Text("ResNimi"), kNameWidth));
     }
+    const DayWindow day(ctx);
+    SlotPlaces places(ctx, codes, day.from, day.to, asNo);
+    for (size_t i = 0; i < codes.size(); ++i) DaySlotRows(ctx, codes[i], names[i], places, out);
   } else {
-    DaySlotRows(ctx, page.Resurssi, ResourceNameHtml(page), asNo, out);
+    const DayWindow day(ctx);
+    SlotPlaces places(ctx, page.Resurssi, day.from, day.to, asNo);
+    DaySlotRows(ctx, page.Resurssi, ResourceNameHtml(page), places, out);
   }
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -97,6 +98,14 @@ struct RequestContext {
   std::vector<TimeRow> TimeRows;
   std::vector<ActivityKind> ActivityKinds;
   int RowCount = 0, ColumnCount = 0, KindCount = 0;
+  // The instructors (VAOHJAAJA) by code, read at the first instructor the
+  // page shows; `InstructorsWhole` is false when the table was longer than
+  // what was read.
+  struct Instructor {
+    std::string Lyhenne, Nimi;
+  };
+  std::optional<std::map<std::string, Instructor>> Instructors;
+  bool InstructorsWhole = false;
 
   // A header template (PGOTSIKKO, PGOTSIKKOALA) is being expanded.
   bool inHeader = false;

@@ -34,10 +34,16 @@ const ColumnDef& Column(const char* table, const char* name) { return *TableName
 
 std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, std::string_view resNo, DateTime from,
                                                       DateTime to, std::string_view asNo) {
+  return CountSlotReservations(c, std::vector<std::string>{std::string(resNo)}, from, to, asNo);
+}
+
+std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std::vector<std::string>& resNos,
+                                                      DateTime from, DateTime to, std::string_view asNo) {
+  std::map<SlotKeyText, SlotTaken> out;
+  if (resNos.empty()) return out;
   Connection::Backend& be = c.backend();
   be.Ensure();
   Params p{be.dialect, {}};
-  const Stored res = ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo)));
   const Stored lo = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from));
   const Stored hi = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to));
 
@@ -52,14 +58,17 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, std::strin
   std::string sql = "SELECT r.Kausi, r.VuoroNo, r.VuoroNoSeq, count(*), " + own + ", " + ownJno +
                     " FROM VaVuoro v JOIN VAVARAUS r ON r.Kausi = coalesce(v.Kausi, '')"
                     " AND r.VuoroNo = v.VuoroNo AND r.VuoroNoSeq = v.VuoroNoSeq";
-  sql += " WHERE v.ResNo = " + p.Add(res);
+  for (size_t i = 0; i < resNos.size(); ++i) {
+    sql += i == 0 ? resNos.size() == 1 ? " WHERE v.ResNo = " : " WHERE v.ResNo IN (" : ", ";
+    sql += p.Add(ToStored(kSlots, Column(kSlots, "ResNo"), Txt(resNos[i])));
+  }
+  if (resNos.size() > 1) sql += ")";
   sql += " AND v.VuoroAika >= " + p.Add(lo);
   sql += " AND v.VuoroAika <= " + p.Add(hi);
   sql += " GROUP BY r.Kausi, r.VuoroNo, r.VuoroNoSeq";
 
   static const ColumnDef kCount{"count", FieldType::Integer};
   const ColumnDef& jno = Column(kReservations, "Jno");
-  std::map<SlotKeyText, SlotTaken> out;
   std::unique_ptr<Rows> rows = be.Query(sql, p.values);
   StoredRow r;
   for (Rows::Step st = rows->Next(r); st != Rows::Step::End; st = rows->Next(r)) {

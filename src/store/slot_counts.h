@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 #include "base/datetime.h"
 #include "store/database.h"
@@ -32,5 +33,9 @@ struct SlotTaken {
 // The keys join as a handle's key lookup compares them: exactly, as stored.
 std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, std::string_view resNo, DateTime from,
                                                       DateTime to, std::string_view asNo);
+// The same over the slots of every resource in `resNos` (a slot's key is
+// unique across resources); none for an empty list.
+std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std::vector<std::string>& resNos,
+                                                      DateTime from, DateTime to, std::string_view asNo);
 
 }  // namespace wo::store

@@ -275,12 +275,15 @@ struct Table::Impl {
 
   // ---- queries ----
 
-  void Run(Sql& where) {
+  // A find reads the rows of one key: a batch. A walk's first query
+  // reads enough for a day's list or a week's grid in one go, and a walk
+  // that goes on beyond it reads more at a time.
+  void Run(Sql& where, bool find = false) {
     std::string sql = selectSql;
     if (!where.text.empty()) sql += " WHERE " + where.text;
     sql += orderSql;
     int batch = dialect().batch;
-    limit = batch == 0 ? 0 : rows || read > 0 ? batch * 16 : batch;
+    limit = batch == 0 ? 0 : rows || read > 0 ? batch * 16 : find ? batch : batch * 8;
     if (limit) sql += " LIMIT " + std::to_string(limit);
     rows.reset();
     read = 0;
@@ -363,7 +366,7 @@ struct Table::Impl {
     RangeCondition(w);
     for (size_t i = 0; i < k.size(); ++i) Eq(w, cols[index[i]]->name, k[i]);
     Drop();
-    Run(w);
+    Run(w, true);
     findQuery = true;
     Pull();
     return pos == Pos::Row;

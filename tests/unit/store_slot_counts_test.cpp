@@ -81,6 +81,14 @@ TEST_P(StoreSlotCounts, OneQueryCountsTheWindowsSlotsByKey) {
   EXPECT_EQ(anyone.at({"2030", "    2", "    1"}).own, 0);
   EXPECT_EQ(anyone.at({"2030", "    2", "    1"}).ownOpenJno, -1);
   EXPECT_TRUE(CountSlotReservations(*c, "R9", from, to, "200").empty());
+
+  // Several resources in one query: each slot once, whichever resource.
+  const std::vector<std::string> both{"R1", "R2", "R9"};
+  const auto centre = CountSlotReservations(*c, both, from, to, "200");
+  ASSERT_EQ(centre.size(), 4u);
+  EXPECT_EQ(centre.at({"2030", "    5", "    1"}).own, 1);
+  EXPECT_EQ(centre.at({"2030", "    2", "    1"}).rows, 3);
+  EXPECT_TRUE(CountSlotReservations(*c, std::vector<std::string>{}, from, to, "200").empty());
 }
 
 #ifdef WO_PG_TESTS
