@@ -4,7 +4,23 @@
 
 namespace wo::store {
 
+namespace {
+
+// The library keeps no count of the memory it uses: the count costs a
+// global lock around every allocation, and nothing here reads it. Set
+// before the library starts, once per process.
+void ConfigureLibrary() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
+}  // namespace
+
 SqliteDb OpenSqliteDb(const std::string& file, int flags) {
+  ConfigureLibrary();
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
   SqliteDb db(raw);  // owned from here on, also when opening failed
