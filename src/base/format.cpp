@@ -2,22 +2,53 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 namespace wo {
 
+namespace {
+
+// printf's "%0*d" of `v` appended to `out`; the calendar formats a few
+// hundred of these on a page.
+void AppendPadded(std::string& out, int v, int width) {
+  if (v < 0) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*d", width, v);
+    out += buf;
+    return;
+  }
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  for (int i = n; i < width; ++i) out += '0';
+  while (n > 0) out += digits[--n];
+}
+
+}  // namespace
+
 std::string FormatDate(DateTime t) {
   DateParts p = Decode(t);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", p.day, p.month, p.year);
-  return buf;
+  std::string out;
+  out.reserve(10);
+  AppendPadded(out, p.day, 2);
+  out += '.';
+  AppendPadded(out, p.month, 2);
+  out += '.';
+  AppendPadded(out, p.year, 4);
+  return out;
 }
 
 std::string FormatTime(DateTime t, std::string_view timeSep) {
   DateParts p = Decode(t);
-  char h[8], m[8];
-  std::snprintf(h, sizeof h, "%02d", p.hour);
-  std::snprintf(m, sizeof m, "%02d", p.minute);
-  return std::string(h) + std::string(timeSep) + m;
+  std::string out;
+  out.reserve(4 + timeSep.size());
+  AppendPadded(out, p.hour, 2);
+  out += timeSep;
+  AppendPadded(out, p.minute, 2);
+  return out;
 }
 
 std::string FormatDateTimeShort(DateTime t, std::string_view timeSep) {

@@ -1,0 +1,33 @@
+// Dates and times as the pages write them, across the whole range of
+// years the calendar stores.
+#include <gtest/gtest.h>
+
+#include "base/datetime.h"
+#include "base/format.h"
+
+namespace wo {
+namespace {
+
+TEST(Formats, DatesAndTimesAreZeroPadded) {
+  struct Case {
+    int y, mo, d, h, mi;
+    const char* sep;
+    const char* date;
+    const char* time;
+  };
+  const Case cases[] = {
+      {2024, 1, 5, 8, 3, ":", "05.01.2024", "08:03"},
+      {1, 12, 31, 0, 0, ".", "31.12.0001", "00.00"},
+      {999, 10, 10, 23, 59, "", "10.10.0999", "2359"},
+      {9999, 12, 31, 10, 45, " h ", "31.12.9999", "10 h 45"},
+  };
+  for (const Case& c : cases) {
+    const DateTime t = EncodeDate(c.y, c.mo, c.d) + EncodeTime(c.h, c.mi, 0);
+    EXPECT_EQ(FormatDate(t), c.date);
+    EXPECT_EQ(FormatTime(t, c.sep), c.time);
+    EXPECT_EQ(FormatDateTimeShort(t, c.sep), std::string(c.date) + " " + c.time);
+  }
+}
+
+}  // namespace
+}  // namespace wo
