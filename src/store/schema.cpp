@@ -117,7 +117,11 @@ std::vector<TableDef> MakeTables() {
 
 }  // namespace
 
+// Names are looked up thousands of times a page, nearly always spelt as
+// defined: the exact spelling is tried before the comparison without case.
 const ColumnDef* TableDef::Column(std::string_view n) const {
+  for (const ColumnDef& c : columns)
+    if (c.name == n) return &c;
   for (const ColumnDef& c : columns)
     if (SameText(c.name, n)) return &c;
   return nullptr;
@@ -129,6 +133,8 @@ const std::vector<TableDef>& AllTables() {
 }
 
 const TableDef& TableNamed(std::string_view name) {
+  for (const TableDef& t : AllTables())
+    if (t.name == name) return t;
   for (const TableDef& t : AllTables())
     if (SameText(t.name, name)) return t;
   throw DatabaseError("no table named " + std::string(name));

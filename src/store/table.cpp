@@ -652,6 +652,9 @@ void Table::Delete() { impl_->Delete(); }
 std::optional<Field> Table::FieldByName(std::string_view name) {
   Impl& m = *impl_;
   if (!m.laidOut) m.LayOut();
+  // The exact spelling first, as TableDef::Column does.
+  for (size_t i = 0; i < m.visible; ++i)
+    if (m.cols[i]->name == name) return Field(this, i);
   for (size_t i = 0; i < m.visible; ++i)
     if (SameText(m.cols[i]->name, name)) return Field(this, i);
   return std::nullopt;
