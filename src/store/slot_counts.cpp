@@ -47,17 +47,20 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
   const Stored lo = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from));
   const Stored hi = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to));
 
-  // The slot's own lookup finds VAVARAUS rows by the key the slot reads,
-  // a null Kausi reading as "": the join compares the same way.
+  // Each slot's reservations, counted by the key the slot reads (a null
+  // Kausi reading as ""), as a slot's own lookup finds them: one index
+  // probe per slot, and no sorting of the rows to group them.
+  const std::string match =
+      "FROM VAVARAUS r WHERE r.Kausi = coalesce(v.Kausi, '') AND r.VuoroNo = v.VuoroNo"
+      " AND r.VuoroNoSeq = v.VuoroNoSeq";
   std::string own = "0", ownJno = "NULL";
   if (!asNo.empty()) {
     const Stored customer = ToStored(kReservations, Column(kReservations, "AsNo"), Txt(std::string(asNo)));
-    own = "count(CASE WHEN r.AsNo = " + p.Add(customer) + " THEN 1 END)";
-    ownJno = "min(CASE WHEN r.AsNo = " + p.Add(customer) + " AND r.Status = 0 THEN r.Jno END)";
+    own = "(SELECT count(*) " + match + " AND r.AsNo = " + p.Add(customer) + ")";
+    ownJno = "(SELECT min(r.Jno) " + match + " AND r.AsNo = " + p.Add(customer) + " AND r.Status = 0)";
   }
-  std::string sql = "SELECT r.Kausi, r.VuoroNo, r.VuoroNoSeq, count(*), " + own + ", " + ownJno +
-                    " FROM VaVuoro v JOIN VAVARAUS r ON r.Kausi = coalesce(v.Kausi, '')"
-                    " AND r.VuoroNo = v.VuoroNo AND r.VuoroNoSeq = v.VuoroNoSeq";
+  std::string sql = "SELECT coalesce(v.Kausi, ''), v.VuoroNo, v.VuoroNoSeq, (SELECT count(*) " + match + "), " +
+                    own + ", " + ownJno + " FROM VaVuoro v";
   for (size_t i = 0; i < resNos.size(); ++i) {
     sql += i == 0 ? resNos.size() == 1 ? " WHERE v.ResNo = " : " WHERE v.ResNo IN (" : ", ";
     sql += p.Add(ToStored(kSlots, Column(kSlots, "ResNo"), Txt(resNos[i])));
@@ -65,7 +68,6 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
   if (resNos.size() > 1) sql += ")";
   sql += " AND v.VuoroAika >= " + p.Add(lo);
   sql += " AND v.VuoroAika <= " + p.Add(hi);
-  sql += " GROUP BY r.Kausi, r.VuoroNo, r.VuoroNoSeq";
 
   static const ColumnDef kCount{"count", FieldType::Integer};
   const ColumnDef& jno = Column(kReservations, "Jno");
@@ -76,11 +78,13 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
     // statement to the end.
     if (st == Rows::Step::More) throw DatabaseError(std::string(kReservations) + ": a count of places was cut short");
     if (r.cols.size() < 5) throw DatabaseError(std::string(kReservations) + ": a count of places came back short");
+    const int taken = static_cast<int>(StoredAsInt(kReservations, kCount, r.cols[2]));
+    if (taken == 0) continue;  // a slot without reservations has no entry
     SlotKeyText key{StoredAsText(kReservations, Column(kReservations, "Kausi"), r.rowId),
                     StoredAsText(kReservations, Column(kReservations, "VuoroNo"), r.cols[0]),
                     StoredAsText(kReservations, Column(kReservations, "VuoroNoSeq"), r.cols[1])};
     SlotTaken& t = out[key];
-    t.rows = static_cast<int>(StoredAsInt(kReservations, kCount, r.cols[2]));
+    t.rows = taken;
     t.own = static_cast<int>(StoredAsInt(kReservations, kCount, r.cols[3]));
     t.ownOpenJno = r.cols[4].IsNull() ? -1 : StoredAsInt(kReservations, jno, r.cols[4]);
   }
