@@ -92,70 +92,70 @@ std::string SlotList(RequestContext& ctx) {
 
 namespace {
 
-// The name column of `code` in `t` (opened by `index` when closed); the code
-// itself when the table lacks it; "" for "".
-std::string NameOf(store::Table& t, std::string_view index, std::string_view nameColumn, std::string_view code) {
+// Code tables are read into the request at their first lookup: a page
+// names a few codes again and again. At most this many rows are kept; a
+// code beyond them is looked up on its own.
+constexpr size_t kMaxCodeRowsRead = 1000;
+
+// The values of `columns` of the row of `code` in `t` (a table whose code
+// column `key` is its unique index), nullopt when there is none. A handle
+// left open by a caller is used as it is, by a key lookup.
+std::optional<std::vector<std::string>> LookUpCode(RequestContext::CodeRows& cache, store::Table& t, std::string_view key,
+                                           std::initializer_list<std::string_view> columns, std::string_view code) {
+  auto read = [&]() {
+    std::vector<std::string> v;
+    for (std::string_view c : columns) v.push_back(t.Text(c));
+    return v;
+  };
+  TableGuard guard{&t};
+  if (t.IsOpen()) {
+    if (!t.FindKey({store::Txt(std::string(code))})) return std::nullopt;
+    return read();
+  }
+  t.SetIndex(key);
+  t.Open();
+  auto& rows = cache.rows;
+  if (!rows) {
+    rows.emplace();
+    for (t.First(); !t.Eof() && rows->size() < kMaxCodeRowsRead; t.Next()) rows->emplace(t.Text(key), read());
+    cache.whole = t.Eof();
+  }
+  // A key lookup compares the code cut to the column's width.
+  const std::string cut = Cut(code, static_cast<size_t>(t[key].def().width));
+  if (auto it = rows->find(cut); it != rows->end()) return it->second;
+  if (cache.whole || !t.FindKey({store::Txt(cut)})) return std::nullopt;
+  return rows->emplace(cut, read()).first->second;
+}
+
+// The name column of `code`; the code itself when the table lacks it; ""
+// for "".
+std::string NameOf(RequestContext::CodeRows& cache, store::Table& t, std::string_view key,
+                   std::string_view nameColumn, std::string_view code) {
   std::string result(code);
   if (code.empty()) return result;
-  TableGuard guard{&t};
-  if (!t.IsOpen()) {
-    t.SetIndex(index);
-    t.Open();
-  }
-  if (t.FindKey({store::Txt(std::string(code))})) result = t.Text(nameColumn);
+  if (auto row = LookUpCode(cache, t, key, {nameColumn}, code)) result = (*row)[0];
   return Cut(result, kNameWidth);
 }
 
 }  // namespace
 
 std::string ResourceNameOf(RequestContext& ctx, std::string_view code) {
-  return NameOf(ctx.tbl->TblResNimi, "ResNo", "ResNimi", code);
+  return NameOf(ctx.ResourceNames, ctx.tbl->TblResNimi, "ResNo", "ResNimi", code);
 }
 
 std::string CentreNameOf(RequestContext& ctx, std::string_view code) {
-  return NameOf(ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code);
+  return NameOf(ctx.CentreNames, ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code);
 }
-
-namespace {
-
-// Instructors read into the request's table at once: a page names a few of
-// them again and again.
-constexpr size_t kMaxInstructorsRead = 1000;
-
-void LoadInstructors(RequestContext& ctx) {
-  auto& all = ctx.Instructors.emplace();
-  store::Table& t = ctx.tbl->TblVaOhjaaja;
-  TableGuard guard{&t};
-  t.SetIndex("Koodi");
-  t.Open();
-  t.First();
-  for (; !t.Eof() && all.size() < kMaxInstructorsRead; t.Next())
-    all.emplace(t.Text("Koodi"), RequestContext::Instructor{t.Text("Lyhenne"), t.Text("Nimi")});
-  ctx.InstructorsWhole = t.Eof();
-}
-
-}  // namespace
 
 std::string InstructorText(RequestContext& ctx, std::string_view code) {
   std::string result(code);
   if (!code.empty()) {
-    if (!ctx.Instructors) LoadInstructors(ctx);
-    std::optional<RequestContext::Instructor> found;
-    auto it = ctx.Instructors->find(std::string(code));
-    if (it != ctx.Instructors->end()) {
-      found = it->second;
-    } else if (!ctx.InstructorsWhole) {
-      store::Table& t = ctx.tbl->TblVaOhjaaja;
-      TableGuard guard{&t};
-      t.SetIndex("Koodi");
-      t.Open();
-      if (t.FindKey({store::Txt(std::string(code))})) found = RequestContext::Instructor{t.Text("Lyhenne"), t.Text("Nimi")};
-    }
-    if (found) {
+    const auto row = LookUpCode(ctx.Instructors, ctx.tbl->TblVaOhjaaja, "Koodi", {"Lyhenne", "Nimi"}, code);
+    if (row) {
       switch (ctx.settings.NaytaOhjaaja) {
         case 0: result = "&nbsp;"; break;
-        case 1: result = found->Lyhenne; break;
-        case 2: result = found->Nimi; break;
+        case 1: result = (*row)[0]; break;
+        case 2: result = (*row)[1]; break;
         default: break;
       }
     }

@@ -150,7 +150,8 @@ std::string OwnReservationList(RequestContext& ctx) {
   const bool any = !vaAs.IsEmpty();
   if (any) {
     OpenWithIndex(vuoro, kSlotsByKey);
-    for (vaAs.First(); !vaAs.Eof(); vaAs.Next()) {
+    // IsEmpty left the handle on the range's first row.
+    for (; !vaAs.Eof(); vaAs.Next()) {
       OwnRow r;
       r.kausi = vaAs.Text("Kausi");
       r.vuoroNo = vaAs.Text("VuoroNo");

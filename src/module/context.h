@@ -98,14 +98,16 @@ struct RequestContext {
   std::vector<TimeRow> TimeRows;
   std::vector<ActivityKind> ActivityKinds;
   int RowCount = 0, ColumnCount = 0, KindCount = 0;
-  // The instructors (VAOHJAAJA) by code, read at the first instructor the
-  // page shows; `InstructorsWhole` is false when the table was longer than
-  // what was read.
-  struct Instructor {
-    std::string Lyhenne, Nimi;
+  // Small code tables read whole at their first lookup in the request
+  // (booking/calendar.cpp LookUpCode): the instructors (VAOHJAAJA), the
+  // resources (VARESNIMI) and the centres (WEBKESKUS), each row's values
+  // by its code. `whole` is false when the table was longer than what was
+  // read.
+  struct CodeRows {
+    std::optional<std::map<std::string, std::vector<std::string>>> rows;
+    bool whole = false;
   };
-  std::optional<std::map<std::string, Instructor>> Instructors;
-  bool InstructorsWhole = false;
+  CodeRows Instructors, ResourceNames, CentreNames;
 
   // A header template (PGOTSIKKO, PGOTSIKKOALA) is being expanded.
   bool inHeader = false;

@@ -147,8 +147,8 @@ TEST_F(CalendarLookups, InstructorsByNaytaOhjaaja) {
   EXPECT_EQ(InstructorText(*m, "O2"), "&nbsp;");
   EXPECT_EQ(InstructorText(*m, "O9"), "O9");
   EXPECT_EQ(InstructorText(*m, ""), "&nbsp;");
-  EXPECT_EQ(m->Instructors->size(), 2u);  // read once for the request
-  EXPECT_TRUE(m->InstructorsWhole);
+  EXPECT_EQ(m->Instructors.rows->size(), 2u);  // read once for the request
+  EXPECT_TRUE(m->Instructors.whole);
 }
 
 TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
