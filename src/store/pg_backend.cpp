@@ -3,9 +3,9 @@
 // not link it, because a process that merely links it starts several times
 // slower, and most sites use the embedded database.
 //
-// Every value travels as text. Statements are prepared once per connection
-// under names of their own; queries come back whole, in batches that the
-// table handle asks for with LIMIT. A write transaction takes a
+// Every value travels as text. A statement that runs more than once on a
+// connection is prepared there under a name of its own; queries come back
+// whole, in batches that the table handle asks for with LIMIT. A write transaction takes a
 // transaction-scoped advisory lock that every writer takes, so writers
 // queue behind each other and each sees the others' committed rows.
 #include <dlfcn.h>
@@ -35,6 +35,7 @@ struct PqApi {
   decltype(&::PQfinish) finish;
   decltype(&::PQprepare) prepare;
   decltype(&::PQexecPrepared) execPrepared;
+  decltype(&::PQexecParams) execParams;
   decltype(&::PQexec) exec;
   decltype(&::PQresultStatus) resultStatus;
   decltype(&::PQresultErrorMessage) resultErrorMessage;
@@ -76,6 +77,7 @@ PqLibrary Load() {
   get(api.finish, "PQfinish");
   get(api.prepare, "PQprepare");
   get(api.execPrepared, "PQexecPrepared");
+  get(api.execParams, "PQexecParams");
   get(api.exec, "PQexec");
   get(api.resultStatus, "PQresultStatus");
   get(api.resultErrorMessage, "PQresultErrorMessage");
@@ -297,17 +299,22 @@ class PgConnection final : public Connection, public Connection::Backend {
     if (!Succeeded(api_, r)) throw DatabaseError(Where() + ": " + MessageOf(api_, r) + " (" + sql + ")");
   }
 
-  // Runs a prepared statement; raises DatabaseError unless it succeeded.
+  // Runs a statement; raises DatabaseError unless it succeeded. A
+  // statement's first run sends it with its parameters in one round trip;
+  // one that runs again is prepared then, under a name of its own, and
+  // runs prepared from then on: a process that serves one request pays
+  // no round trip for preparing, one that serves many plans each
+  // statement once.
   PgResult Run(const std::string& sql, const std::vector<Stored>& params) {
     Ensure();
     if (trace) trace->push_back(sql);
     auto it = names_.find(sql);
-    if (it == names_.end()) {
-      std::string name = "wo" + std::to_string(names_.size() + 1);
+    if (it != names_.end() && it->second.empty()) {
+      std::string name = "wo" + std::to_string(++prepared_);
       PgResult p = Own(api_, api_->prepare(conn_.get(), name.c_str(), sql.c_str(), 0, nullptr));
       if (!Succeeded(api_, p)) throw DatabaseError(Where() + ": " + MessageOf(api_, p) + " (" + sql + ")");
       ++prepares;
-      it = names_.emplace(sql, name).first;
+      it->second = std::move(name);
     }
     std::vector<std::string> text(params.size());
     std::vector<const char*> values(params.size());
@@ -325,9 +332,14 @@ class PgConnection final : public Connection, public Connection::Backend {
       }
       values[i] = text[i].c_str();
     }
-    PgResult r = Own(api_, api_->execPrepared(conn_.get(), it->second.c_str(), static_cast<int>(params.size()),
-                                              values.data(), nullptr, nullptr, 0));
+    const int n = static_cast<int>(params.size());
+    PgResult r = Own(api_, it != names_.end()
+                               ? api_->execPrepared(conn_.get(), it->second.c_str(), n, values.data(), nullptr,
+                                                    nullptr, 0)
+                               : api_->execParams(conn_.get(), sql.c_str(), n, nullptr, values.data(), nullptr,
+                                                  nullptr, 0));
     if (!Succeeded(api_, r)) throw DatabaseError(Where() + ": " + MessageOf(api_, r) + " (" + sql + ")");
+    if (it == names_.end()) names_.emplace(sql, std::string());  // prepared when it runs again
     return r;
   }
 
@@ -335,7 +347,10 @@ class PgConnection final : public Connection, public Connection::Backend {
   const PqApi* api_ = nullptr;
   PgConn conn_{nullptr, PqFinish{nullptr}};
   std::string error_;
+  // Every statement run on the connection: its prepared name, "" until it
+  // has run twice.
   std::unordered_map<std::string, std::string> names_;
+  int64_t prepared_ = 0;
 };
 
 }  // namespace
