@@ -27,6 +27,21 @@ struct Params {
     marker += std::to_string(values.size());
     return marker;
   }
+  // `text` with each "?" the marker of the next of `v`, in order (the
+  // order in which a chain of Adds would run is not defined).
+  std::string Bind(std::string_view text, std::initializer_list<Stored> v) {
+    std::string out;
+    auto next = v.begin();
+    for (char ch : text) {
+      if (ch != '?') {
+        out += ch;
+      } else {
+        if (next == v.end()) throw DatabaseError("a query has more markers than values");
+        out += Add(*next++);
+      }
+    }
+    return out;
+  }
 };
 
 const ColumnDef& Column(const char* table, const char* name) { return *TableNamed(table).Column(name); }
@@ -102,10 +117,11 @@ void CountQueuedPlaces(Connection& c, std::string_view resNo, DateTime from, Dat
   const Stored customer = ToStored(kQueue, Column(kQueue, "AsNo"), Txt(std::string(asNo)));
   const Stored waiting = ToStored(kQueue, Column(kQueue, "Tila"), Txt("waiting"));
   const Stored at = ToStored(kQueue, Column(kQueue, "Voimassa"), Dt(now));
-  std::string sql = "SELECT r.Kausi, r.VuoroNo, r.VuoroNoSeq, count(CASE WHEN r.AsNo <> " + p.Add(customer) +
-                    " AND (r.Tila = " + p.Add(waiting) + " OR r.Voimassa > " + p.Add(at) + ") THEN 1 END)";
-  sql += ", count(CASE WHEN r.AsNo = " + p.Add(customer) + " THEN 1 END)";
-  sql += ", max(CASE WHEN r.AsNo = " + p.Add(customer) + " AND r.Voimassa > " + p.Add(at) + " THEN r.Voimassa END)";
+  std::string sql = p.Bind(
+      "SELECT r.Kausi, r.VuoroNo, r.VuoroNoSeq, count(CASE WHEN r.AsNo <> ? AND (r.Tila = ? OR r.Voimassa > ?)"
+      " THEN 1 END), count(CASE WHEN r.AsNo = ? THEN 1 END),"
+      " max(CASE WHEN r.AsNo = ? AND r.Voimassa > ? THEN r.Voimassa END)",
+      {customer, waiting, at, customer, customer, at});
   sql += SlotWindow(p, kQueue, resNo, from, to);
   const ColumnDef& until = Column(kQueue, "Voimassa");
   EachSlot(be, kQueue, sql, p.values, 3, counts, [&](SlotTaken& t, const Stored* col) {
@@ -130,12 +146,13 @@ std::vector<SlotKeyText> SlotsToSettle(Connection& c, std::string_view resNo, Da
   };
   std::string sql = "SELECT q.Kausi, q.VuoroNo, q.VuoroNoSeq FROM WEBJONO q LEFT JOIN VaVuoro v ON " +
                     key("coalesce(v.Kausi, '')", "v");
-  sql += " WHERE (v.VuoroNo IS NULL OR v.VuoroAika <= " + p.Add(slotNow);
-  sql += " OR (q.Tila = " + p.Add(offered) + " AND q.Voimassa <= " + p.Add(at) + ")";
+  sql += p.Bind(" WHERE (v.VuoroNo IS NULL OR v.VuoroAika <= ? OR (q.Tila = ? AND q.Voimassa <= ?)",
+                {slotNow, offered, at});
   sql += " OR EXISTS (SELECT 1 FROM VAVARAUS r WHERE " + key("r.Kausi", "r") + " AND r.AsNo = q.AsNo)";
-  sql += " OR (q.Tila = " + p.Add(waiting) + " AND v.Maara > (SELECT count(*) FROM VAVARAUS r WHERE " + key("r.Kausi", "r") +
-         ") + (SELECT count(*) FROM WEBJONO o WHERE " + key("o.Kausi", "o") + " AND o.Tila = " + p.Add(offered) +
-         " AND o.Voimassa > " + p.Add(at) + ")))";
+  sql += " OR (q.Tila = " + p.Add(waiting);
+  sql += " AND v.Maara > (SELECT count(*) FROM VAVARAUS r WHERE " + key("r.Kausi", "r") +
+         ") + (SELECT count(*) FROM WEBJONO o WHERE " + key("o.Kausi", "o");
+  sql += p.Bind(" AND o.Tila = ? AND o.Voimassa > ?)))", {offered, at});
   if (!resNo.empty()) {
     sql += " AND v.ResNo = " + p.Add(ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo))));
     sql += " AND v.VuoroAika >= " + p.Add(ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from)));

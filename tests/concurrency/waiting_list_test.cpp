@@ -13,6 +13,7 @@
 #include "concurrency/at_once.h"
 #include "concurrency/centre_site.h"
 #include "module/texts.h"
+#include "store/outbox.h"
 #include "store/table.h"
 #include "store/waiting_list.h"
 
@@ -161,6 +162,55 @@ TEST_P(WaitingLists, EachRefusalHasItsPageAndLeavingFreesTheHold) {
   ASSERT_EQ(line.size(), 1u);
   EXPECT_EQ(line[0].asNo, "102");
   EXPECT_TRUE(line[0].offered);
+}
+
+// The scheduled run finds the places the desktop system frees -- a slot's
+// places raised, a reservation deleted -- and offers them, mailing each
+// offer with Mail on.
+TEST_P(WaitingLists, TheScheduledRunOffersWhatTheDesktopFrees) {
+  site_->WriteIni(GetParam()->extraIni() + "[Features]\nWaitingList=1\nMail=1\n");
+  Params(30);
+  Slot("1", 1);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 3; ++i) ids.push_back(User(i));
+  Book(0, "1", 1);
+  for (int i : {1, 2}) ASSERT_EQ(site_->Run("/Jono", Query(ids[i])).status, 302);
+  {
+    store::Table reg(*conn_, store::TableNamed("WEBREG"), "", "Tunnus");
+    reg.Open();
+    ASSERT_TRUE(reg.FindKey({store::Txt("user1")}));
+    reg.Edit();
+    reg["EMail1"].SetText("one@example.org");
+    reg.Post();
+    store::Table slot(*conn_, store::TableNamed("VaVuoro"), "", "Kausi;VuoroNo;VuoroNoSeq");
+    slot.Open();
+    ASSERT_TRUE(slot.FindKey({store::Txt("2030"), store::Txt("    1"), store::Txt("    1")}));
+    slot.Edit();
+    slot["Maara"].SetInt(2);
+    slot.Post();
+  }
+  const std::string admin = std::string(WO_ADMIN_PROGRAM) + " --ini '" + site_->iniFile() + "' waitlist settle";
+  EXPECT_EQ(Shell(admin).second, "weborvane-admin: waitlist settle: 1 place(s) offered\n");
+  std::vector<store::QueueEntry> line = Line();
+  ASSERT_EQ(line.size(), 2u);
+  EXPECT_TRUE(line[0].offered);
+  EXPECT_FALSE(line[1].offered);
+  const std::vector<store::OutboxMessage> mails = store::ListMessages(*conn_);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].kind, store::MailKind::Offer);
+  EXPECT_EQ(mails[0].recipient, "one@example.org");
+  EXPECT_EQ(mails[0].key.asNo, "101");
+
+  store::Table va(*conn_, store::TableNamed("VAVARAUS"), "", "Kausi;VuoroNo;VuoroNoSeq;Jno");
+  va.Open();
+  ASSERT_TRUE(va.FindKey({store::Txt("2030"), store::Txt("    1"), store::Txt("    1"), store::Int(1)}));
+  va.Delete();
+  va.Close();
+  EXPECT_EQ(Shell(admin).second, "weborvane-admin: waitlist settle: 1 place(s) offered\n");
+  line = Line();
+  ASSERT_EQ(line.size(), 2u);
+  EXPECT_TRUE(line[1].offered);
+  EXPECT_EQ(Shell(admin).second, "weborvane-admin: waitlist settle: 0 place(s) offered\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, WaitingLists, ::testing::ValuesIn(AllBackends()),
