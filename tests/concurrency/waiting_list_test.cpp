@@ -99,7 +99,12 @@ TEST_P(WaitingLists, ALapsedOfferMovesToTheNextInLine) {
   for (int i = 0; i < 4; ++i) ids.push_back(User(i));
   Book(0, "1", 1);
   for (int i : {1, 2}) ASSERT_EQ(site_->Run("/Jono", Query(ids[i])).status, 302);
+  // The own list shows the place in line, then the offer.
+  site_->WriteTemplate("Fin", "omat.html", "<#OMATLISTA>");
+  const std::string own = "ID=" + ids[2] + "&Lang=Fin";
+  EXPECT_NE(site_->Run("/Omat", own).body.find("Jonossa, sija 2<br>"), std::string::npos);
   ASSERT_EQ(site_->Run("/PoisVar", Query(ids[0]) + "&JNo=1").status, 302);
+  EXPECT_NE(site_->Run("/Omat", own).body.find("Jonossa, sija 1<br>"), std::string::npos);
   std::vector<store::QueueEntry> line = Line();
   ASSERT_EQ(line.size(), 2u);
   ASSERT_TRUE(line[0].offered);
@@ -108,6 +113,7 @@ TEST_P(WaitingLists, ALapsedOfferMovesToTheNextInLine) {
   // The next request that touches the slot settles it: user 2 now holds
   // the place, so user 3 is refused and user 1's offer is gone.
   EXPECT_EQ(site_->Run("/Var", Query(ids[3])).body, kFull);
+  EXPECT_NE(site_->Run("/Omat", own).body.find("Vapautunut paikka on tarjolla sinulle asti "), std::string::npos);
   line = Line();
   ASSERT_EQ(line.size(), 1u);
   EXPECT_EQ(line[0].asNo, "102");
