@@ -209,7 +209,7 @@ std::string StateCell(RequestContext& ctx, const GridCell& cell, std::string tex
         .append(labels.Cancel())
         .append("</A>");
   const std::string line = LineCell(ctx, state, taken, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq, cell.Start);
-  if (!line.empty()) text.append("<br>").append(line);
+  if (!line.empty()) text.append(" ").append(line);
   return text;
 }
 
