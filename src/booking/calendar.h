@@ -85,9 +85,8 @@ class SlotPlaces {
  public:
   // `asNo`: the customer whose own reservations are counted apart ("" for
   // none, see SessionCustomer). Under WaitingList the window's waiting
-  // lists that have something to settle are settled first, each in a
-  // write transaction of its own (REQUIRES: none open), and the places the
-  // lines hold are counted too (store::CountQueuedPlaces).
+  // lists that have something to settle are settled first (SettleLines),
+  // and the places the lines hold are counted too (store::CountQueuedPlaces).
   SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo = {});
   // The reservations of the slot (VAVARAUS rows, whatever their Status).
   const store::SlotTaken& Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq);

@@ -58,17 +58,17 @@ struct OwnRow {
 
 // Under OwnListDetails: what limits the user's next booking, so that none is
 // first met as a refusal -- the open and the unused past reservations
-// against their limits (counted as the commit counts them: the rows listed,
-// and of those the ones begun), the end of the booking horizon and, where it
+// against their limits (counted as the commit counts them: the rows listed
+// and the places in waiting lists, and of the rows the ones begun), the end of the booking horizon and, where it
 // applies, the credit limit.
-void Limits(RequestContext& ctx, const std::string& colspan, const std::vector<OwnRow>& rows, const Balance& balance,
-            std::string& out) {
+void Limits(RequestContext& ctx, const std::string& colspan, const std::vector<OwnRow>& rows, size_t linePlaces,
+            const Balance& balance, std::string& out) {
   const Settings& s = ctx.settings;
   const int64_t now = Millis(ctx.Now());
   int past = 0;
   for (const OwnRow& r : rows) past += Millis(r.start) < now ? 1 : 0;
   out += HeadRow(ctx.TranslatedText(texts::C68), colspan,
-                 std::to_string(rows.size()) + " / " + std::to_string(s.MaxAsVaraus));
+                 std::to_string(rows.size() + linePlaces) + " / " + std::to_string(s.MaxAsVaraus));
   out += HeadRow(ctx.TranslatedText(texts::C69), colspan,
                  std::to_string(past) + " / " + std::to_string(s.MaxVanhatVaraukset));
   out += HeadRow(ctx.TranslatedText(texts::C70), colspan,
@@ -189,12 +189,12 @@ std::string OwnReservationList(RequestContext& ctx) {
       rows.push_back(std::move(r));
     }
   }
+  const std::vector<LinePlace> lines = UserLinePlaces(ctx, reg.Text("AsNo"));
   if (ctx.ini.OwnListDetails) {
-    Limits(ctx, colspan, rows, balance, out);
+    Limits(ctx, colspan, rows, lines.size(), balance, out);
     std::stable_sort(rows.begin(), rows.end(),
                      [](const OwnRow& a, const OwnRow& b) { return Millis(a.start) < Millis(b.start); });
   }
-  const std::vector<LinePlace> lines = UserLinePlaces(ctx, reg.Text("AsNo"));
   // No header row for a user without open reservations (even when one is
   // held but none is listed) or places in line.
   if (!any && lines.empty()) return out;

@@ -39,7 +39,8 @@ int SettleLine(store::Connection& c, const SiteIni& ini, const booking::SlotKey&
 
 // Settles every slot that store::SlotsToSettle names (of resource `resNo`
 // from `from` to `to`, or every slot for an empty `resNo`), each in a write
-// transaction of its own. REQUIRES: !c.InTransaction(). Returns the offers made.
+// transaction of its own -- or in the caller's, when one is open. Returns
+// the offers made.
 int SettleLines(store::Connection& c, const SiteIni& ini, std::string_view resNo, DateTime from, DateTime to,
                 DateTime now);
 
