@@ -52,3 +52,6 @@ add_test(NAME booking_waiting_list_pg
 set_tests_properties(booking_waiting_list_pg PROPERTIES
   TIMEOUT 300 FIXTURES_REQUIRED pg RESOURCE_LOCK weborvane_pg_velmori
   ENVIRONMENT "WO_PG_PORT=16000;WO_PG_HOST=127.0.0.1;WO_PG_USER=weborvane")
+add_test(NAME booking_waiting_list_sqlite_fastcgi
+  COMMAND booking_concurrency_tests --gtest_filter=*/WaitingList*.*/Sqlite)
+set_tests_properties(booking_waiting_list_sqlite_fastcgi PROPERTIES TIMEOUT 300 ENVIRONMENT WO_THROUGH=fastcgi)
