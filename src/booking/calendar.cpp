@@ -246,7 +246,7 @@ SlotState StateOf(RequestContext& ctx, DateTime start, int maara, const store::S
   if (Millis(start) <= Millis(now)) return SlotState::Past;
   if (Millis(taken.ownOfferUntil) > Millis(now)) return SlotState::Offered;
   if (taken.ownQueued) return SlotState::Queued;
-  if (maara - taken.rows - taken.held <= 0) return SlotState::Full;
+  if (FreePlaces(maara, taken) <= 0) return SlotState::Full;
   if (BeyondHorizon(ctx, start)) return SlotState::Later;
   return SlotState::Free;
 }

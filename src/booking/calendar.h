@@ -141,6 +141,10 @@ enum class SlotState {
   Later,  // it lies beyond the booking horizon
   Free    // places are left: bookable with a session
 };
+// The places of a slot of `maara` places that nobody holds: neither a
+// reservation nor a place a waiting list holds for someone else.
+inline int FreePlaces(int maara, const store::SlotTaken& taken) { return maara - taken.rows - taken.held; }
+
 // The first of the states above that holds.
 SlotState StateOf(RequestContext& ctx, DateTime start, int maara, const store::SlotTaken& taken, DateTime now);
 

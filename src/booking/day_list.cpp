@@ -31,7 +31,7 @@ std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start
   const std::string vuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
   const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
   const store::SlotTaken& taken = places.Of(kausi, vuoroNo, seq);
-  if (maara - taken.rows - taken.held <= 0) return "<td>&nbsp;</td>\r";
+  if (FreePlaces(maara, taken) <= 0) return "<td>&nbsp;</td>\r";
   return "<td>" + BookingLinkOpen(ctx, kausi, vuoroNo, seq) + labels.Book() + "</A></td>\r";
 }
 
@@ -46,7 +46,7 @@ std::string StateCell(RequestContext& ctx, store::Table& slots, DateTime start, 
   const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
   const store::SlotTaken& taken = places.Of(kausi, vuoroNo, seq);
   const SlotState state = StateOf(ctx, start, maara, taken, now);
-  std::string cell = labels.Span(state, maara - taken.rows - taken.held, start);
+  std::string cell = labels.Span(state, FreePlaces(maara, taken), start);
   if (state == SlotState::Free && ShowsMenu(ctx.page.SessionId))
     cell.append(" ").append(BookingLinkOpen(ctx, kausi, vuoroNo, seq)).append(labels.Book()).append("</A>");
   if (state == SlotState::Mine && taken.ownOpenJno >= 0 && Cancellable(ctx, start))

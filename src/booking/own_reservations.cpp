@@ -59,8 +59,8 @@ struct OwnRow {
 // Under OwnListDetails: what limits the user's next booking, so that none is
 // first met as a refusal -- the open and the unused past reservations
 // against their limits (counted as the commit counts them: the rows listed
-// and the places in waiting lists, and of the rows the ones begun), the end of the booking horizon and, where it
-// applies, the credit limit.
+// and the places in waiting lists, and of the rows the ones begun), the
+// end of the booking horizon and, where it applies, the credit limit.
 void Limits(RequestContext& ctx, const std::string& colspan, const std::vector<OwnRow>& rows, size_t linePlaces,
             const Balance& balance, std::string& out) {
   const Settings& s = ctx.settings;

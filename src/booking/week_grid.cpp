@@ -196,7 +196,7 @@ std::string StateCell(RequestContext& ctx, const GridCell& cell, std::string tex
   const SlotState state = StateOf(ctx, cell.Start, cell.Maara, taken, now);
   if (cell.Tyyppi == "S" && state == SlotState::Past) return {};
   tdClass = SlotLabels::Class(state);
-  const std::string span = labels.Span(state, cell.Maara - cell.Reserved - cell.Held, cell.Start);
+  const std::string span = labels.Span(state, FreePlaces(cell.Maara, taken), cell.Start);
   if (cell.Tyyppi == "S")
     text = "<span class=\"slot-time\">" + text + "<br></span>" + span;
   else if (!span.empty())
