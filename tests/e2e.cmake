@@ -31,6 +31,8 @@ if(NOT WEBORVANE_FUZZ)
   # The password reset by e-mail, with a real SMTP server.
   wo_e2e_test(e2e_reset_fin reset.mjs --lang Fin)
   wo_e2e_test(e2e_reset_eng reset.mjs --lang Eng)
+  # A waiting list: join a full slot, get the place the desktop frees, book it.
+  wo_e2e_test(e2e_waitlist waitlist.mjs)
   wo_e2e_test(e2e_load load.mjs --seconds 10 --connections 8)
   wo_e2e_test(e2e_race_sqlite race.mjs)
   wo_e2e_test(e2e_race_pg race.mjs --pg)

@@ -26,4 +26,11 @@ std::vector<site::CheckLine> CheckUrl(const std::string& url);
 int MailSend(const std::string& iniPath, const SiteIni& ini);
 int MailList(const SiteIni& ini);
 
+// Settles every waiting list that has something to settle, with
+// [Features] WaitingList on (nothing otherwise); returns the places offered.
+// `mail send` runs it first, so that the offers go out in the same round;
+// `waitlist settle` runs it alone, for a site without mail (waiting_list.cpp).
+int SettleWaitingLists(store::Connection& c, const SiteIni& ini);
+int WaitlistSettle(const SiteIni& ini);
+
 }  // namespace wo::admin

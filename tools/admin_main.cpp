@@ -13,6 +13,7 @@
 //   check [--user NAME] [URL]  the site's health, one line per finding
 //   mail send                  deliver the queued mails, queue reminders
 //   mail list                  the outbox
+//   waitlist settle            offer the places freed and the offers lapsed
 //
 // Translation files hold one text a line, "LANGUAGE<TAB>KEY<TAB>TEXT", in
 // UTF-8; FILE "-" is standard input or output.
@@ -65,6 +66,7 @@ int Usage() {
                "  check [--user NAME] [URL]  check the site (NAME: the web server's user, www-data)\n"
                "  mail send                  deliver the queued mails and queue the reminders\n"
                "  mail list                  show the outbox\n"
+               "  waitlist settle            offer the waiting lists' freed places; end lapsed offers\n"
                "PATH defaults to Velmori.ini beside this command.\n");
   return 2;
 }
@@ -390,6 +392,7 @@ int main(int argc, char** argv) {
     }
     if (cmd[0] == "mail" && cmd.size() == 2 && cmd[1] == "send") return MailSend(iniPath, ini);
     if (cmd[0] == "mail" && cmd.size() == 2 && cmd[1] == "list") return MailList(ini);
+    if (cmd[0] == "waitlist" && cmd.size() == 2 && cmd[1] == "settle") return WaitlistSettle(ini);
     if (cmd[0] == "translations" && cmd.size() == 3 && cmd[1] == "import") return Import(s, cmd[2]);
     if (cmd[0] == "translations" && cmd.size() == 3 && cmd[1] == "export") return Export(s, cmd[2]);
     return Usage();

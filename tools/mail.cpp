@@ -28,6 +28,8 @@ int Waiting(store::Connection& c) {
 
 int MailSend(const std::string& iniPath, const SiteIni& ini) {
   std::unique_ptr<store::Connection> c = store::Connection::Open(site::AdminConnection(ini));
+  const int offered = SettleWaitingLists(*c, ini);
+  if (offered > 0) Say(std::to_string(offered) + " place(s) of the waiting lists offered");
   if (Trim(ini.SmtpUrl).empty() || Trim(ini.MailFrom).empty()) {
     const int waiting = Waiting(*c);
     if (!ini.Mail && waiting == 0) {

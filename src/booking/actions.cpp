@@ -10,6 +10,7 @@
 #include "booking/registration.h"
 #include "booking/reservation.h"
 #include "booking/session.h"
+#include "booking/waiting_list.h"
 #include "base/text.h"
 #include "module/context.h"
 
@@ -45,6 +46,8 @@ constexpr ActionRow kActions[] = {
     {"WebActVaihdaOk",   "/VaihdaOk",   WebModOrvaneWebActVaihdaOkAction,     1, 3,     S::None},
     {"WebActUnohtui",    "/Unohtui",    WebModOrvaneWebActUnohtuiAction,      0, kAny,  S::None,       true,  false, &SiteIni::Mail},
     {"WebActPalauta",    "/Palauta",    WebModOrvaneWebActPalautaAction,      0, kAny,  S::None,       true,  false, &SiteIni::Mail},
+    {"WebActJono",       "/Jono",       WebModOrvaneWebActJonoAction,         4, kAny,  S::IdleTested, true,  false, &SiteIni::WaitingList},
+    {"WebActJonoPois",   "/JonoPois",   WebModOrvaneWebActJonoPoisAction,     4, kAny,  S::IdleTested, true,  false, &SiteIni::WaitingList},
     {"WebActKalenteri",  "/Kalenteri",  WebModOrvaneWebActKalenteriAction,    0, kAny,  S::None,       false, false,
      &SiteIni::CalendarFeed, true},
     {"WebActVapaat",     "/Vapaat",     WebModOrvaneWebActVapaatAction,       0, kAny,  S::None,       false, false,

@@ -9,6 +9,7 @@
 #include "base/format.h"
 #include "base/text.h"
 #include "booking/common.h"
+#include "booking/waiting_list.h"
 #include "frame/html.h"
 #include "module/context.h"
 #include "module/session.h"
@@ -200,20 +201,34 @@ SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime fro
 
 SlotPlaces::SlotPlaces(RequestContext& ctx, std::vector<std::string> resNos, DateTime from, DateTime to,
                        std::string asNo)
-    : ctx_(ctx), resNos_(std::move(resNos)), asNo_(std::move(asNo)), from_(from), to_(to) {}
+    : ctx_(ctx), resNos_(std::move(resNos)), asNo_(std::move(asNo)), from_(from), to_(to) {
+  if (!ctx.ini.WaitingList) return;
+  for (const std::string& resNo : resNos_)
+    if (!resNo.empty()) SettleLines(ctx.conn, ctx.ini, resNo, from_, to_, ctx.Now());
+}
 
 const store::SlotTaken& SlotPlaces::Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
   static const store::SlotTaken kNone;
-  if (!counts_) counts_ = store::CountSlotReservations(ctx_.conn, resNos_, from_, to_, asNo_);
+  if (!counts_) {
+    counts_ = store::CountSlotReservations(ctx_.conn, resNos_, from_, to_, asNo_);
+    if (ctx_.ini.WaitingList)
+      for (const std::string& resNo : resNos_)
+        store::CountQueuedPlaces(ctx_.conn, resNo, from_, to_, asNo_, ctx_.Now(), *counts_);
+  }
   auto it = counts_->find({std::string(kausi), std::string(vuoroNo), std::string(seq)});
   return it == counts_->end() ? kNone : it->second;
 }
 
-std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
-                            std::string_view seq) {
+std::string SlotLinkOpen(RequestContext& ctx, std::string_view action, std::string_view kausi,
+                         std::string_view vuoroNo, std::string_view seq) {
   const std::string kau = Trim(kausi), vuo = Trim(vuoroNo), sq = Trim(seq);
   return LinkOpen(ProgramUrl(
-      "Varaa", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}, {"Kau", kau}, {"Vuo", vuo}, {"Seq", sq}}));
+      action, {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}, {"Kau", kau}, {"Vuo", vuo}, {"Seq", sq}}));
+}
+
+std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
+                            std::string_view seq) {
+  return SlotLinkOpen(ctx, "Varaa", kausi, vuoroNo, seq);
 }
 
 std::string CancelLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
@@ -264,7 +279,9 @@ std::string WeekdayName(RequestContext& ctx, int day) {
 SlotState StateOf(RequestContext& ctx, DateTime start, int maara, const store::SlotTaken& taken, DateTime now) {
   if (taken.own > 0) return SlotState::Mine;
   if (Millis(start) <= Millis(now)) return SlotState::Past;
-  if (maara - taken.rows <= 0) return SlotState::Full;
+  if (Millis(taken.ownOfferUntil) > Millis(now)) return SlotState::Offered;
+  if (taken.ownQueued) return SlotState::Queued;
+  if (FreePlaces(maara, taken) <= 0) return SlotState::Full;
   if (BeyondHorizon(ctx, start)) return SlotState::Later;
   return SlotState::Free;
 }
@@ -283,6 +300,8 @@ const char* SlotLabels::Class(SlotState s) {
     case SlotState::Full: return "slot-full";
     case SlotState::Later: return "slot-later";
     case SlotState::Free: return "slot-free";
+    case SlotState::Offered: return "slot-offered";
+    case SlotState::Queued: return "slot-queued";
   }
   return "";
 }
@@ -295,7 +314,9 @@ const std::string& SlotLabels::Fetch(std::optional<std::string>& slot, const Tex
 std::string SlotLabels::Text(SlotState s, int free, DateTime start) {
   switch (s) {
     case SlotState::Mine: return Fetch(mine_, texts::C56);
-    case SlotState::Past: return {};
+    case SlotState::Past:
+    case SlotState::Offered:
+    case SlotState::Queued: return {};
     case SlotState::Full: return Fetch(full_, texts::C55);
     case SlotState::Later: return Fetch(later_, texts::C57) + " " + FormatDate(BookableFrom(ctx_, start));
     case SlotState::Free: return std::to_string(free) + " " + Fetch(free_, texts::C54);

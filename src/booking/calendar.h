@@ -85,7 +85,9 @@ std::string CentreNameOf(RequestContext& ctx, std::string_view code);
 class SlotPlaces {
  public:
   // `asNo`: the customer whose own reservations are counted apart ("" for
-  // none, see SessionCustomer).
+  // none, see SessionCustomer). Under WaitingList the window's waiting
+  // lists that have something to settle are settled first (SettleLines),
+  // and the places the lines hold are counted too (store::CountQueuedPlaces).
   SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo = {});
   // The slots of every resource in `resNos`, in one count.
   SlotPlaces(RequestContext& ctx, std::vector<std::string> resNos, DateTime from, DateTime to, std::string asNo);
@@ -99,8 +101,11 @@ class SlotPlaces {
   DateTime from_, to_;
   std::optional<std::map<store::SlotKeyText, store::SlotTaken>> counts_;
 };
-// "<A HREF=\"/cgi-bin/WebOrvane.exe/Varaa?ID=..&Lang=..&Kau=..&Vuo=..&Seq=..\">",
+// "<A HREF=\"/cgi-bin/WebOrvane.exe/<action>?ID=..&Lang=..&Kau=..&Vuo=..&Seq=..\">",
 // the slot key trimmed.
+std::string SlotLinkOpen(RequestContext& ctx, std::string_view action, std::string_view kausi,
+                         std::string_view vuoroNo, std::string_view seq);
+// SlotLinkOpen of "Varaa".
 std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
                             std::string_view seq);
 // "<A HREF=\"/cgi-bin/WebOrvane.exe/Poista?ID=..&Lang=..&Kau=..&Vuo=..&Seq=..&JNo=..\">":
@@ -135,9 +140,15 @@ enum class SlotState {
   Mine,   // the session's customer holds a place in it
   Past,   // it has started
   Full,   // no place is left
+  Offered,  // under WaitingList: a place is held for the customer
+  Queued,   // under WaitingList: the customer waits in its line
   Later,  // it lies beyond the booking horizon
   Free    // places are left: bookable with a session
 };
+// The places of a slot of `maara` places that nobody holds: neither a
+// reservation nor a place a waiting list holds for someone else.
+inline int FreePlaces(int maara, const store::SlotTaken& taken) { return maara - taken.rows - taken.held; }
+
 // The first of the states above that holds.
 SlotState StateOf(RequestContext& ctx, DateTime start, int maara, const store::SlotTaken& taken, DateTime now);
 
@@ -150,10 +161,12 @@ std::string SessionCustomer(RequestContext& ctx);
 class SlotLabels {
  public:
   explicit SlotLabels(RequestContext& ctx) : ctx_(ctx) {}
-  // "slot-free", "slot-full", "slot-mine", "slot-later", "slot-past".
+  // "slot-free", "slot-full", "slot-mine", "slot-later", "slot-past",
+  // "slot-offered", "slot-queued".
   static const char* Class(SlotState s);
   // "N vapaana" (`free` places), "Täynnä", "Oma varaus", "Varattavissa
-  // alkaen dd.mm.yyyy" (the date BookableFrom `start`); "" when past.
+  // alkaen dd.mm.yyyy" (the date BookableFrom `start`); "" when past,
+  // offered or queued (booking/waiting_list.h: LineCell tells those).
   std::string Text(SlotState s, int free, DateTime start);
   // "<span class=\"slot-state\">" + Text + "</span>"; "" when Text is.
   std::string Span(SlotState s, int free, DateTime start);

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "booking/calendar.h"
 #include "booking/common.h"
+#include "booking/waiting_list.h"
 #include "module/tags.h"
 #include "module/context.h"
 #include "module/session.h"
@@ -30,7 +31,8 @@ std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start
   const std::string kausi = Cut(slots.Text("Kausi"), kCodeWidth);
   const std::string vuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
   const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
-  if (maara - places.Of(kausi, vuoroNo, seq).rows <= 0) return "<td>&nbsp;</td>\r";
+  const store::SlotTaken& taken = places.Of(kausi, vuoroNo, seq);
+  if (FreePlaces(maara, taken) <= 0) return "<td>&nbsp;</td>\r";
   return "<td>" + BookingLinkOpen(ctx, kausi, vuoroNo, seq) + labels.Book() + "</A></td>\r";
 }
 
@@ -45,11 +47,13 @@ std::string StateCell(RequestContext& ctx, store::Table& slots, DateTime start, 
   const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
   const store::SlotTaken& taken = places.Of(kausi, vuoroNo, seq);
   const SlotState state = StateOf(ctx, start, maara, taken, now);
-  std::string cell = labels.Span(state, maara - taken.rows, start);
+  std::string cell = labels.Span(state, FreePlaces(maara, taken), start);
   if (state == SlotState::Free && ShowsMenu(ctx.page.SessionId))
     cell.append(" ").append(BookingLinkOpen(ctx, kausi, vuoroNo, seq)).append(labels.Book()).append("</A>");
   if (state == SlotState::Mine && taken.ownOpenJno >= 0 && Cancellable(ctx, start))
     cell.append(" ").append(CancelLinkOpen(ctx, kausi, vuoroNo, seq, taken.ownOpenJno)).append(labels.Cancel()).append("</A>");
+  const std::string line = LineCell(ctx, state, taken, kausi, vuoroNo, seq, start);
+  if (!line.empty()) cell.append(cell.empty() ? "" : " ").append(line);
   if (cell.empty()) cell = "&nbsp;";
   return std::string("<td class=\"") + SlotLabels::Class(state) + "\">" + cell + "</td>\r";
 }

@@ -9,6 +9,7 @@
 #include "booking/calendar_feed.h"
 #include "booking/common.h"
 #include "booking/reservation.h"
+#include "booking/waiting_list.h"
 #include "frame/html.h"
 #include "module/context.h"
 #include "module/session.h"
@@ -57,17 +58,17 @@ struct OwnRow {
 
 // Under OwnListDetails: what limits the user's next booking, so that none is
 // first met as a refusal -- the open and the unused past reservations
-// against their limits (counted as the commit counts them: the rows listed,
-// and of those the ones begun), the end of the booking horizon and, where it
-// applies, the credit limit.
-void Limits(RequestContext& ctx, const std::string& colspan, const std::vector<OwnRow>& rows, const Balance& balance,
-            std::string& out) {
+// against their limits (counted as the commit counts them: the rows listed
+// and the places in waiting lists, and of the rows the ones begun), the
+// end of the booking horizon and, where it applies, the credit limit.
+void Limits(RequestContext& ctx, const std::string& colspan, const std::vector<OwnRow>& rows, size_t linePlaces,
+            const Balance& balance, std::string& out) {
   const Settings& s = ctx.settings;
   const int64_t now = Millis(ctx.Now());
   int past = 0;
   for (const OwnRow& r : rows) past += Millis(r.start) < now ? 1 : 0;
   out += HeadRow(ctx.TranslatedText(texts::C68), colspan,
-                 std::to_string(rows.size()) + " / " + std::to_string(s.MaxAsVaraus));
+                 std::to_string(rows.size() + linePlaces) + " / " + std::to_string(s.MaxAsVaraus));
   out += HeadRow(ctx.TranslatedText(texts::C69), colspan,
                  std::to_string(past) + " / " + std::to_string(s.MaxVanhatVaraukset));
   out += HeadRow(ctx.TranslatedText(texts::C70), colspan,
@@ -107,6 +108,28 @@ void ListRow(RequestContext& ctx, const OwnRow& r, int64_t now, int64_t deadline
     out += "<td>" + ctx.TranslatedText(texts::C51) + "</td>\r";
   }
   out += "</tr>\r";
+}
+
+// One place of the user in a waiting list (WaitingList), in the columns of
+// the reservations: the action cell holds the place in line, or the offer
+// with its booking link, and the link that leaves the line.
+void LineRow(RequestContext& ctx, const LinePlace& p, std::string& out) {
+  const std::string& sep = ctx.TimeSep();
+  const SlotKey& k = p.slot;
+  out += "<tr class=\"line-place\">\r<td>";
+  if (ctx.ini.OwnListDetails) out += WeekdayName(ctx, DayOfWeek(p.start)) + " ";
+  out += FormatDateTimeShort(p.start, sep) + " - " + FormatTime(p.end, sep) + "</td>\r";
+  out += "<td>" + ResourceNameOf(ctx, p.resNo) + "</td>\r";
+  out += "<td>" + ActivityKindText(ctx, p.laji) + "</td>\r";
+  if (ctx.settings.NaytaOhjaaja != 0) out += "<td>" + InstructorText(ctx, p.ohjaaja) + "</td>\r";
+  out += "<td>";
+  if (p.offerUntil != 0)
+    out += ctx.TranslatedText(texts::C98) + " " + FormatDateTimeShort(p.offerUntil, sep) + " " +
+           SlotLinkOpen(ctx, "Varaa", k.kau, k.vuo, k.seq) + ctx.TranslatedText(texts::C99) + "</A>";
+  else
+    out += ctx.TranslatedText(texts::C96) + " " + std::to_string(p.position);
+  out += "<br>" + SlotLinkOpen(ctx, "JonoPois", k.kau, k.vuo, k.seq) + ctx.TranslatedText(texts::C97) + "</A>";
+  out += "</td>\r</tr>\r";
 }
 
 }  // namespace
@@ -167,14 +190,15 @@ std::string OwnReservationList(RequestContext& ctx) {
       rows.push_back(std::move(r));
     }
   }
+  const std::vector<LinePlace> lines = UserLinePlaces(ctx, reg.Text("AsNo"));
   if (ctx.ini.OwnListDetails) {
-    Limits(ctx, colspan, rows, balance, out);
+    Limits(ctx, colspan, rows, lines.size(), balance, out);
     std::stable_sort(rows.begin(), rows.end(),
                      [](const OwnRow& a, const OwnRow& b) { return Millis(a.start) < Millis(b.start); });
   }
   // No header row for a user without open reservations (even when one is
-  // held but none is listed).
-  if (!any) return out;
+  // held but none is listed) or places in line.
+  if (!any && lines.empty()) return out;
 
   out += "<tr class=\"otsikko\">\r<th>" + ctx.TranslatedText(texts::C46) + "</th><th>" +
          ctx.TranslatedText(texts::C47) + "</th><th>" + ctx.TranslatedText(texts::C48) + "</th>";
@@ -183,6 +207,7 @@ std::string OwnReservationList(RequestContext& ctx) {
 
   LoadActivityKinds(ctx);
   for (const OwnRow& r : rows) ListRow(ctx, r, now, deadline, out);
+  for (const LinePlace& p : lines) LineRow(ctx, p, out);
   return out;
 }
 
@@ -260,6 +285,9 @@ Answer WebModOrvaneWebActPoisVarAction(RequestContext& ctx) {
   reg["Aika"].SetDateTime(ctx.Now());
   reg.Post();
 
+  // The freed place goes to the first in the slot's line in this same
+  // transaction, before anyone else can take it.
+  SettleTouchedLine(ctx, key);
   if (refusal) return Answer::Error(*refusal);
   QueueSlotMail(ctx, store::MailKind::Cancellation, key);
   return Answer::Redirect(ProgramUrl("PoisOk", {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}}));

@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "booking/common.h"
+#include "booking/password_reset.h"
 #include "booking/plain_pages.h"
 #include "frame/html.h"
 #include "module/context.h"
@@ -27,6 +28,9 @@ Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx) {
     if (!clear) page.SessionId = kNoSession;
     return Answer::Error(PageError::BadLogin);
   }
+  // With the reset by mail on, links the user asked for end here, before
+  // the new password is stored.
+  if (ctx.ini.Mail) DeleteResetLinks(ctx.conn, reg.Text("Tunnus"));
   reg.Edit();
   reg["PinKoodi"].SetText(ctx.cipher.Encode(uKoodi));
   reg["Aika"].SetDateTime(ctx.Now());

@@ -16,7 +16,8 @@ struct RequestContext;
 // than 14 characters, or equal to the user name, gives ErrorCode BadLogin;
 // a wrong current password the error page with ErrorCode Search (under
 // INI [Features] ClearMessages WrongLogin, and both keep the session ID).
-// A failure writes nothing.
+// A failure writes nothing. Under [Features] Mail the user's password
+// reset links are deleted with the change.
 Answer WebModOrvaneWebActVaihdaSanaAction(RequestContext& ctx);
 
 // WEBPAGE /VaihdaOk

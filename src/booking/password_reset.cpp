@@ -97,6 +97,8 @@ Answer NoticePage(RequestContext& ctx, std::string_view file, const TextDef& not
 
 std::string ResetTokenHash(std::string_view token) { return SecretTokenHash(token); }
 
+void DeleteResetLinks(store::Connection& conn, std::string_view tunnus) { ResetLinks(conn).DeleteUser(tunnus); }
+
 Answer WebModOrvaneWebActUnohtuiAction(RequestContext& ctx) {
   PageState& page = ctx.page;
   page.SessionId = kNoSession;

@@ -55,6 +55,10 @@ Answer WebModOrvaneWebActUnohtuiAction(RequestContext& ctx);
 // /Palauta?Lang=..&Valmis=1, so that the password leaves the address bar.
 Answer WebModOrvaneWebActPalautaAction(RequestContext& ctx);
 
+// Deletes every reset link of the user `tunnus`: a password set by other
+// means ends the links asked for before it.
+void DeleteResetLinks(store::Connection& conn, std::string_view tunnus);
+
 // The hexadecimal SHA-256 of `token`: what WEBPALAUTUS.Tiiviste keeps.
 std::string ResetTokenHash(std::string_view token);
 

@@ -6,6 +6,7 @@
 #include "base/format.h"
 #include "booking/calendar.h"
 #include "booking/own_reservations.h"
+#include "booking/waiting_list.h"
 #include "frame/html.h"
 #include "mail/mail_queue.h"
 #include "module/context.h"
@@ -21,14 +22,6 @@ namespace {
 
 // The width of VAVARAUS.AsNimi as the commit fills it from WEBREG.
 constexpr size_t kCustomerNameWidth = 35;
-
-// The refusal of a slot that cannot be booked now: beyond the horizon
-// (MaxVarausPv days from now) or started; nullopt while it can.
-std::optional<PageError> SlotRefusal(RequestContext& ctx, DateTime start) {
-  if (BeyondHorizon(ctx, start)) return PageError::BeyondHorizon;
-  if (Millis(start) <= Millis(ctx.Now())) return PageError::SlotClosed;
-  return std::nullopt;
-}
 
 // One row of the details of a slot (tag VARAUSTIEDOT).
 std::string DetailRow(const std::string& label, const std::string& value) {
@@ -173,6 +166,14 @@ void AppendReservation(RequestContext& ctx, store::Table& va, const ReservationR
 
 }  // namespace
 
+std::optional<PageError> SlotRefusal(RequestContext& ctx, DateTime start) {
+  if (BeyondHorizon(ctx, start)) return PageError::BeyondHorizon;
+  if (Millis(start) <= Millis(ctx.Now())) return PageError::SlotClosed;
+  return std::nullopt;
+}
+
+int OpenReservationCount(RequestContext& ctx, std::string_view asNo) { return CountOpenReservations(ctx, asNo).open; }
+
 Answer WebModOrvaneWebActVaraaAction(RequestContext& ctx) {
   PageState& page = ctx.page;
   const SlotKey key = SlotKey::FromQuery(ctx.req);
@@ -205,6 +206,9 @@ Answer WebModOrvaneWebActVarAction(RequestContext& ctx) {
   store::Table& vuoro = ctx.tbl->TblVuoro;
   TableGuard guard{&vuoro};
 
+  // The slot's waiting list is settled first: a lapsed offer moves on
+  // before the places are counted.
+  SettleTouchedLine(ctx, key);
   // A slot that does not exist, lies beyond the horizon or has started is
   // refused before any check; the session is not refreshed.
   OpenWithIndex(vuoro, kSlotsByKey);
@@ -229,6 +233,8 @@ Answer WebModOrvaneWebActVarAction(RequestContext& ctx) {
   reg.Post();
 
   if (!result.written) return Answer::Error(result.refusal);
+  // The booker leaves the slot's line: a place held for them is now theirs.
+  SettleTouchedLine(ctx, key);
   QueueSlotMail(ctx, store::MailKind::Confirmation, key);
   // With the calendar feeds, the booked page offers the reservation as a
   // calendar file, so it is told which slot was booked.
@@ -258,14 +264,19 @@ ReservationResult CommitReservation(RequestContext& ctx, const ReservationReques
 
   // The customer's limits, then the slot's rows: duplicates by customer or
   // card, and the places taken.
+  // Places in line count against MaxAsVaraus with the open reservations,
+  // but for this slot's, which the booking takes the place of.
   const OpenCounts counts = CountOpenReservations(ctx, r.asNo);
+  const int linePlaces = ctx.ini.WaitingList ? OpenLinePlaces(ctx, r.asNo, r.slot) : 0;
   std::optional<PageError> limit;
-  if (counts.open >= s.MaxAsVaraus) limit = PageError::TooManyOpen;
+  if (counts.open + linePlaces >= s.MaxAsVaraus) limit = PageError::TooManyOpen;
   if (counts.past >= s.MaxVanhatVaraukset) limit = PageError::TooManyPast;
   const SlotRows rows = ReadSlotRows(va, r, !limit);
   if (limit) return refuse(*limit);
   if (rows.duplicate) return refuse(PageError::Duplicate);
-  if (rows.count >= r.places) return refuse(PageError::SlotClosed);
+  // A place a waiting list holds for someone else is taken.
+  const int held = ctx.ini.WaitingList ? PlacesHeldForOthers(ctx.conn, r.slot, r.asNo, ctx.Now()) : 0;
+  if (rows.count + held >= r.places) return refuse(PageError::SlotClosed);
 
   store::Table& reg = ctx.tbl->TblWebReg;
   std::string name = Cut(reg.Text("Sukunimi") + " " + reg.Text("EtuNimi"), kCustomerNameWidth);

@@ -2,7 +2,9 @@
 // with its checks and the VAVARAUS row, and the success page (/VarOk).
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "booking/common.h"
 #include "module/actions.h"
@@ -48,6 +50,15 @@ Answer WebModOrvaneWebActVarAction(RequestContext& ctx);
 // but under OwnListDetails VARAUS and VARAUSTIEDOT describe the session
 // user's newest open reservation (nothing without a session).
 Answer WebModOrvaneWebActVarOkAction(RequestContext& ctx);
+
+// The refusal of a slot that cannot be booked now: beyond the horizon
+// (MaxVarausPv days from now) or started; nullopt while it can.
+std::optional<PageError> SlotRefusal(RequestContext& ctx, DateTime start);
+
+// The customer's open reservations as the commit counts them against
+// MaxAsVaraus: Status 0, the slot starting after now minus MaxVanhatPv days
+// (one whose slot VaVuoro lacks does not count).
+int OpenReservationCount(RequestContext& ctx, std::string_view asNo);
 
 // A reservation to write: the slot, the customer and the web code.
 struct ReservationRequest {

@@ -14,6 +14,7 @@
 #include "base/format.h"
 #include "base/text.h"
 #include "booking/calendar.h"
+#include "booking/waiting_list.h"
 #include "booking/common.h"
 #include "module/context.h"
 #include "module/session.h"
@@ -169,6 +170,9 @@ void FillWeekGrid(RequestContext& ctx, std::string& out) {
         c.Reserved = taken.rows;
         c.Own = taken.own;
         c.OwnJno = taken.ownOpenJno;
+        c.Held = taken.held;
+        c.OwnQueued = taken.ownQueued;
+        c.OwnOfferUntil = taken.ownOfferUntil;
       }
   }
   if (fill.anyOrdinary) LoadActivityKinds(ctx);
@@ -180,7 +184,7 @@ namespace {
 // booking link; a fixed-time cell shows nothing else.
 std::string PlainCell(RequestContext& ctx, const GridCell& cell, const std::string& text, DateTime now,
                       SlotLabels& labels) {
-  const bool bookable = Bookable(ctx.page.SessionId, cell.Maara, cell.Reserved, cell.Start, now);
+  const bool bookable = Bookable(ctx.page.SessionId, cell.Maara, cell.Reserved + cell.Held, cell.Start, now);
   if (!bookable) return cell.Tyyppi == "S" ? std::string() : text;
   // A fixed-time cell's link reads "Varaa"; in the page's language under
   // PageLanguage.
@@ -194,11 +198,11 @@ std::string PlainCell(RequestContext& ctx, const GridCell& cell, const std::stri
 // can be cancelled. A fixed-time slot that has started shows nothing.
 std::string StateCell(RequestContext& ctx, const GridCell& cell, std::string text, DateTime now,
                       SlotLabels& labels, std::string& tdClass) {
-  const store::SlotTaken taken{cell.Reserved, cell.Own, cell.OwnJno};
+  const store::SlotTaken taken{cell.Reserved, cell.Own, cell.OwnJno, cell.Held, cell.OwnQueued, cell.OwnOfferUntil};
   const SlotState state = StateOf(ctx, cell.Start, cell.Maara, taken, now);
   if (cell.Tyyppi == "S" && state == SlotState::Past) return {};
   tdClass = SlotLabels::Class(state);
-  const std::string span = labels.Span(state, cell.Maara - cell.Reserved, cell.Start);
+  const std::string span = labels.Span(state, FreePlaces(cell.Maara, taken), cell.Start);
   if (cell.Tyyppi == "S")
     text = "<span class=\"slot-time\">" + text + "<br></span>" + span;
   else if (!span.empty())
@@ -210,6 +214,8 @@ std::string StateCell(RequestContext& ctx, const GridCell& cell, std::string tex
         .append(CancelLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq, cell.OwnJno))
         .append(labels.Cancel())
         .append("</A>");
+  const std::string line = LineCell(ctx, state, taken, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq, cell.Start);
+  if (!line.empty()) text.append(" ").append(line);
   return text;
 }
 

@@ -34,6 +34,8 @@ inline constexpr const char* kCancelUntil = "PERUUTUSASTI";
 // change, as "-12.50" (two decimals, a point).
 inline constexpr const char* kFee = "MAKSU";
 inline constexpr const char* kBalance = "SALDO";
+// A waiting-list offer: until when the place is held (a stored date-time).
+inline constexpr const char* kOfferUntil = "TARJOUSASTI";
 // The password reset: its secret token and how many minutes it is valid.
 inline constexpr const char* kToken = "KOODI";
 inline constexpr const char* kValidMinutes = "VOIMASSA";

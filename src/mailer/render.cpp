@@ -127,6 +127,15 @@ std::string ResetLink(const SiteIni& ini, const std::string& lang, const std::st
   return base + std::string(kProgramUrl) + "Palauta?Lang=" + UrlEncode(lang) + "&T=" + UrlEncode(token);
 }
 
+// The one-click link of an offer: the commit of its slot, which books the
+// place held for the user (after a login, when their session has ended).
+std::string OfferLink(const SiteIni& ini, const std::string& lang, const store::ReservationKey& key) {
+  const std::string base = BaseUrl(ini);
+  if (base.empty() || key.Empty()) return {};
+  return base + std::string(kProgramUrl) + "Var?Lang=" + UrlEncode(lang) + "&Kau=" + UrlEncode(Trim(key.kausi)) +
+         "&Vuo=" + UrlEncode(Trim(key.vuoroNo)) + "&Seq=" + UrlEncode(Trim(key.vuoroNoSeq));
+}
+
 // The value of a mail tag; "" for an unknown one.
 std::string TagValue(std::string_view tag, const store::OutboxMessage& m, const mail::Facts& f,
                      const MailSite& site, bool english) {
@@ -142,14 +151,15 @@ std::string TagValue(std::string_view tag, const store::OutboxMessage& m, const 
     const DateTime start = StoredTime(f, fact::kStart), end = StoredTime(f, fact::kEnd);
     return start == 0 ? std::string() : When(start, end, english, ini.TimeSeparator);
   }
-  if (is("PERUUTUSASTI")) {
-    const DateTime until = StoredTime(f, fact::kCancelUntil);
+  if (is("PERUUTUSASTI") || is("TARJOUSASTI")) {
+    const DateTime until = StoredTime(f, is("PERUUTUSASTI") ? fact::kCancelUntil : fact::kOfferUntil);
     return until == 0 ? std::string() : Moment(until, english, ini.TimeSeparator);
   }
   if (is("MAKSU")) return Money(mail::FactOf(f, fact::kFee), ini.DecimalSeparator);
   if (is("SALDO")) return Money(mail::FactOf(f, fact::kBalance), ini.DecimalSeparator);
   if (is("OMATLINKKI")) return OwnReservationsLink(ini, m.language);
   if (is("PALAUTUSLINKKI")) return ResetLink(ini, m.language, mail::FactOf(f, fact::kToken));
+  if (is("TARJOUSLINKKI")) return OfferLink(ini, m.language, m.key);
   return {};
 }
 
@@ -205,7 +215,8 @@ const char* MailTemplateFile(MailKind k) {
 const std::vector<std::string_view>& KnownMailTags() {
   static const std::vector<std::string_view> tags = {
       "AIKA",   "ETUNIMI", "MAKSU",  "MISSA",  "MITA",     "NIMI",      "OHJAAJA", "OMATLINKKI", "PALAUTUSLINKKI",
-      "PERUUTUSASTI", "SALDO", "TUNNUS", "VOIMASSA", "YREMAIL", "YRITYS", "YRPUHELIN"};
+      "PERUUTUSASTI", "SALDO", "TARJOUSASTI", "TARJOUSLINKKI", "TUNNUS", "VOIMASSA", "YREMAIL", "YRITYS",
+      "YRPUHELIN"};
   return tags;
 }
 

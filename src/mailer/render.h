@@ -23,6 +23,8 @@
 //   PERUUTUSASTI                until when it can be cancelled (weekday, date, time)
 //   OMATLINKKI                  the link to log in and see own reservations
 //   PALAUTUSLINKKI, VOIMASSA    the password-reset link, its minutes of validity
+//   TARJOUSLINKKI, TARJOUSASTI  a waiting-list offer: the link that books the
+//                               held place, and until when it is held
 // A tag may carry a text to write before its value and one to write after
 // it, both only when it has a value: <#OHJAAJA "Instructor: ">,
 // <#PERUUTUSASTI "Cancel by " ".">. As in the pages' tag parameters, "+"

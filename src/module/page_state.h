@@ -127,6 +127,11 @@ struct GridCell {
   // and the Jno of the first one still open (-1 for none).
   int Own = 0;
   int64_t OwnJno = -1;
+  // Under WaitingList: the places the slot's line holds for others, and
+  // the session customer's place in it (store::SlotTaken).
+  int Held = 0;
+  bool OwnQueued = false;
+  DateTime OwnOfferUntil = 0;
 };
 struct TimeRow {
   DateTime Start = 0, End = 0;

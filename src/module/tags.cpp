@@ -306,6 +306,11 @@ std::string ErrorText(RequestContext& ctx) {
     case PageError::LoginRefused: return text(C74);
     case PageError::NameTaken: return text(C75);
     case PageError::FieldsMissing: return text(C76) + " " + ctx.page.ErrorDetail + ".";
+    case PageError::QueueNotFull: return text(C90);
+    case PageError::QueueBooked: return text(C91);
+    case PageError::QueueJoined: return text(C92);
+    case PageError::QueueTooMany: return text(C93) + " " + std::to_string(s.MaxAsVaraus) + ".";
+    case PageError::QueueNotIn: return text(C94);
   }
   return {};
 }

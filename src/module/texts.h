@@ -129,6 +129,28 @@ inline constexpr TextDef C51{"C51", "Perumaton"};
 inline constexpr TextDef C52{"C52", "Vuoroa ei voi en\xe4\xe4 varata!"};
 // ERROR, code 10
 inline constexpr TextDef C53{"C53", "Varausta ei voi en\xe4\xe4 poistaa!"};
+// The waiting lists of full slots ([Features] WaitingList).
+// ERROR: joining the line of a slot that has places left
+inline constexpr TextDef C90{"C90", "Vuorossa on viel\xe4 vapaita paikkoja: varaa paikka suoraan."};
+// ERROR: joining the line of a slot the user has booked
+inline constexpr TextDef C91{"C91", "Sinulla on jo varaus t\xe4h\xe4n vuoroon."};
+// ERROR: joining a line the user is in already
+inline constexpr TextDef C92{"C92", "Olet jo t\xe4m\xe4n vuoron jonossa."};
+// ERROR: reservations and places in line over MaxAsVaraus; the number follows
+inline constexpr TextDef C93{"C93", "Varauksia ja jonopaikkoja voi olla yhteens\xe4 enint\xe4\xe4n"};
+// ERROR: leaving a line the user is not in
+inline constexpr TextDef C94{"C94", "Et ole t\xe4m\xe4n vuoron jonossa."};
+// The link that joins a full slot's line
+inline constexpr TextDef C95{"C95", "Liity jonoon"};
+// A place in line; its number follows
+inline constexpr TextDef C96{"C96", "Jonossa, sija"};
+// The link that leaves the line
+inline constexpr TextDef C97{"C97", "Poistu jonosta"};
+// A place offered to the user; the time it is held until follows
+inline constexpr TextDef C98{"C98", "Vapautunut paikka on tarjolla sinulle asti"};
+// The link that books the offered place
+inline constexpr TextDef C99{"C99", "Varaa paikka"};
+
 // Calendar feeds: the alarm at the cancellation deadline
 inline constexpr TextDef C100{"C100", "Viimeinen peruutushetki"};
 // Calendar feeds: after the number of free places ("Spinning - 3 vapaana")
@@ -228,6 +250,8 @@ inline constexpr TextDef kAll[] = {
     C70, C71, C72, C73, C74, C75,
     C76, C77, C78, C79,
     C80, C81, C82, C83, C84,
+    C90, C91, C92, C93, C94, C95,
+    C96, C97, C98, C99,
     C100, C101, C102, C103, C104, C105,
     C106, C107, C108, C109,
 };
@@ -253,5 +277,11 @@ enum class PageError : int {
   LoginRefused = 12,   // C74: login throttled, or a blocked user
   NameTaken = 13,      // C75: a new user's name that another user has
   FieldsMissing = 14,  // C76 and the list of PageState::ErrorDetail
+  // Under INI [Features] WaitingList:
+  QueueNotFull = 15,   // C90: the slot has places left
+  QueueBooked = 16,    // C91: the user holds a reservation of the slot
+  QueueJoined = 17,    // C92: the user is in the slot's line already
+  QueueTooMany = 18,   // C93, WEBPARAM.MaxAsVaraus, "."
+  QueueNotIn = 19,     // C94: leaving a line the user is not in
 };
 }  // namespace wo

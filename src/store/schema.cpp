@@ -112,6 +112,15 @@ std::vector<TableDef> MakeTables() {
                {T("Kausi", 4), T("VuoroNo", 5), T("VuoroNoSeq", 5), C("Jno", F::Integer), T("AsNo", 15),
                 C("Peruttu", F::DateTime, true)},
                {Ix("WEBPERUTTU", "AsNo;Peruttu", false), Ix("WEBPERUTTU", "Peruttu", false)}});
+  // The waiting lists of full slots (store/waiting_list.h): one row per
+  // user in a slot's line, Id in the order of joining; Tila "waiting" or
+  // "offered", an offer holding a place until Voimassa.
+  t.push_back({"WEBJONO",
+               {C("Id", F::Integer, true), T("Kausi", 4), T("VuoroNo", 5, true), T("VuoroNoSeq", 5, true),
+                T("AsNo", 15, true), T("Tunnus", 15), T("Kieli", 15), C("Liittynyt", F::DateTime, true),
+                T("Tila", 10, true), C("Voimassa", F::DateTime)},
+               {Ix("WEBJONO", "Id", true), Ix("WEBJONO", "Kausi;VuoroNo;VuoroNoSeq;Id", false),
+                Ix("WEBJONO", "AsNo;Id", false)}});
   return t;
 }
 

@@ -34,8 +34,8 @@ struct TableDef {
 };
 
 // Every table of the program, in a fixed order: the shared database's
-// tables, then WEBLOGINFAIL, WEBPOSTI, WEBPALAUTUS, WEBKALENTERI and
-// WEBPERUTTU, which only this program uses.
+// tables, then WEBLOGINFAIL, WEBPOSTI, WEBPALAUTUS, WEBKALENTERI,
+// WEBPERUTTU and WEBJONO, which only this program uses.
 const std::vector<TableDef>& AllTables();
 // REQUIRES: a table of that name exists (compared without case).
 const TableDef& TableNamed(std::string_view name);

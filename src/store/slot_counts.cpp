@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kSlots = "VaVuoro";
 constexpr const char* kReservations = "VAVARAUS";
+constexpr const char* kQueue = "WEBJONO";
 
 // Parameter markers in the engine's dialect.
 struct Params {
@@ -26,9 +27,62 @@ struct Params {
     marker += std::to_string(values.size());
     return marker;
   }
+  // `text` with each "?" the marker of the next of `v`, in order (the
+  // order in which a chain of Adds would run is not defined).
+  std::string Bind(std::string_view text, std::initializer_list<Stored> v) {
+    std::string out;
+    auto next = v.begin();
+    for (char ch : text) {
+      if (ch != '?') {
+        out += ch;
+      } else {
+        if (next == v.end()) throw DatabaseError("a query has more markers than values");
+        out += Add(*next++);
+      }
+    }
+    return out;
+  }
 };
 
 const ColumnDef& Column(const char* table, const char* name) { return *TableNamed(table).Column(name); }
+
+// The join of resource `resNo`'s slots starting from `from` to `to` with
+// the rows of `table` (keyed by the slot, as VAVARAUS is), as "FROM ...
+// WHERE ... GROUP BY": the slot's own lookup finds the rows by the key the
+// slot reads, a null Kausi reading as "", and the join compares the same way.
+std::string SlotWindow(Params& p, const char* table, std::string_view resNo, DateTime from, DateTime to) {
+  const Stored res = ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo)));
+  const Stored lo = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from));
+  const Stored hi = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to));
+  std::string sql = std::string(" FROM VaVuoro v JOIN ") + table +
+                    " r ON r.Kausi = coalesce(v.Kausi, '') AND r.VuoroNo = v.VuoroNo AND r.VuoroNoSeq = v.VuoroNoSeq";
+  sql += " WHERE v.ResNo = " + p.Add(res);
+  sql += " AND v.VuoroAika >= " + p.Add(lo);
+  sql += " AND v.VuoroAika <= " + p.Add(hi);
+  sql += " GROUP BY r.Kausi, r.VuoroNo, r.VuoroNoSeq";
+  return sql;
+}
+
+// Runs a grouped query whose first three columns are the slot's key and
+// hands each row's entry in `out`, with the columns after the key.
+template <typename Fn>
+void EachSlot(Connection::Backend& be, const char* table, const std::string& sql, const std::vector<Stored>& params,
+              size_t columns, std::map<SlotKeyText, SlotTaken>& out, Fn fill) {
+  std::unique_ptr<Rows> rows = be.Query(sql, params);
+  StoredRow r;
+  for (Rows::Step st = rows->Next(r); st != Rows::Step::End; st = rows->Next(r)) {
+    // Nothing is written while the rows are read, so the engine keeps the
+    // statement to the end.
+    if (st == Rows::Step::More) throw DatabaseError(std::string(table) + ": a count of places was cut short");
+    if (r.cols.size() < columns + 2) throw DatabaseError(std::string(table) + ": a count of places came back short");
+    SlotKeyText key{StoredAsText(table, Column(table, "Kausi"), r.rowId),
+                    StoredAsText(table, Column(table, "VuoroNo"), r.cols[0]),
+                    StoredAsText(table, Column(table, "VuoroNoSeq"), r.cols[1])};
+    fill(out[key], r.cols.data() + 2);
+  }
+}
+
+const ColumnDef kCount{"count", FieldType::Integer};
 
 }  // namespace
 
@@ -69,7 +123,6 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
   sql += " AND v.VuoroAika >= " + p.Add(lo);
   sql += " AND v.VuoroAika <= " + p.Add(hi);
 
-  static const ColumnDef kCount{"count", FieldType::Integer};
   const ColumnDef& jno = Column(kReservations, "Jno");
   std::unique_ptr<Rows> rows = be.Query(sql, p.values);
   StoredRow r;
@@ -91,4 +144,62 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
   return out;
 }
 
+void CountQueuedPlaces(Connection& c, std::string_view resNo, DateTime from, DateTime to, std::string_view asNo,
+                       DateTime now, std::map<SlotKeyText, SlotTaken>& counts) {
+  Connection::Backend& be = c.backend();
+  be.Ensure();
+  Params p{be.dialect, {}};
+  const Stored customer = ToStored(kQueue, Column(kQueue, "AsNo"), Txt(std::string(asNo)));
+  const Stored waiting = ToStored(kQueue, Column(kQueue, "Tila"), Txt("waiting"));
+  const Stored at = ToStored(kQueue, Column(kQueue, "Voimassa"), Dt(now));
+  std::string sql = p.Bind(
+      "SELECT r.Kausi, r.VuoroNo, r.VuoroNoSeq, count(CASE WHEN r.AsNo <> ? AND (r.Tila = ? OR r.Voimassa > ?)"
+      " THEN 1 END), count(CASE WHEN r.AsNo = ? THEN 1 END),"
+      " max(CASE WHEN r.AsNo = ? AND r.Voimassa > ? THEN r.Voimassa END)",
+      {customer, waiting, at, customer, customer, at});
+  sql += SlotWindow(p, kQueue, resNo, from, to);
+  const ColumnDef& until = Column(kQueue, "Voimassa");
+  EachSlot(be, kQueue, sql, p.values, 3, counts, [&](SlotTaken& t, const Stored* col) {
+    t.held = static_cast<int>(StoredAsInt(kQueue, kCount, col[0]));
+    t.ownQueued = !asNo.empty() && StoredAsInt(kQueue, kCount, col[1]) > 0;
+    t.ownOfferUntil = col[2].IsNull() || asNo.empty() ? 0 : StoredAsDateTime(kQueue, until, col[2]);
+  });
+}
+
+std::vector<SlotKeyText> SlotsToSettle(Connection& c, std::string_view resNo, DateTime from, DateTime to,
+                                       DateTime now) {
+  Connection::Backend& be = c.backend();
+  be.Ensure();
+  Params p{be.dialect, {}};
+  const Stored offered = ToStored(kQueue, Column(kQueue, "Tila"), Txt("offered"));
+  const Stored waiting = ToStored(kQueue, Column(kQueue, "Tila"), Txt("waiting"));
+  const Stored at = ToStored(kQueue, Column(kQueue, "Voimassa"), Dt(now));
+  const Stored slotNow = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(now));
+  // The rows of table `alias` of the queue row's slot.
+  auto key = [](const std::string& kausi, const char* alias) {
+    return kausi + " = q.Kausi AND " + alias + ".VuoroNo = q.VuoroNo AND " + alias + ".VuoroNoSeq = q.VuoroNoSeq";
+  };
+  std::string sql = "SELECT q.Kausi, q.VuoroNo, q.VuoroNoSeq FROM WEBJONO q LEFT JOIN VaVuoro v ON " +
+                    key("coalesce(v.Kausi, '')", "v");
+  sql += p.Bind(" WHERE (v.VuoroNo IS NULL OR v.VuoroAika <= ? OR (q.Tila = ? AND q.Voimassa <= ?)",
+                {slotNow, offered, at});
+  sql += " OR EXISTS (SELECT 1 FROM VAVARAUS r WHERE " + key("r.Kausi", "r") + " AND r.AsNo = q.AsNo)";
+  sql += " OR (q.Tila = " + p.Add(waiting);
+  sql += " AND v.Maara > (SELECT count(*) FROM VAVARAUS r WHERE " + key("r.Kausi", "r") +
+         ") + (SELECT count(*) FROM WEBJONO o WHERE " + key("o.Kausi", "o");
+  sql += p.Bind(" AND o.Tila = ? AND o.Voimassa > ?)))", {offered, at});
+  if (!resNo.empty()) {
+    sql += " AND v.ResNo = " + p.Add(ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo))));
+    sql += " AND v.VuoroAika >= " + p.Add(ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from)));
+    sql += " AND v.VuoroAika <= " + p.Add(ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to)));
+  }
+  sql += " GROUP BY q.Kausi, q.VuoroNo, q.VuoroNoSeq";
+  std::map<SlotKeyText, SlotTaken> found;
+  EachSlot(be, kQueue, sql, p.values, 0, found, [](SlotTaken&, const Stored*) {});
+  std::vector<SlotKeyText> out;
+  for (const auto& entry : found) out.push_back(entry.first);
+  return out;
+}
+
 }  // namespace wo::store
+

@@ -23,6 +23,13 @@ struct SlotTaken {
   int own = 0;   // of those, the ones of the customer asked about
   // The lowest Jno of the customer's open (Status 0) rows; -1 when none.
   int64_t ownOpenJno = -1;
+  // Counted by CountQueuedPlaces only (the waiting lists, WEBJONO): the
+  // places the line holds for other customers, whether the customer asked
+  // about is in the line, and until when an offer holds a place for them
+  // (0: none).
+  int held = 0;
+  bool ownQueued = false;
+  DateTime ownOfferUntil = 0;
 };
 
 // The reservations of every VaVuoro slot of resource `resNo` that starts
@@ -37,5 +44,24 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, std::strin
 // unique across resources); none for an empty list.
 std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std::vector<std::string>& resNos,
                                                       DateTime from, DateTime to, std::string_view asNo);
+
+// The places the waiting lists (WEBJONO) hold in the same slots, counted
+// into `counts`: SlotTaken::held the rows of other customers than `asNo`
+// that wait, or hold an offer lasting past `now` (a waiting row claims the
+// next place that frees); ownQueued and ownOfferUntil the row of `asNo`.
+// A slot that gains an entry here has rows 0.
+void CountQueuedPlaces(Connection& c, std::string_view resNo, DateTime from, DateTime to, std::string_view asNo,
+                       DateTime now, std::map<SlotKeyText, SlotTaken>& counts);
+
+// The slots whose waiting list has something to settle at `now`: a row of
+// a slot that is gone or has started, an offer that has lapsed, a row of a
+// customer who holds a reservation of the slot, or a waiting row while the
+// slot has more places (VaVuoro.Maara) than reservations and live offers --
+// a place freed by a cancellation or by the desktop system (places raised,
+// a reservation deleted). With `resNo` not empty, only that resource's
+// slots starting from `from` to `to`; otherwise every slot with a line.
+// One query; it writes nothing.
+std::vector<SlotKeyText> SlotsToSettle(Connection& c, std::string_view resNo, DateTime from, DateTime to,
+                                       DateTime now);
 
 }  // namespace wo::store

@@ -140,6 +140,29 @@ TEST_F(PasswordReset, ALinkSetsANewPasswordOnce) {
   EXPECT_EQ(site_.RunInProcess("/ChkLogin", "Tunnus=matti&Koodi=Uusi1234").status, 302);
 }
 
+// A password changed by the logged-in user ends the links asked for
+// before; a refused change leaves them.
+TEST_F(PasswordReset, APasswordChangeEndsOpenLinks) {
+  const std::string id = MakeSessionId("500009");
+  AddUser(*site_.Connect(), {.tunnus = "liisa",
+                             .pinKoodi = EncodePassword("Vanha123"),
+                             .asNo = "         500009",
+                             .id = id.substr(0, 15),
+                             .aika = Stored(kNow),
+                             .more = {{"EMail1", "liisa@example.org"}}});
+  Ask("liisa");
+  const std::string token = LatestToken();
+  const auto change = [&](const std::string& koodi) {
+    return site_.RunInProcess("/VaihdaSana", "Lang=Fin&ID=" + id + "&Koodi=" + koodi + "&UKoodi=Uusi1234");
+  };
+  change("wrong");
+  EXPECT_EQ(Count("WEBPALAUTUS", "Tiiviste"), 1);
+  EXPECT_EQ(change("Vanha123").status, 302);
+  EXPECT_EQ(Count("WEBPALAUTUS", "Tiiviste"), 0);
+  EXPECT_EQ(Reset(token, "Toinen12", "Toinen12").body, "UNOHTUI[" + Notice(texts::C82) + "]");
+  EXPECT_EQ(DecodePassword(site_.UserRow("liisa")["PinKoodi"]), "Uusi1234");
+}
+
 // Refused links count against the client's address like failed logins;
 // once it is locked even a good link is refused, and a reset clears
 // nothing of the address's count.

@@ -142,6 +142,46 @@ TEST_F(CalendarStates, GridBeyondTheHorizonHasNoLink) {
   EXPECT_EQ(grid.find("/Varaa?"), std::string::npos);
 }
 
+// Under WaitingList: places held by offers are taken to others, a full
+// slot offers its line, and the user's own place in a line shows its
+// position or the offer with its booking link.
+TEST_F(CalendarStates, WaitingListsInTheDayList) {
+  const std::string offered = centre.AddSlot({.at = "2024-01-02 13:00:00", .maara = 1});
+  const std::string queued = centre.AddSlot({.at = "2024-01-02 14:00:00", .maara = 1});
+  centre.AddReservations("2024", queued, "    1", 1);
+  int id = 0;
+  auto line = [&](const std::string& vuo, const char* asNo, const char* tila, const char* until) {
+    Row row = {{"Id", std::to_string(++id)}, {"Kausi", "2024"}, {"VuoroNo", vuo}, {"VuoroNoSeq", "    1"},
+               {"AsNo", asNo}, {"Liittynyt", "2024-01-01 10:00:00"}, {"Tila", tila}};
+    if (*until) row.push_back({"Voimassa", until});
+    InsertRow(centre.conn(), "WEBJONO", row);
+  };
+  line(twoFree, "600", "offered", "2024-01-01 15:00:00");
+  line(twoFree, "601", "offered", "2024-01-01 15:00:00");
+  line(offered, "500", "offered", "2024-01-02 09:00:00");
+  line(queued, "600", "waiting", "");
+  line(queued, "500", "waiting", "");
+  auto slotLink = [](const char* action, const std::string& vuo) {
+    return "<A HREF=\"/cgi-bin/WebOrvane.exe/" + std::string(action) + "?ID=" + kSession +
+           "&Lang=FIN&Kau=2024&Vuo=" + Trim5(vuo) + "&Seq=1\">";
+  };
+  ModuleHere m(centre.site());
+  On(m, kSession);
+  m->ini.WaitingList = true;
+  m->page.ChosenDate = At(2024, 1, 2);
+  LoadActivityKinds(*m);
+  std::string out;
+  RenderDaySlotRows(*m, "R1", "Halli", out);
+  const std::string full = "<td class=\"slot-full\">" + State("T\xe4ynn\xe4") + " ";
+  for (const std::string& cell :
+       {full + slotLink("Jono", this->full) + "Liity jonoon</A></td>", full + slotLink("Jono", twoFree) + "Liity jonoon</A></td>",
+        "<td class=\"slot-offered\">" + State("Vapautunut paikka on tarjolla sinulle asti 02.01.2024 09:00") + " " +
+            slotLink("Varaa", offered) + "Varaa paikka</A></td>",
+        "<td class=\"slot-queued\">" + State("Jonossa, sija 2") + " " + slotLink("JonoPois", queued) +
+            "Poistu jonosta</A></td>"})
+    EXPECT_NE(out.find(cell), std::string::npos) << cell << "\n" << out;
+}
+
 TEST_F(CalendarStates, WeekdaysAndReducedPriceInThePagesLanguage) {
   InsertRow(centre.conn(), "KAANNOS", {{"LGKieli", "ENG"}, {"LGSovellus", "WebOrvane"}, {"LGAvain", "C59"},
                                        {"LGTeksti", "Monday"}, {"LGKaytossa", "1"}});

@@ -134,7 +134,7 @@ class MailTemplates : public ::testing::Test {
                      {"MITA", "Sulkapallo"}, {"MISSA", "Sali 1, Rantapuisto"},
                      {"ALKAA", "2030-06-11 18:00:00"}, {"PAATTYY", "2030-06-11 19:00:00"},
                      {"PERUUTUSASTI", "2030-06-10 18:00:00"}, {"MAKSU", "2.00"}, {"SALDO", "-4.50"},
-                     {"KOODI", "tok3n"}, {"VOIMASSA", "60"}};
+                     {"KOODI", "tok3n"}, {"VOIMASSA", "60"}, {"TARJOUSASTI", "2030-06-10 13:00:00"}};
     if (instructor) f["OHJAAJA"] = "Olli Ohjaaja";
     store::OutboxMessage m;
     m.id = 42;
@@ -168,6 +168,9 @@ TEST_F(MailTemplates, EveryKindRendersInBothLanguages) {
       {K::Reminder, "eng", "Reminder: Sulkapallo", "Where: Sali 1, Rantapuisto", false},
       {K::Reset, "Fin", "Uusi salasana", "https://booking.example.org/cgi-bin/WebOrvane.exe/Palauta?Lang=Fin&T=tok3n", false},
       {K::Reset, "Eng", "A new password", "valid for 60 minutes", false},
+      {K::Offer, "Fin", "Paikka vapautui: Sulkapallo",
+       "https://booking.example.org/cgi-bin/WebOrvane.exe/Var?Lang=Fin&Kau=2030&Vuo=12&Seq=1", false},
+      {K::Offer, "Eng", "A place is free: Sulkapallo", "held for you until Monday, 10 June 2030, 13:00", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(store::MailKindName(c.kind)) + " " + c.lang);
@@ -200,7 +203,8 @@ TEST_F(MailTemplates, EveryKindRendersInBothLanguages) {
 TEST_F(MailTemplates, DefaultTemplatesUseOnlyKnownTags) {
   const std::vector<std::string_view>& known = KnownMailTags();
   for (const char* lang : {"Fin", "Eng"})
-    for (const char* file : {"mail_varaus.txt", "mail_peruutus.txt", "mail_muistutus.txt", "mail_salasana.txt"}) {
+    for (const char* file : {"mail_varaus.txt", "mail_peruutus.txt", "mail_muistutus.txt", "mail_salasana.txt",
+                             "mail_tarjous.txt"}) {
       std::ifstream f(site.templateRoot + lang + "/" + file, std::ios::binary);
       ASSERT_TRUE(f) << lang << "/" << file;
       std::stringstream s;

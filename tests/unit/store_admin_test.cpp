@@ -84,7 +84,7 @@ const std::map<std::string, std::string> kColumns = {
     {"VAOHJAAJA", "Koodi TEXT, Lyhenne TEXT, Nimi TEXT, Kaytettavissa TEXT"},
     {"KAANNOS", "LGKieli TEXT, LGSovellus TEXT, LGAvain TEXT, LGTeksti TEXT, LGKaytossa INTEGER"},
     // The web front's own tables (failed logins, the outbox, reset links,
-    // the calendar feeds' tokens and cancellations).
+    // the calendar feeds' tokens and cancellations, the waiting lists).
     {"WEBLOGINFAIL", "Tunnus TEXT, Osoite TEXT, Aika TEXT"},
     {"WEBPOSTI",
      "Id INTEGER, Laji TEXT, Vastaanottaja TEXT, Kieli TEXT, Tiedot TEXT, Kausi TEXT, VuoroNo TEXT, "
@@ -93,6 +93,9 @@ const std::map<std::string, std::string> kColumns = {
     {"WEBPALAUTUS", "Tiiviste TEXT, Tunnus TEXT, Luotu TEXT, Voimassa TEXT"},
     {"WEBKALENTERI", "Tunnus TEXT, Tiiviste TEXT, Luotu TEXT"},
     {"WEBPERUTTU", "Kausi TEXT, VuoroNo TEXT, VuoroNoSeq TEXT, Jno INTEGER, AsNo TEXT, Peruttu TEXT"},
+    {"WEBJONO",
+     "Id INTEGER, Kausi TEXT, VuoroNo TEXT, VuoroNoSeq TEXT, AsNo TEXT, Tunnus TEXT, Kieli TEXT, Liittynyt TEXT, "
+     "Tila TEXT, Voimassa TEXT"},
 };
 const std::set<std::string> kUnique = {
     "WEBPARAM(Numero)",     "VARESNIMI(ResNo)",
@@ -102,7 +105,8 @@ const std::set<std::string> kUnique = {
     "WEBKESKUS(WebKeskus)", "VAOHJAAJA(Koodi)",
     "KAANNOS(LGKieli, LGSovellus, LGAvain)", "VaVuoro(Kausi, VuoroNo, VuoroNoSeq)",
     "WEBPOSTI(Id)",         "WEBPALAUTUS(Tiiviste)",
-    "WEBKALENTERI(Tunnus)", "WEBKALENTERI(Tiiviste)"};
+    "WEBKALENTERI(Tunnus)", "WEBKALENTERI(Tiiviste)",
+    "WEBJONO(Id)"};
 // The other indexes of the handles.
 const std::set<std::string> kPlain = {"VARESNIMI(ResKeskus, ResWebNayta, ResNimi)", "VaVuoro(ResNo, VuoroAika)",
                                       "WEBREG(ID, Tunnus)", "VAVARAUS(AsNo, Status)",
@@ -110,7 +114,8 @@ const std::set<std::string> kPlain = {"VARESNIMI(ResKeskus, ResWebNayta, ResNimi
                                       "WEBLOGINFAIL(Aika)", "WEBPOSTI(Tila, Seuraava)",
                                       "WEBPOSTI(Kausi, VuoroNo, VuoroNoSeq, AsNo, Laji)", "WEBPOSTI(Luotu)",
                                       "WEBPALAUTUS(Tunnus)", "WEBPALAUTUS(Voimassa)",
-                                      "WEBPERUTTU(AsNo, Peruttu)", "WEBPERUTTU(Peruttu)"};
+                                      "WEBPERUTTU(AsNo, Peruttu)", "WEBPERUTTU(Peruttu)",
+                                      "WEBJONO(Kausi, VuoroNo, VuoroNoSeq, Id)", "WEBJONO(AsNo, Id)"};
 
 #ifndef WO_PG_TESTS
 struct Schema {

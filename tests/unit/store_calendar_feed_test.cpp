@@ -5,7 +5,7 @@
 
 #include "store/calendar_feed.h"
 #include "support/centre_rows.h"
-#include "support/pg.h"
+#include "support/engine_test.h"
 #include "support/test_db.h"
 
 namespace wo::store {
@@ -17,16 +17,11 @@ constexpr double kHour = 1.0 / 24;
 const DateTime kNow = EncodeDate(2030, 6, 10) + EncodeTime(12, 0, 0);
 const std::string kHashA(64, 'a'), kHashB(64, 'b');
 
-class StoreCalendarFeed : public ::testing::TestWithParam<Engine> {
+class StoreCalendarFeed : public test::EngineTest {
  protected:
   void SetUp() override {
-    if (GetParam() == Engine::Postgres) WO_REQUIRE_PG_OR_SKIP();
-    try {
-      db = std::make_unique<test::TestDatabase>(GetParam());
-    } catch (const std::exception& e) {
-      FAIL() << e.what();
-    }
-    c = db->Connect();
+    EngineTest::SetUp();
+    if (!c) return;
     test::InsertRow(*c, "VARESNIMI", {{"ResNo", "R1"}, {"ResNimi", "Sali \xe4"}, {"ResWebNayta", "1"}});
     test::InsertRow(*c, "VARESNIMI", {{"ResNo", "R2"}, {"ResNimi", "Piilo"}, {"ResWebNayta", "0"}});
     test::InsertRow(*c, "VALAJI", {{"Koodi", "SP"}, {"Lyhenne", "Spin"}, {"Selite", "Spinning"}});
@@ -52,8 +47,6 @@ class StoreCalendarFeed : public ::testing::TestWithParam<Engine> {
     EXPECT_TRUE(f.has_value()) << hash;
     return f.value_or(std::vector<FeedEntry>{});
   }
-  std::unique_ptr<test::TestDatabase> db;
-  std::unique_ptr<Connection> c;
 };
 
 TEST_P(StoreCalendarFeed, OwnFeedHoldsOnlyTheTokensUserAndCancellations) {

@@ -9,7 +9,7 @@
 
 #include "mail/mail_queue.h"
 #include "store/outbox.h"
-#include "support/pg.h"
+#include "support/engine_test.h"
 #include "support/site.h"
 #include "support/test_db.h"
 
@@ -32,20 +32,9 @@ OutboxMessage Msg(std::string to, DateTime created, MailKind kind = MailKind::Co
   return m;
 }
 
-class StoreOutbox : public ::testing::TestWithParam<Engine> {
+class StoreOutbox : public test::EngineTest {
  protected:
-  void SetUp() override {
-    if (GetParam() == Engine::Postgres) WO_REQUIRE_PG_OR_SKIP();
-    try {
-      db = std::make_unique<test::TestDatabase>(GetParam());
-    } catch (const std::exception& e) {
-      FAIL() << e.what();
-    }
-    c = db->Connect();
-  }
   int64_t Queue(const OutboxMessage& m) { return InWriteTransaction(*c, [&] { return QueueMessage(*c, m); }); }
-  std::unique_ptr<test::TestDatabase> db;
-  std::unique_ptr<Connection> c;
 };
 
 TEST_P(StoreOutbox, AMessageExistsOnlyIfItsTransactionCommitted) {

@@ -6,7 +6,7 @@
 #include "store/backend.h"
 #include "store/slot_counts.h"
 #include "support/centre_rows.h"
-#include "support/pg.h"
+#include "support/engine_test.h"
 #include "support/test_db.h"
 
 namespace wo::store {
@@ -14,25 +14,14 @@ namespace {
 
 using test::Engine;
 
-class StoreSlotCounts : public ::testing::TestWithParam<Engine> {
+class StoreSlotCounts : public test::EngineTest {
  protected:
-  void SetUp() override {
-    if (GetParam() == Engine::Postgres) WO_REQUIRE_PG_OR_SKIP();
-    try {
-      db = std::make_unique<test::TestDatabase>(GetParam());
-    } catch (const std::exception& e) {
-      FAIL() << e.what();
-    }
-    c = db->Connect();
-  }
   void Slot(const std::string& no, const std::string& at, const std::string& res = "R1") {
     test::AddSlot(*c, {.kausi = "2030", .vuoroNo = no, .seq = "    1", .res = res, .at = at, .laji = "K1"});
   }
   void Reserve(const std::string& no, int jno, const std::string& asNo, int status = 0) {
     test::AddReservation(*c, {.kausi = "2030", .vuoroNo = no, .seq = "    1", .jno = jno, .asNo = asNo, .status = status});
   }
-  std::unique_ptr<test::TestDatabase> db;
-  std::unique_ptr<Connection> c;
 };
 
 TEST_P(StoreSlotCounts, OneQueryCountsTheWindowsSlotsByKey) {

@@ -25,7 +25,7 @@ export function parseScreen(text = '1280x900') {
 // Actions that change what the road depends on (the session, the password,
 // the reservations): the road itself follows their links and forms, so the
 // link check leaves them alone.
-const STATEFUL = /\/cgi-bin\/WebOrvane\.exe\/(LogOut|ChkLogin|SavReg|Var|PoisVar|VaihdaSana|Unohtui|Palauta)(\?|$)/i;
+const STATEFUL = /\/cgi-bin\/WebOrvane\.exe\/(LogOut|ChkLogin|SavReg|Var|PoisVar|VaihdaSana|Unohtui|Palauta|Jono|JonoPois)(\?|$)/i;
 
 export async function openBrowser(profileDir, screen = parseScreen()) {
   fs.rmSync(profileDir, { recursive: true, force: true });
