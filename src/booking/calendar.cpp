@@ -68,7 +68,7 @@ Answer WebModOrvaneWebActViikkoAction(RequestContext& ctx) {
   const Request& rq = ctx.req;
   page.Resurssi = Cut(rq.Field("Resurssi"), kCodeWidth);
   page.ResourceName = Cut(
-      ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi) : ResourceNameOf(ctx, page.Resurssi),
+      ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
       kNameWidth);
 
   auto number = [&](std::string_view name) {
@@ -100,9 +100,12 @@ constexpr size_t kMaxCodeRowsRead = 1000;
 
 // The values of `columns` of the row of `code` in `t` (a table whose code
 // column `key` is its unique index), nullopt when there is none. A handle
-// left open by a caller is used as it is, by a key lookup.
+// left open by a caller is used as it is, by a key lookup. `lone`: the
+// caller names only this code of the table, so a table not read into the
+// request yet is asked for the one row instead.
 std::optional<std::vector<std::string>> LookUpCode(RequestContext::CodeRows& cache, store::Table& t, std::string_view key,
-                                           std::initializer_list<std::string_view> columns, std::string_view code) {
+                                           std::initializer_list<std::string_view> columns, std::string_view code,
+                                           bool lone = false) {
   auto read = [&]() {
     std::vector<std::string> v;
     for (std::string_view c : columns) v.push_back(t.Text(c));
@@ -115,14 +118,18 @@ std::optional<std::vector<std::string>> LookUpCode(RequestContext::CodeRows& cac
   }
   t.SetIndex(key);
   t.Open();
+  // A key lookup compares the code cut to the column's width.
+  const std::string cut = Cut(code, static_cast<size_t>(t[key].def().width));
   auto& rows = cache.rows;
+  if (!rows && lone) {
+    if (!t.FindKey({store::Txt(cut)})) return std::nullopt;
+    return read();
+  }
   if (!rows) {
     rows.emplace();
     for (t.First(); !t.Eof() && rows->size() < kMaxCodeRowsRead; t.Next()) rows->emplace(t.Text(key), read());
     cache.whole = t.Eof();
   }
-  // A key lookup compares the code cut to the column's width.
-  const std::string cut = Cut(code, static_cast<size_t>(t[key].def().width));
   if (auto it = rows->find(cut); it != rows->end()) return it->second;
   if (cache.whole || !t.FindKey({store::Txt(cut)})) return std::nullopt;
   return rows->emplace(cut, read()).first->second;
@@ -131,21 +138,21 @@ std::optional<std::vector<std::string>> LookUpCode(RequestContext::CodeRows& cac
 // The name column of `code`; the code itself when the table lacks it; ""
 // for "".
 std::string NameOf(RequestContext::CodeRows& cache, store::Table& t, std::string_view key,
-                   std::string_view nameColumn, std::string_view code) {
+                   std::string_view nameColumn, std::string_view code, bool lone) {
   std::string result(code);
   if (code.empty()) return result;
-  if (auto row = LookUpCode(cache, t, key, {nameColumn}, code)) result = (*row)[0];
+  if (auto row = LookUpCode(cache, t, key, {nameColumn}, code, lone)) result = (*row)[0];
   return Cut(result, kNameWidth);
 }
 
 }  // namespace
 
-std::string ResourceNameOf(RequestContext& ctx, std::string_view code) {
-  return NameOf(ctx.ResourceNames, ctx.tbl->TblResNimi, "ResNo", "ResNimi", code);
+std::string ResourceNameOf(RequestContext& ctx, std::string_view code, bool lone) {
+  return NameOf(ctx.ResourceNames, ctx.tbl->TblResNimi, "ResNo", "ResNimi", code, lone);
 }
 
-std::string CentreNameOf(RequestContext& ctx, std::string_view code) {
-  return NameOf(ctx.CentreNames, ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code);
+std::string CentreNameOf(RequestContext& ctx, std::string_view code, bool lone) {
+  return NameOf(ctx.CentreNames, ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code, lone);
 }
 
 std::string InstructorText(RequestContext& ctx, std::string_view code) {
@@ -250,7 +257,7 @@ void DescribeSlot(RequestContext& ctx, store::Table& vuoro) {
   ctx.page.Resurssi = Cut(resNo, kCodeWidth);
   LoadActivityKinds(ctx);
   const std::string& sep = ctx.TimeSep();
-  ctx.page.ReservationText = Cut(ResourceNameOf(ctx, resNo) + " : " + FormatDateTimeShort(start, sep) + " - " +
+  ctx.page.ReservationText = Cut(ResourceNameOf(ctx, resNo, true) + " : " + FormatDateTimeShort(start, sep) + " - " +
                                      FormatTime(end, sep) + " " + ActivityKindText(ctx, laji),
                                  kReservationTextWidth);
 }

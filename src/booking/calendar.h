@@ -76,9 +76,12 @@ std::string ActivityKindText(RequestContext& ctx, std::string_view code);
 // result as "&nbsp;". VAOHJAAJA stays open until the request ends.
 std::string InstructorText(RequestContext& ctx, std::string_view code);
 // The name of resource (VARESNIMI) or centre (WEBKESKUS) `code`, cut to
-// kNameWidth; the code itself when the table lacks it; "" for "".
-std::string ResourceNameOf(RequestContext& ctx, std::string_view code);
-std::string CentreNameOf(RequestContext& ctx, std::string_view code);
+// kNameWidth; the code itself when the table lacks it; "" for "". The
+// table is read into the request at the first lookup, for the lookups that
+// follow; `lone` (a page naming one code of the table) asks for the one
+// row instead while the table is not read.
+std::string ResourceNameOf(RequestContext& ctx, std::string_view code, bool lone = false);
+std::string CentreNameOf(RequestContext& ctx, std::string_view code, bool lone = false);
 // The places taken in the slots of one resource over a walk's window: one
 // grouped count (store/slot_counts.h), made when a slot is first asked
 // about, for a list or a grid that counts at all.

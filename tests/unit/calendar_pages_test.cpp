@@ -161,6 +161,19 @@ TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
   EXPECT_EQ(CentreNameOf(*m, "R1"), "R1");
   EXPECT_FALSE(m->tbl->TblResNimi.IsOpen());
   EXPECT_FALSE(m->tbl->TblWebKeskus.IsOpen());
+
+  // A page naming one code asks for its row alone, with the same answers
+  // (a code longer than the column is cut as a key lookup cuts it).
+  InsertRow(centre.conn(), "WEBKESKUS", {{"WebKeskus", "C2345"}, {"WebKeskusNimi", "Iso"}});
+  ModuleHere lone(centre.site());
+  EXPECT_EQ(ResourceNameOf(*lone, "R2", true), "Kentt\xe4");
+  EXPECT_EQ(ResourceNameOf(*lone, "C1", true), "C1");
+  EXPECT_EQ(CentreNameOf(*lone, "C2345678", true), "Iso");
+  EXPECT_FALSE(lone->ResourceNames.rows.has_value());
+  EXPECT_FALSE(lone->CentreNames.rows.has_value());
+  EXPECT_FALSE(lone->tbl->TblResNimi.IsOpen());
+  EXPECT_EQ(ResourceNameOf(*lone, "R2"), "Kentt\xe4");  // a later lookup reads the table
+  EXPECT_TRUE(lone->ResourceNames.rows.has_value());
 }
 
 TEST_F(CalendarLookups, PlacesOfTheWindowInOneQueryAndTheLinkOfASlot) {
