@@ -37,12 +37,15 @@ char FromCodePoint(uint32_t cp) {
 std::string Win1252ToUtf8(std::string_view s) {
   std::string out;
   out.reserve(s.size() + s.size() / 8);
-  for (char ch : s) {
-    auto b = static_cast<unsigned char>(ch);
-    if (b < 0x80)
-      out += ch;
-    else
-      PutUtf8(b < 0xA0 ? kHigh[b - 0x80] : b, out);
+  size_t i = 0, n = s.size();
+  while (i < n) {
+    size_t ascii = i;  // a run of ASCII is the same in both
+    while (ascii < n && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
+    out.append(s.data() + i, ascii - i);
+    if (ascii == n) break;
+    const auto b = static_cast<unsigned char>(s[ascii]);
+    PutUtf8(b < 0xA0 ? kHigh[b - 0x80] : b, out);
+    i = ascii + 1;
   }
   return out;
 }
@@ -52,11 +55,13 @@ std::string Utf8ToWin1252(std::string_view s) {
   out.reserve(s.size());
   size_t i = 0, n = s.size();
   while (i < n) {
+    // A run of ASCII is the same in both.
+    size_t ascii = i;
+    while (ascii < n && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
+    out.append(s.data() + i, ascii - i);
+    i = ascii;
+    if (i == n) break;
     auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-      out += s[i++];
-      continue;
-    }
     int len = b >= 0xF0 && b < 0xF5 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
     if (b >= 0xF5) len = 0;
     uint32_t cp = len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
