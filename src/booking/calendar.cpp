@@ -116,11 +116,17 @@ std::optional<std::vector<std::string>> LookUpCode(RequestContext::CodeRows& cac
     if (!t.FindKey({store::Txt(std::string(code))})) return std::nullopt;
     return read();
   }
+  // A key lookup compares the code cut to the column's width.
+  const store::ColumnDef* keyColumn = t.def().Column(key);
+  const std::string cut = keyColumn ? Cut(code, static_cast<size_t>(keyColumn->width)) : std::string(code);
+  auto& rows = cache.rows;
+  // A code read into the request already is answered without the table.
+  if (rows) {
+    if (auto it = rows->find(cut); it != rows->end()) return it->second;
+    if (cache.whole) return std::nullopt;
+  }
   t.SetIndex(key);
   t.Open();
-  // A key lookup compares the code cut to the column's width.
-  const std::string cut = Cut(code, static_cast<size_t>(t[key].def().width));
-  auto& rows = cache.rows;
   if (!rows && lone) {
     if (!t.FindKey({store::Txt(cut)})) return std::nullopt;
     return read();
@@ -129,8 +135,8 @@ std::optional<std::vector<std::string>> LookUpCode(RequestContext::CodeRows& cac
     rows.emplace();
     for (t.First(); !t.Eof() && rows->size() < kMaxCodeRowsRead; t.Next()) rows->emplace(t.Text(key), read());
     cache.whole = t.Eof();
+    if (auto it = rows->find(cut); it != rows->end()) return it->second;
   }
-  if (auto it = rows->find(cut); it != rows->end()) return it->second;
   if (cache.whole || !t.FindKey({store::Txt(cut)})) return std::nullopt;
   return rows->emplace(cut, read()).first->second;
 }
