@@ -18,34 +18,47 @@ std::string HtmlEscape(std::string_view s) {
   return r;
 }
 
-std::string UrlEncode(std::string_view s) {
+namespace {
+
+// Appends `s` to `out` percent-encoded.
+void AppendUrlEncoded(std::string& out, std::string_view s) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string r;
-  r.reserve(s.size());
   for (char ch : s) {
     unsigned char c = static_cast<unsigned char>(ch);
     bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                  c == '-' || c == '.' || c == '_' || c == '~';
     if (plain) {
-      r += ch;
+      out += ch;
     } else {
-      r += '%';
-      r += kHex[c >> 4];
-      r += kHex[c & 15];
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
     }
   }
+}
+
+}  // namespace
+
+std::string UrlEncode(std::string_view s) {
+  std::string r;
+  r.reserve(s.size());
+  AppendUrlEncoded(r, s);
   return r;
 }
 
 std::string ProgramUrl(std::string_view action, std::initializer_list<UrlArg> args) {
-  std::string url(kProgramUrl);
+  size_t size = kProgramUrl.size() + action.size();
+  for (const UrlArg& a : args) size += a.name.size() + a.value.size() + 2;
+  std::string url;
+  url.reserve(size);
+  url += kProgramUrl;
   url += action;
   char sep = '?';
   for (const UrlArg& a : args) {
     url += sep;
     url += a.name;
     url += '=';
-    url += UrlEncode(a.value);
+    AppendUrlEncoded(url, a.value);
     sep = '&';
   }
   return url;
