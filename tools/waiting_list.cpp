@@ -14,7 +14,7 @@ namespace wo::admin {
 
 int SettleWaitingLists(store::Connection& c, const SiteIni& ini) {
   if (!ini.WaitingList) return 0;
-  return SettleLines(c, ini, "", 0, 0, Now());
+  return SettleLines(c, ini, {}, 0, 0, Now());
 }
 
 int WaitlistSettle(const SiteIni& ini) {

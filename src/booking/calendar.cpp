@@ -215,18 +215,15 @@ SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime fro
 SlotPlaces::SlotPlaces(RequestContext& ctx, std::vector<std::string> resNos, DateTime from, DateTime to,
                        std::string asNo)
     : ctx_(ctx), resNos_(std::move(resNos)), asNo_(std::move(asNo)), from_(from), to_(to) {
-  if (!ctx.ini.WaitingList) return;
-  for (const std::string& resNo : resNos_)
-    if (!resNo.empty()) SettleLines(ctx.conn, ctx.ini, resNo, from_, to_, ctx.Now());
+  // An empty list would settle every line of the site.
+  if (ctx.ini.WaitingList && !resNos_.empty()) SettleLines(ctx.conn, ctx.ini, resNos_, from_, to_, ctx.Now());
 }
 
 const store::SlotTaken& SlotPlaces::Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
   static const store::SlotTaken kNone;
   if (!counts_) {
     counts_ = store::CountSlotReservations(ctx_.conn, resNos_, from_, to_, asNo_);
-    if (ctx_.ini.WaitingList)
-      for (const std::string& resNo : resNos_)
-        store::CountQueuedPlaces(ctx_.conn, resNo, from_, to_, asNo_, ctx_.Now(), *counts_);
+    if (ctx_.ini.WaitingList) store::CountQueuedPlaces(ctx_.conn, resNos_, from_, to_, asNo_, ctx_.Now(), *counts_);
   }
   auto it = counts_->find({std::string(kausi), std::string(vuoroNo), std::string(seq)});
   return it == counts_->end() ? kNone : it->second;

@@ -104,10 +104,10 @@ int SettleLine(store::Connection& c, const SiteIni& ini, const SlotKey& slot, Da
   return offers;
 }
 
-int SettleLines(store::Connection& c, const SiteIni& ini, std::string_view resNo, DateTime from, DateTime to,
-                DateTime now) {
+int SettleLines(store::Connection& c, const SiteIni& ini, const std::vector<std::string>& resNos, DateTime from,
+                DateTime to, DateTime now) {
   int offers = 0;
-  for (const store::SlotKeyText& k : store::SlotsToSettle(c, resNo, from, to, now)) {
+  for (const store::SlotKeyText& k : store::SlotsToSettle(c, resNos, from, to, now)) {
     auto settle = [&] { return SettleLine(c, ini, FromText(k), now); };
     offers += c.InTransaction() ? settle() : store::InWriteTransaction(c, settle);
   }

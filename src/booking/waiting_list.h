@@ -37,12 +37,12 @@ struct RequestContext;
 // REQUIRES: c.InTransaction() (DatabaseError otherwise).
 int SettleLine(store::Connection& c, const SiteIni& ini, const booking::SlotKey& slot, DateTime now);
 
-// Settles every slot that store::SlotsToSettle names (of resource `resNo`
-// from `from` to `to`, or every slot for an empty `resNo`), each in a write
-// transaction of its own -- or in the caller's, when one is open. Returns
-// the offers made.
-int SettleLines(store::Connection& c, const SiteIni& ini, std::string_view resNo, DateTime from, DateTime to,
-                DateTime now);
+// Settles every slot that store::SlotsToSettle names (of the resources in
+// `resNos` from `from` to `to`, or every slot for an empty list), each in a
+// write transaction of its own -- or in the caller's, when one is open.
+// Returns the offers made.
+int SettleLines(store::Connection& c, const SiteIni& ini, const std::vector<std::string>& resNos, DateTime from,
+                DateTime to, DateTime now);
 
 // Under WaitingList, settles `slot` inside the request's write transaction;
 // nothing with it off.

@@ -46,19 +46,29 @@ struct Params {
 
 const ColumnDef& Column(const char* table, const char* name) { return *TableNamed(table).Column(name); }
 
-// The join of resource `resNo`'s slots starting from `from` to `to` with
-// the rows of `table` (keyed by the slot, as VAVARAUS is), as "FROM ...
-// WHERE ... GROUP BY": the slot's own lookup finds the rows by the key the
-// slot reads, a null Kausi reading as "", and the join compares the same way.
-std::string SlotWindow(Params& p, const char* table, std::string_view resNo, DateTime from, DateTime to) {
-  const Stored res = ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo)));
-  const Stored lo = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from));
-  const Stored hi = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to));
+// "v.ResNo ... AND v.VuoroAika ...": the slots of every resource in
+// `resNos` (not empty) starting from `from` to `to`.
+std::string SlotsOf(Params& p, const std::vector<std::string>& resNos, DateTime from, DateTime to) {
+  std::string sql;
+  for (size_t i = 0; i < resNos.size(); ++i) {
+    sql += i == 0 ? resNos.size() == 1 ? "v.ResNo = " : "v.ResNo IN (" : ", ";
+    sql += p.Add(ToStored(kSlots, Column(kSlots, "ResNo"), Txt(resNos[i])));
+  }
+  if (resNos.size() > 1) sql += ")";
+  sql += " AND v.VuoroAika >= " + p.Add(ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from)));
+  sql += " AND v.VuoroAika <= " + p.Add(ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to)));
+  return sql;
+}
+
+// The join of those slots with the rows of `table` (keyed by the slot, as
+// VAVARAUS is), as "FROM ... WHERE ... GROUP BY": the slot's own lookup
+// finds the rows by the key the slot reads, a null Kausi reading as "", and
+// the join compares the same way.
+std::string SlotWindow(Params& p, const char* table, const std::vector<std::string>& resNos, DateTime from,
+                       DateTime to) {
   std::string sql = std::string(" FROM VaVuoro v JOIN ") + table +
                     " r ON r.Kausi = coalesce(v.Kausi, '') AND r.VuoroNo = v.VuoroNo AND r.VuoroNoSeq = v.VuoroNoSeq";
-  sql += " WHERE v.ResNo = " + p.Add(res);
-  sql += " AND v.VuoroAika >= " + p.Add(lo);
-  sql += " AND v.VuoroAika <= " + p.Add(hi);
+  sql += " WHERE " + SlotsOf(p, resNos, from, to);
   sql += " GROUP BY r.Kausi, r.VuoroNo, r.VuoroNoSeq";
   return sql;
 }
@@ -98,8 +108,6 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
   Connection::Backend& be = c.backend();
   be.Ensure();
   Params p{be.dialect, {}};
-  const Stored lo = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from));
-  const Stored hi = ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to));
 
   // Each slot's reservations, counted by the key the slot reads (a null
   // Kausi reading as ""), as a slot's own lookup finds them: one index
@@ -114,14 +122,7 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
     ownJno = "(SELECT min(r.Jno) " + match + " AND r.AsNo = " + p.Add(customer) + " AND r.Status = 0)";
   }
   std::string sql = "SELECT coalesce(v.Kausi, ''), v.VuoroNo, v.VuoroNoSeq, (SELECT count(*) " + match + "), " +
-                    own + ", " + ownJno + " FROM VaVuoro v";
-  for (size_t i = 0; i < resNos.size(); ++i) {
-    sql += i == 0 ? resNos.size() == 1 ? " WHERE v.ResNo = " : " WHERE v.ResNo IN (" : ", ";
-    sql += p.Add(ToStored(kSlots, Column(kSlots, "ResNo"), Txt(resNos[i])));
-  }
-  if (resNos.size() > 1) sql += ")";
-  sql += " AND v.VuoroAika >= " + p.Add(lo);
-  sql += " AND v.VuoroAika <= " + p.Add(hi);
+                    own + ", " + ownJno + " FROM VaVuoro v WHERE " + SlotsOf(p, resNos, from, to);
 
   const ColumnDef& jno = Column(kReservations, "Jno");
   std::unique_ptr<Rows> rows = be.Query(sql, p.values);
@@ -144,8 +145,9 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
   return out;
 }
 
-void CountQueuedPlaces(Connection& c, std::string_view resNo, DateTime from, DateTime to, std::string_view asNo,
-                       DateTime now, std::map<SlotKeyText, SlotTaken>& counts) {
+void CountQueuedPlaces(Connection& c, const std::vector<std::string>& resNos, DateTime from, DateTime to,
+                       std::string_view asNo, DateTime now, std::map<SlotKeyText, SlotTaken>& counts) {
+  if (resNos.empty()) return;
   Connection::Backend& be = c.backend();
   be.Ensure();
   Params p{be.dialect, {}};
@@ -157,7 +159,7 @@ void CountQueuedPlaces(Connection& c, std::string_view resNo, DateTime from, Dat
       " THEN 1 END), count(CASE WHEN r.AsNo = ? THEN 1 END),"
       " max(CASE WHEN r.AsNo = ? AND r.Voimassa > ? THEN r.Voimassa END)",
       {customer, waiting, at, customer, customer, at});
-  sql += SlotWindow(p, kQueue, resNo, from, to);
+  sql += SlotWindow(p, kQueue, resNos, from, to);
   const ColumnDef& until = Column(kQueue, "Voimassa");
   EachSlot(be, kQueue, sql, p.values, 3, counts, [&](SlotTaken& t, const Stored* col) {
     t.held = static_cast<int>(StoredAsInt(kQueue, kCount, col[0]));
@@ -166,8 +168,8 @@ void CountQueuedPlaces(Connection& c, std::string_view resNo, DateTime from, Dat
   });
 }
 
-std::vector<SlotKeyText> SlotsToSettle(Connection& c, std::string_view resNo, DateTime from, DateTime to,
-                                       DateTime now) {
+std::vector<SlotKeyText> SlotsToSettle(Connection& c, const std::vector<std::string>& resNos, DateTime from,
+                                       DateTime to, DateTime now) {
   Connection::Backend& be = c.backend();
   be.Ensure();
   Params p{be.dialect, {}};
@@ -188,11 +190,7 @@ std::vector<SlotKeyText> SlotsToSettle(Connection& c, std::string_view resNo, Da
   sql += " AND v.Maara > (SELECT count(*) FROM VAVARAUS r WHERE " + key("r.Kausi", "r") +
          ") + (SELECT count(*) FROM WEBJONO o WHERE " + key("o.Kausi", "o");
   sql += p.Bind(" AND o.Tila = ? AND o.Voimassa > ?)))", {offered, at});
-  if (!resNo.empty()) {
-    sql += " AND v.ResNo = " + p.Add(ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo))));
-    sql += " AND v.VuoroAika >= " + p.Add(ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from)));
-    sql += " AND v.VuoroAika <= " + p.Add(ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to)));
-  }
+  if (!resNos.empty()) sql += " AND " + SlotsOf(p, resNos, from, to);
   sql += " GROUP BY q.Kausi, q.VuoroNo, q.VuoroNoSeq";
   std::map<SlotKeyText, SlotTaken> found;
   EachSlot(be, kQueue, sql, p.values, 0, found, [](SlotTaken&, const Stored*) {});

@@ -50,18 +50,18 @@ std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std:
 // that wait, or hold an offer lasting past `now` (a waiting row claims the
 // next place that frees); ownQueued and ownOfferUntil the row of `asNo`.
 // A slot that gains an entry here has rows 0.
-void CountQueuedPlaces(Connection& c, std::string_view resNo, DateTime from, DateTime to, std::string_view asNo,
-                       DateTime now, std::map<SlotKeyText, SlotTaken>& counts);
+void CountQueuedPlaces(Connection& c, const std::vector<std::string>& resNos, DateTime from, DateTime to,
+                       std::string_view asNo, DateTime now, std::map<SlotKeyText, SlotTaken>& counts);
 
 // The slots whose waiting list has something to settle at `now`: a row of
 // a slot that is gone or has started, an offer that has lapsed, a row of a
 // customer who holds a reservation of the slot, or a waiting row while the
 // slot has more places (VaVuoro.Maara) than reservations and live offers --
 // a place freed by a cancellation or by the desktop system (places raised,
-// a reservation deleted). With `resNo` not empty, only that resource's
-// slots starting from `from` to `to`; otherwise every slot with a line.
+// a reservation deleted). With `resNos` not empty, only the slots of those
+// resources starting from `from` to `to`; otherwise every slot with a line.
 // One query; it writes nothing.
-std::vector<SlotKeyText> SlotsToSettle(Connection& c, std::string_view resNo, DateTime from, DateTime to,
-                                       DateTime now);
+std::vector<SlotKeyText> SlotsToSettle(Connection& c, const std::vector<std::string>& resNos, DateTime from,
+                                       DateTime to, DateTime now);
 
 }  // namespace wo::store

@@ -149,19 +149,10 @@ try {
   road.expect((await text()).includes(T.C82), `the used link is not refused with "${T.C82}"`);
   road.expect(await page.locator('input[name="UKoodi"]').count() === 0, 'the used link still offers the form');
 } catch (e) {
-  try {
-    await page.screenshot({ path: path.join(road.shotDir, 'failure.png'), fullPage: true });
-  } catch { /* the page may be gone */ }
-  road.problems.push(`road stopped: ${e.message}`);
+  await road.stopped(e);
 }
 
 await context.close();
 await server.stop();
 smtp.kill('SIGTERM');
-const secs = ((Date.now() - started) / 1000).toFixed(1);
-if (road.problems.length > 0) {
-  console.log(`${name}: FAILED after ${road.step} pages, ${secs} s; screenshots in ${road.shotDir}`);
-  for (const p of road.problems) console.log(`  - ${p}`);
-  process.exit(1);
-}
-console.log(`${name}: ${road.step} pages checked (${road.checkedLinks.size} links) in ${secs} s; screenshots in ${road.shotDir}`);
+road.report(name, started);

@@ -101,18 +101,9 @@ try {
   road.expect(own.includes(when), `own reservations do not list the booking of ${when}`);
   road.expect(!own.includes(T.C98) && !own.includes(T.C96), 'the place in line is still listed after booking');
 } catch (e) {
-  try {
-    await page.screenshot({ path: path.join(road.shotDir, 'failure.png'), fullPage: true });
-  } catch { /* the page may be gone */ }
-  road.problems.push(`road stopped: ${e.message}`);
+  await road.stopped(e);
 }
 
 await context.close();
 await server.stop();
-const secs = ((Date.now() - started) / 1000).toFixed(1);
-if (road.problems.length > 0) {
-  console.log(`${name}: FAILED after ${road.step} pages, ${secs} s; screenshots in ${road.shotDir}`);
-  for (const p of road.problems) console.log(`  - ${p}`);
-  process.exit(1);
-}
-console.log(`${name}: ${road.step} pages checked (${road.checkedLinks.size} links) in ${secs} s; screenshots in ${road.shotDir}`);
+road.report(name, started);

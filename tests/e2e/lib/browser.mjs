@@ -157,4 +157,23 @@ export class Road {
   expect(ok, message) {
     if (!ok) throw new Error(`step ${this.step}: ${message} (at ${this.page.url()})`);
   }
+
+  // A road that threw: the page as it was, and the reason among the problems.
+  async stopped(e) {
+    try {
+      await this.page.screenshot({ path: path.join(this.shotDir, 'failure.png'), fullPage: true });
+    } catch { /* the page may be gone */ }
+    this.problems.push(`road stopped: ${e.message}`);
+  }
+
+  // Prints the road's outcome since `started` (ms); exits 1 with its problems.
+  report(name, started) {
+    const secs = ((Date.now() - started) / 1000).toFixed(1);
+    if (this.problems.length > 0) {
+      console.log(`${name}: FAILED after ${this.step} pages, ${secs} s; screenshots in ${this.shotDir}`);
+      for (const p of this.problems) console.log(`  - ${p}`);
+      process.exit(1);
+    }
+    console.log(`${name}: ${this.step} pages checked (${this.checkedLinks.size} links) in ${secs} s; screenshots in ${this.shotDir}`);
+  }
 }
