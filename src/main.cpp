@@ -104,6 +104,10 @@ int main(int, char** argv) {
   wo::Resources resources(paths);
 #endif
 
+  // A worker keeps what a request read of the code tables for the next
+  // one, while the database stays unchanged.
+  resources.SetKeepCodeTables(fastCgi);
+
   const wo::ModuleFactory module = [&](const wo::Request& req, wo::Response& resp) {
     return std::unique_ptr<wo::WebModuleBase>(std::make_unique<wo::WebModule>(req, resp, resources, wo::OrvaneApp()));
   };

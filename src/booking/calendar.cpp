@@ -193,11 +193,18 @@ std::string ActivityKindText(RequestContext& ctx, std::string_view code) {
 }
 
 void LoadActivityKinds(RequestContext& ctx) {
+  store::Table& t = ctx.tbl->TblVaLaji;
+  // Read in Koodi order already: the same rows again.
+  const bool ownOrder = !t.IsOpen();
+  if (ownOrder && ctx.KindsRead) {
+    ctx.ActivityKinds = *ctx.KindsRead;
+    ctx.KindCount = static_cast<int>(ctx.ActivityKinds.size());
+    return;
+  }
   ctx.ActivityKinds.clear();
   ctx.KindCount = 0;
-  store::Table& t = ctx.tbl->TblVaLaji;
   TableGuard guard{&t};
-  if (!t.IsOpen()) {
+  if (ownOrder) {
     t.SetIndex("Koodi");
     t.Open();
   }
@@ -207,6 +214,7 @@ void LoadActivityKinds(RequestContext& ctx) {
     ++ctx.KindCount;
     t.Next();
   }
+  if (ownOrder) ctx.KindsRead = ctx.ActivityKinds;
 }
 
 SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo)

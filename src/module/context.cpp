@@ -28,13 +28,31 @@ RequestContext::RequestContext(const Request& q, Response& s, Resources& res, co
       conn(res.ConnectionFor(ConnectionFromIni(ini))),
       tbl(std::make_unique<Tables>(conn)),
       pages([this](std::string_view tag, const std::vector<std::string>&) { return PageProdRootHTMLTag(*this, tag); }),
-      clock_(res.clock()) {
+      clock_(res.clock()),
+      res_(res) {
   page.CompanyName = Cut(ini.CompanyName, kCompanyNameWidth);
   LoadSettings();
+  if (res.keepsCodeTables()) {
+    // Without a stamp nothing is kept: the request reads what it needs.
+    try {
+      stamp_ = store::ChangeStampOf(conn);
+    } catch (const store::DatabaseError&) {
+    }
+    if (stamp_) {
+      CodeTables t = res.TakeCodeTables(*stamp_);
+      Instructors = std::move(t.instructors);
+      ResourceNames = std::move(t.resourceNames);
+      CentreNames = std::move(t.centreNames);
+      KindsRead = std::move(t.kinds);
+    }
+  }
 }
 
 RequestContext::~RequestContext() {
   tbl.reset();  // the handles let go of their statements
+  if (stamp_)
+    res_.KeepCodeTables({std::move(Instructors), std::move(ResourceNames), std::move(CentreNames), std::move(KindsRead)},
+                        *stamp_);
   try {
     if (conn.InTransaction()) conn.Rollback();
   } catch (...) {

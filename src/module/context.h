@@ -66,12 +66,15 @@ struct PageProducers {
 
 struct RequestContext {
   // The start of a request, in this order: start values, the INI file
-  // (IniError when it cannot be read), the connection, the settings row. A connection that cannot be made shows as
-  // the error of the first table operation, the opening of WEBPARAM.
+  // (IniError when it cannot be read), the connection, the settings row,
+  // the code tables kept from earlier requests. A connection that cannot
+  // be made shows as the error of the first table operation, the opening
+  // of WEBPARAM.
   // Throws what the start-up raises.
   RequestContext(const Request& req, Response& resp, Resources& res, const Renderers& renderers);
   // The end of a request: every handle closed and a write transaction
-  // still open rolled back, so that the connection can serve the next one.
+  // still open rolled back, so that the connection can serve the next one;
+  // the code tables read are kept when the resources keep them.
   // Never throws.
   ~RequestContext();
   RequestContext(const RequestContext&) = delete;
@@ -102,12 +105,13 @@ struct RequestContext {
   // (booking/calendar.cpp LookUpCode): the instructors (VAOHJAAJA), the
   // resources (VARESNIMI) and the centres (WEBKESKUS), each row's values
   // by its code. `whole` is false when the table was longer than what was
-  // read.
-  struct CodeRows {
-    std::optional<std::map<std::string, std::vector<std::string>>> rows;
-    bool whole = false;
-  };
+  // read. KindsRead: the activity kinds as LoadActivityKinds read them.
+  // A process that serves many requests starts each with what the one
+  // before read while the database has not changed since
+  // (Resources::TakeCodeTables).
+  using CodeRows = wo::CodeRows;
   CodeRows Instructors, ResourceNames, CentreNames;
+  std::optional<std::vector<ActivityKind>> KindsRead;
 
   // A header template (PGOTSIKKO, PGOTSIKKOALA) is being expanded.
   bool inHeader = false;
@@ -136,6 +140,8 @@ struct RequestContext {
   bool FindText(std::string_view key, std::string& language);
 
   Clock clock_;
+  Resources& res_;
+  std::optional<store::ChangeStamp> stamp_;  // the code tables read after it
   std::optional<std::string> seedCheckedLanguage_;  // SeedsLanguage's answer
   bool seedAllowed_ = false;                        // for that language
 };

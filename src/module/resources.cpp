@@ -64,10 +64,22 @@ store::Connection& Resources::ConnectionFor(const store::ConnectionSettings& s) 
   }
   if (!conn_ || !(s == settings_) || !conn_->Usable()) {
     conn_.reset();
+    codes_.reset();
     conn_ = open_(s);
     settings_ = s;
   }
   return *conn_;
+}
+
+CodeTables Resources::TakeCodeTables(const store::ChangeStamp& now) {
+  CodeTables t;
+  if (codes_ && codes_->first == now) t = std::move(codes_->second);
+  codes_.reset();
+  return t;
+}
+
+void Resources::KeepCodeTables(CodeTables t, const store::ChangeStamp& stamp) {
+  codes_.emplace(stamp, std::move(t));
 }
 
 }  // namespace wo

@@ -7,12 +7,17 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/datetime.h"
 #include "module/ini.h"
+#include "module/page_state.h"
+#include "store/change_stamp.h"
 #include "store/database.h"
 
 namespace wo {
@@ -28,6 +33,20 @@ struct ModulePaths {
   // site's tree: top dir + "../../", INI file top + "bin/Velmori.ini", and
   // so on.
   static ModulePaths FromExecutable();
+};
+
+// A small code table as far as a request has read it: each row's values by
+// its code; `whole` when every row of the table is there.
+struct CodeRows {
+  std::optional<std::map<std::string, std::vector<std::string>>> rows;
+  bool whole = false;
+};
+
+// The code tables a page names again and again, as far as they were read:
+// the instructors, the resources, the centres and the activity kinds.
+struct CodeTables {
+  CodeRows instructors, resourceNames, centreNames;
+  std::optional<std::vector<ActivityKind>> kinds;
 };
 
 class Resources {
@@ -59,6 +78,17 @@ class Resources {
   // the next call or the end of this object.
   store::Connection& ConnectionFor(const store::ConnectionSettings& s);
 
+  // Whether what a request read of the code tables is kept for the next
+  // request (a process that serves many); off unless set.
+  void SetKeepCodeTables(bool keep) { keepCodes_ = keep; }
+  bool keepsCodeTables() const { return keepCodes_; }
+  // The code tables kept from earlier requests on the current connection
+  // when the database still has the stamp they were read under, otherwise
+  // none; what is handed out is no longer kept.
+  CodeTables TakeCodeTables(const store::ChangeStamp& now);
+  // Keeps `t`, read on the current connection after it had `stamp`.
+  void KeepCodeTables(CodeTables t, const store::ChangeStamp& stamp);
+
  private:
   ModulePaths paths_;
   Clock clock_;
@@ -68,6 +98,8 @@ class Resources {
   bool iniRacy_ = false;
   store::ConnectionSettings settings_;
   std::unique_ptr<store::Connection> conn_;
+  bool keepCodes_ = false;
+  std::optional<std::pair<store::ChangeStamp, CodeTables>> codes_;  // for conn_
 };
 
 }  // namespace wo

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "module_harness.h"
+#include "store/sqlite_handle.h"
 #include "support/centre_rows.h"
 
 namespace wo::test {
@@ -90,6 +91,38 @@ TEST(FastCgiWorker, SameBytesAsTheCgiProgramThroughEveryChange) {
   EXPECT_EQ(site.RunAsFastCgi("/Index", "").raw, site.RunAsCgi("/Index", "").raw);
   EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(site.Worker().pids()[0]) + "/exe"),
             fs::path(site.root()) / "lib/dynamic/WebOrvane.exe");
+}
+
+// A worker keeps the code tables it read while the database is unchanged:
+// a name another program changes shows on the next page as it does in a
+// CGI process.
+TEST(FastCgiWorker, CodeTablesChangedBetweenRequestsShow) {
+  TempSite site(SiteOptions{true, true, ""});
+  ASSERT_EQ(Shell(std::string(WO_ADMIN_PROGRAM) + " --ini '" + site.iniFile() + "' demo >/dev/null").first, 0);
+  const DateParts d = Decode(Now());
+  const std::string week = "ID=0&Lang=Fin&Resurssi=102&PP=" + std::to_string(d.day) + "&KK=" + std::to_string(d.month) +
+                           "&VV=" + std::to_string(d.year);
+  auto sql = [&](const std::string& text) {
+    store::SqliteDb db = store::OpenSqliteDb(site.dbFile(), SQLITE_OPEN_READWRITE);
+    ASSERT_EQ(sqlite3_exec(db.get(), text.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << text;
+  };
+  struct Step {
+    std::string what, change, shown;
+  };
+  const std::vector<Step> steps = {
+      {"served", "", "Anna N."},
+      {"instructor", "UPDATE VAOHJAAJA SET Lyhenne='Anna U.' WHERE Koodi='AN'", "Anna U."},
+      {"activity kind", "UPDATE VALAJI SET Lyhenne='Polku' WHERE Koodi='SPIN'", "Polku"},
+      {"resource", "UPDATE VARESNIMI SET ResNimi='Sali X' WHERE ResNo='102'", "Sali X"},
+      {"unchanged", "", "Sali X"},
+  };
+  for (const Step& s : steps) {
+    if (!s.change.empty()) sql(s.change);
+    const CgiResult fcgi = site.RunAsFastCgi("/Viikko", week);
+    const CgiResult cgi = site.RunAsCgi("/Viikko", week);
+    EXPECT_NE(cgi.raw.find(s.shown), std::string::npos) << s.what;
+    EXPECT_EQ(fcgi.raw, cgi.raw) << s.what;
+  }
 }
 
 // A booking whose write fails ends in the status-500 page, and the worker
