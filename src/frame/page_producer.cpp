@@ -1,7 +1,10 @@
 #include "frame/page_producer.h"
 
-#include <cstdio>
-#include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "frame/request.h"
 #include "base/text.h"
@@ -90,6 +93,34 @@ std::vector<std::string> SplitParams(std::string_view text) {
   return params;
 }
 
+// Reads the file at `path` into `text`: as many bytes as its size says in
+// one read, and on until the end for a file that grows meanwhile or is no
+// regular file. False when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  size_t want = regular ? static_cast<size_t>(st.st_size) + 1 : 8192;
+  bool ok = true;
+  for (;;) {
+    const size_t had = text.size();
+    text.resize(had + want);
+    const ssize_t got = ::read(fd, text.data() + had, want);
+    if (got < 0 && errno == EINTR) {
+      text.resize(had);
+      continue;
+    }
+    if (got < 0) ok = false;
+    text.resize(had + (got > 0 ? static_cast<size_t>(got) : 0));
+    // A short read of a regular file is its end.
+    if (got <= 0 || (regular && static_cast<size_t>(got) < want)) break;
+    want = 8192;
+  }
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace
 
 std::string TemplateDirectory(std::string_view lang) {
@@ -103,7 +134,9 @@ std::string ExpandTemplate(std::string_view s, const TagHandler& handler) {
   size_t i = 0;
   while (i < s.size()) {
     if (s[i] != '<') {
-      size_t j = TokenEnd(s, i);
+      // Text up to the next "<" goes out as it is.
+      size_t j = s.find('<', i);
+      if (j == std::string_view::npos) j = s.size();
       out.append(s.substr(i, j - i));
       i = j;
       continue;
@@ -152,13 +185,8 @@ std::string PageProducer::Content() const {
   std::string path = file_;
   for (char& c : path)
     if (c == '\\') c = '/';
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!f) throw TemplateError("Cannot open file " + file_);
   std::string text;
-  char buf[8192];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, got);
-  if (std::ferror(f.get())) throw TemplateError("Cannot open file " + file_);
+  if (!ReadWholeFile(path, text)) throw TemplateError("Cannot open file " + file_);
   return ExpandTemplate(text, handler_);
 }
 

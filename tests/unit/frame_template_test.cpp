@@ -138,12 +138,23 @@ TEST(PageProducer, ReadsRelativeFileWithBackslashesAndReportsMissingOnes) {
     EXPECT_EQ(p.Content(), "Hello world!");
     p.SetHTMLFile("..\\WEBORVANE\\ENG\\INDEX.HTML");  // same name but for case: kept
     EXPECT_EQ(p.HTMLFile(), "..\\WebOrvane\\Eng\\index.html");
-    p.SetHTMLFile("..\\WebOrvane\\Eng\\omat.html");
-    try {
-      p.Content();
-      FAIL();
-    } catch (const TemplateError& e) {
-      EXPECT_STREQ(e.what(), "Cannot open file ..\\WebOrvane\\Eng\\omat.html");
+    // A file longer than one read, whole; lines of text without tags as
+    // they are.
+    std::string big;
+    for (int i = 0; big.size() < 20000; ++i) big += "rivi " + std::to_string(i) + " <b>x</b>\n";
+    std::ofstream(dir / "www" / "WebOrvane" / "Eng" / "big.html") << big << "<#WHO>";
+    p.SetHTMLFile("..\\WebOrvane\\Eng\\big.html");
+    EXPECT_EQ(p.Content(), big + "world");
+    // Missing, or a folder: neither can be read.
+    for (const char* name : {"omat.html", "sub"}) {
+      fs::create_directories(dir / "www" / "WebOrvane" / "Eng" / "sub");
+      p.SetHTMLFile(std::string("..\\WebOrvane\\Eng\\") + name);
+      try {
+        p.Content();
+        ADD_FAILURE() << name;
+      } catch (const TemplateError& e) {
+        EXPECT_EQ(std::string(e.what()), std::string("Cannot open file ..\\WebOrvane\\Eng\\") + name);
+      }
     }
   }
   fs::remove_all(dir);
