@@ -734,6 +734,8 @@ Site PgSite(const Options& o, PgServer& server) {
 // ---- the anchor pages -------------------------------------------------------------
 
 // FastCGI workers of each backend and php-fpm's children: two per core.
+// WebOrvane's workers run as site/server/lighttpd-fastcgi.conf starts
+// them: four, each ending after 10,000 requests.
 constexpr int kFastCgiProcs = 4;
 constexpr int kConnections = 8;
 
@@ -870,7 +872,7 @@ void StartFastCgiSite(FastCgiSite& f, const Options& o, const Site& s, const Pag
   const fs::path conf = s.root / "lighttpd-fastcgi.conf";
   WriteFile(conf, bench::FastCgiOnlyConf(s.root / "www/htdocs", f.port, s.root / "log/lighttpd-fastcgi.log",
                                          {{"/cgi-bin/WebOrvane.exe", sockets / (s.name + ".sock"), worker,
-                                           kFastCgiProcs, {}}}));
+                                           kFastCgiProcs, {{"WEBORVANE_MAX_REQUESTS", "10000"}}}}));
   bench::StartLighttpd(f.server, conf, f.port, "/weborvane.css", s.root / "log/lighttpd-fastcgi.out");
   // Through lighttpd too the page must be the real one.
   bench::HttpResult r = bench::HttpGet(f.port, "/cgi-bin/WebOrvane.exe" + probePage.path + "?" + probePage.query);
