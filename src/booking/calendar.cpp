@@ -154,14 +154,17 @@ std::string NameOf(RequestContext::CodeRows& cache, store::Table& t, std::string
 }  // namespace
 
 std::string ResourceNameOf(RequestContext& ctx, std::string_view code, bool lone) {
+  ctx.UseKeptCodeTables(!lone);
   return NameOf(ctx.ResourceNames, ctx.tbl->TblResNimi, "ResNo", "ResNimi", code, lone);
 }
 
 std::string CentreNameOf(RequestContext& ctx, std::string_view code, bool lone) {
+  ctx.UseKeptCodeTables(!lone);
   return NameOf(ctx.CentreNames, ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code, lone);
 }
 
 std::string InstructorText(RequestContext& ctx, std::string_view code) {
+  ctx.UseKeptCodeTables();
   std::string result(code);
   if (!code.empty()) {
     const auto row = LookUpCode(ctx.Instructors, ctx.tbl->TblVaOhjaaja, "Koodi", {"Lyhenne", "Nimi"}, code);
@@ -193,6 +196,7 @@ std::string ActivityKindText(RequestContext& ctx, std::string_view code) {
 }
 
 void LoadActivityKinds(RequestContext& ctx) {
+  ctx.UseKeptCodeTables();
   store::Table& t = ctx.tbl->TblVaLaji;
   // Read in Koodi order already: the same rows again.
   const bool ownOrder = !t.IsOpen();

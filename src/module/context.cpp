@@ -32,20 +32,26 @@ RequestContext::RequestContext(const Request& q, Response& s, Resources& res, co
       res_(res) {
   page.CompanyName = Cut(ini.CompanyName, kCompanyNameWidth);
   LoadSettings();
-  if (res.keepsCodeTables()) {
-    // Without a stamp nothing is kept: the request reads what it needs.
-    try {
-      stamp_ = store::ChangeStampOf(conn);
-    } catch (const store::DatabaseError&) {
-    }
-    if (stamp_) {
-      CodeTables t = res.TakeCodeTables(*stamp_);
-      Instructors = std::move(t.instructors);
-      ResourceNames = std::move(t.resourceNames);
-      CentreNames = std::move(t.centreNames);
-      KindsRead = std::move(t.kinds);
-    }
+}
+
+void RequestContext::UseKeptCodeTables(bool whole) {
+  if (codesAsked_ || (!whole && !res_.HasKeptCodeTables())) return;
+  codesAsked_ = true;
+  // A write of this request could still be rolled back: what is read
+  // inside its transaction is not kept.
+  if (!res_.keepsCodeTables() || conn.InTransaction()) return;
+  // Without a stamp nothing is kept: the request reads what it needs.
+  try {
+    stamp_ = store::ChangeStampOf(conn);
+  } catch (const store::DatabaseError&) {
+    return;
   }
+  if (!stamp_) return;
+  CodeTables t = res_.TakeCodeTables(*stamp_);
+  Instructors = std::move(t.instructors);
+  ResourceNames = std::move(t.resourceNames);
+  CentreNames = std::move(t.centreNames);
+  KindsRead = std::move(t.kinds);
 }
 
 RequestContext::~RequestContext() {

@@ -66,10 +66,9 @@ struct PageProducers {
 
 struct RequestContext {
   // The start of a request, in this order: start values, the INI file
-  // (IniError when it cannot be read), the connection, the settings row,
-  // the code tables kept from earlier requests. A connection that cannot
-  // be made shows as the error of the first table operation, the opening
-  // of WEBPARAM.
+  // (IniError when it cannot be read), the connection, the settings row.
+  // A connection that cannot be made shows as the error of the first
+  // table operation, the opening of WEBPARAM.
   // Throws what the start-up raises.
   RequestContext(const Request& req, Response& resp, Resources& res, const Renderers& renderers);
   // The end of a request: every handle closed and a write transaction
@@ -106,12 +105,17 @@ struct RequestContext {
   // resources (VARESNIMI) and the centres (WEBKESKUS), each row's values
   // by its code. `whole` is false when the table was longer than what was
   // read. KindsRead: the activity kinds as LoadActivityKinds read them.
-  // A process that serves many requests starts each with what the one
-  // before read while the database has not changed since
-  // (Resources::TakeCodeTables).
   using CodeRows = wo::CodeRows;
   CodeRows Instructors, ResourceNames, CentreNames;
   std::optional<std::vector<ActivityKind>> KindsRead;
+  // Called before every lookup in those tables: at the first one, in a
+  // process that serves many requests, they start as the requests before
+  // left them while the database has not changed since
+  // (Resources::TakeCodeTables); not inside a write transaction. `whole`
+  // is false for a lookup that reads only the row it names and keeps
+  // nothing, which uses kept tables only when there are some. Never
+  // throws.
+  void UseKeptCodeTables(bool whole = true);
 
   // A header template (PGOTSIKKO, PGOTSIKKOALA) is being expanded.
   bool inHeader = false;
@@ -141,6 +145,7 @@ struct RequestContext {
 
   Clock clock_;
   Resources& res_;
+  bool codesAsked_ = false;                  // UseKeptCodeTables has run
   std::optional<store::ChangeStamp> stamp_;  // the code tables read after it
   std::optional<std::string> seedCheckedLanguage_;  // SeedsLanguage's answer
   bool seedAllowed_ = false;                        // for that language

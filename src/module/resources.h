@@ -86,6 +86,7 @@ class Resources {
   // when the database still has the stamp they were read under, otherwise
   // none; what is handed out is no longer kept.
   CodeTables TakeCodeTables(const store::ChangeStamp& now);
+  bool HasKeptCodeTables() const { return codes_.has_value(); }
   // Keeps `t`, read on the current connection after it had `stamp`.
   void KeepCodeTables(CodeTables t, const store::ChangeStamp& stamp);
 
