@@ -244,8 +244,8 @@ const store::SlotTaken& SlotPlaces::Of(std::string_view kausi, std::string_view 
 std::string SlotLinkOpen(RequestContext& ctx, std::string_view action, std::string_view kausi,
                          std::string_view vuoroNo, std::string_view seq) {
   const std::string kau = Trim(kausi), vuo = Trim(vuoroNo), sq = Trim(seq);
-  return LinkOpen(ProgramUrl(
-      action, {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}, {"Kau", kau}, {"Vuo", vuo}, {"Seq", sq}}));
+  return ProgramLinkOpen(
+      action, {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}, {"Kau", kau}, {"Vuo", vuo}, {"Seq", sq}});
 }
 
 std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
@@ -256,12 +256,12 @@ std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::st
 std::string CancelLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
                            std::string_view seq, int64_t jno) {
   const std::string kau = Trim(kausi), vuo = Trim(vuoroNo), sq = Trim(seq), j = std::to_string(jno);
-  return LinkOpen(ProgramUrl("Poista", {{"ID", ctx.page.SessionId},
-                                        {"Lang", ctx.page.Lang},
-                                        {"Kau", kau},
-                                        {"Vuo", vuo},
-                                        {"Seq", sq},
-                                        {"JNo", j}}));
+  return ProgramLinkOpen("Poista", {{"ID", ctx.page.SessionId},
+                                    {"Lang", ctx.page.Lang},
+                                    {"Kau", kau},
+                                    {"Vuo", vuo},
+                                    {"Seq", sq},
+                                    {"JNo", j}});
 }
 
 void DescribeSlot(RequestContext& ctx, store::Table& vuoro) {

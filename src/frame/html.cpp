@@ -1,5 +1,8 @@
 #include "frame/html.h"
 
+#include <array>
+#include <cstring>
+
 namespace wo {
 
 std::string HtmlEscape(std::string_view s) {
@@ -20,48 +23,72 @@ std::string HtmlEscape(std::string_view s) {
 
 namespace {
 
-// Appends `s` to `out` percent-encoded.
-void AppendUrlEncoded(std::string& out, std::string_view s) {
+// The bytes that stand for themselves in a URL's value.
+constexpr std::array<bool, 256> kPlainInUrl = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[static_cast<size_t>(c)] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+  return t;
+}();
+
+// Writes `s` percent-encoded at `p` (room for three bytes each); returns
+// the end of what it wrote.
+char* PutUrlEncoded(char* p, std::string_view s) {
   static const char kHex[] = "0123456789ABCDEF";
   for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                 c == '-' || c == '.' || c == '_' || c == '~';
-    if (plain) {
-      out += ch;
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (kPlainInUrl[c]) {
+      *p++ = ch;
     } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+      *p++ = '%';
+      *p++ = kHex[c >> 4];
+      *p++ = kHex[c & 15];
     }
   }
+  return p;
+}
+
+char* Put(char* p, std::string_view s) {
+  if (!s.empty()) std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
+
+// `before`, the program's URL of `action` with `args`, then `after`:
+// written into room for the longest form, then cut to what it took.
+std::string ProgramUrlWithin(std::string_view before, std::string_view action, std::initializer_list<UrlArg> args,
+                             std::string_view after) {
+  size_t room = before.size() + kProgramUrl.size() + action.size() + after.size();
+  for (const UrlArg& a : args) room += a.name.size() + 3 * a.value.size() + 2;
+  std::string url(room, '\0');
+  char* p = Put(Put(Put(url.data(), before), kProgramUrl), action);
+  char sep = '?';
+  for (const UrlArg& a : args) {
+    *p++ = sep;
+    p = Put(p, a.name);
+    *p++ = '=';
+    p = PutUrlEncoded(p, a.value);
+    sep = '&';
+  }
+  p = Put(p, after);
+  url.resize(static_cast<size_t>(p - url.data()));
+  return url;
 }
 
 }  // namespace
 
 std::string UrlEncode(std::string_view s) {
-  std::string r;
-  r.reserve(s.size());
-  AppendUrlEncoded(r, s);
+  std::string r(3 * s.size(), '\0');
+  r.resize(static_cast<size_t>(PutUrlEncoded(r.data(), s) - r.data()));
   return r;
 }
 
 std::string ProgramUrl(std::string_view action, std::initializer_list<UrlArg> args) {
-  size_t size = kProgramUrl.size() + action.size();
-  for (const UrlArg& a : args) size += a.name.size() + a.value.size() + 2;
-  std::string url;
-  url.reserve(size);
-  url += kProgramUrl;
-  url += action;
-  char sep = '?';
-  for (const UrlArg& a : args) {
-    url += sep;
-    url += a.name;
-    url += '=';
-    AppendUrlEncoded(url, a.value);
-    sep = '&';
-  }
-  return url;
+  return ProgramUrlWithin({}, action, args, {});
+}
+
+std::string ProgramLinkOpen(std::string_view action, std::initializer_list<UrlArg> args) {
+  return ProgramUrlWithin("<A HREF=\"", action, args, "\">");
 }
 
 std::string LinkOpen(std::string_view url) {

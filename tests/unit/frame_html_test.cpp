@@ -14,7 +14,12 @@ TEST(HtmlBuilders, LinksPercentEncodeEveryValue) {
             "/cgi-bin/WebOrvane.exe/Varaa?ID=ABC123&Lang=Eng&Kau=2024");
   EXPECT_EQ(ProgramUrl("Login", {{"Lang", "\"><b a&b=c"}}),
             "/cgi-bin/WebOrvane.exe/Login?Lang=%22%3E%3Cb%20a%26b%3Dc");
+  EXPECT_EQ(ProgramUrl("Omat", {{"ID", ""}, {"Lang", "\xe4-a~ b%"}, {"Kau", "%"}}),
+            "/cgi-bin/WebOrvane.exe/Omat?ID=&Lang=%E4-a~%20b%25&Kau=%25");
+  EXPECT_EQ(UrlEncode("\x01\xff/Zz09"), "%01%FF%2FZz09");
   EXPECT_EQ(LinkOpen(ProgramUrl("index", {{"Lang", "Fin"}})), "<A HREF=\"/cgi-bin/WebOrvane.exe/index?Lang=Fin\">");
+  EXPECT_EQ(ProgramLinkOpen("Varaa", {{"ID", "a\"b"}, {"Seq", "7"}}),
+            "<A HREF=\"/cgi-bin/WebOrvane.exe/Varaa?ID=a%22b&Seq=7\">");
   EXPECT_EQ(LinkOpen(Html{"http://example.org/?a=1&b=2"}, "_top"),
             "<A HREF=\"http://example.org/?a=1&b=2\" target=\"_top\">");
 }
