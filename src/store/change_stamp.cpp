@@ -1,12 +1,14 @@
 #include "store/change_stamp.h"
 
-#include "store/backend.h"
 #include "base/errors.h"
+#include "store/backend.h"
 
 namespace wo::store {
 
 std::optional<ChangeStamp> ChangeStampOf(Connection& c) {
   Connection::Backend& be = c.backend();
+  // A PostgreSQL server (the engine of numbered parameters) keeps no
+  // such count that a client could ask for cheaply.
   if (be.dialect.numberedParams) return std::nullopt;
   be.Ensure();
   // total_changes() counts the writes of this connection, data_version
