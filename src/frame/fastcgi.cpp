@@ -27,18 +27,33 @@ void OnEndSignal(int) {
   FCGX_ShutdownPending();
 }
 
-// While the worker waits for a request, a signal to end interrupts the
-// wait (libfcgi's accept then gives up, having been told of the shutdown),
-// and the worker ends the ordinary way: its connection closed, the
-// database's log moved into the database. While it serves, the calls of
-// the request are restarted, so that nothing it does is cut short.
-void CatchEndSignals(bool waiting) {
+// The signals that end the worker.
+sigset_t EndSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGTERM, SIGINT, SIGUSR1}) sigaddset(&set, sig);
+  return set;
+}
+
+// A signal to end interrupts the wait for a request (libfcgi's accept
+// then gives up, having been told of the shutdown), and the worker ends
+// the ordinary way: its connection closed, the database's log moved into
+// the database.
+void CatchEndSignals() {
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnEndSignal;
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = waiting ? 0 : SA_RESTART;
+  sa.sa_flags = 0;
   for (int sig : {SIGTERM, SIGINT, SIGUSR1}) sigaction(sig, &sa, nullptr);
+}
+
+// While the worker serves, the signals to end wait (blocked), so that
+// nothing the request does is cut short; one that came meanwhile arrives
+// when the worker waits again.
+void HoldEndSignals(bool hold) {
+  const sigset_t set = EndSignals();
+  sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 }  // namespace
@@ -64,11 +79,12 @@ int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
   int status = 0;
   long served = 0;
   bool more = true;
+  CatchEndSignals();
   while (more && (maxRequests <= 0 || served < maxRequests)) {
-    CatchEndSignals(true);
+    HoldEndSignals(false);
     if (endRequested) break;
     const int accepted = FCGX_Accept_r(&r);
-    CatchEndSignals(false);
+    HoldEndSignals(true);
     if (accepted < 0) break;
     FastCgiRequest q;
     q.envp = r.envp;
@@ -95,6 +111,7 @@ int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
     ++served;
     if (endRequested) break;
   }
+  HoldEndSignals(false);
   FCGX_Free(&r, 0);
   return status;
 }
@@ -109,6 +126,8 @@ bool ServeThroughProgram(const std::string& program, const FastCgiRequest& q) {
   }
   const pid_t pid = fork();
   if (pid == 0) {
+    // The program starts with the signals to end as they come.
+    HoldEndSignals(false);
     dup2(in[0], 0);
     dup2(out[1], 1);
     execve(program.c_str(), std::array<char*, 2>{const_cast<char*>(program.c_str()), nullptr}.data(),
