@@ -115,6 +115,7 @@ int main(int, char** argv) {
 
   return wo::RunFastCgi(
       [&](const wo::FastCgiRequest& q) {
+        resources.BeginRequest();
 #ifdef WEBORVANE_STATIC_PROGRAM
         // The INI file has come to name a server since this worker
         // started: the dynamic program serves this request, and the

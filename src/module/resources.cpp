@@ -43,14 +43,19 @@ long long NowNs() {
 
 const SiteIni& Resources::Ini() {
   if (ini_ && !iniRacy_) {
+    if (perRequest_ && iniChecked_) return *ini_;
     std::optional<FileStamp> now = StampOf(paths_.iniFile);
-    if (now && *now == iniStamp_) return *ini_;
+    if (now && *now == iniStamp_) {
+      iniChecked_ = true;
+      return *ini_;
+    }
   }
   ini_.reset();
   FileStamp stamp;
   ini_ = ReadSiteIni(paths_.iniFile, &stamp);
   iniStamp_ = stamp;
   iniRacy_ = NowNs() - std::max(stamp.modifiedNs, stamp.changedNs) < kRacyNs;
+  iniChecked_ = true;
   return *ini_;
 }
 

@@ -70,6 +70,13 @@ class Resources {
   // ReadSiteIni does; a file that cannot be read is not remembered. The
   // reference stays valid until the next call.
   const SiteIni& Ini();
+  // Marks the start of a request in a process that serves many: from here
+  // on the INI file's stamp is compared at the request's first Ini() call
+  // only, and its later calls give the same file.
+  void BeginRequest() {
+    perRequest_ = true;
+    iniChecked_ = false;
+  }
 
   // The connection to the database `s` names: the one kept from an earlier
   // request when it was made for the same settings and is still usable
@@ -97,6 +104,7 @@ class Resources {
   std::optional<SiteIni> ini_;
   FileStamp iniStamp_;
   bool iniRacy_ = false;
+  bool perRequest_ = false, iniChecked_ = false;  // BeginRequest
   store::ConnectionSettings settings_;
   std::unique_ptr<store::Connection> conn_;
   bool keepCodes_ = false;
