@@ -40,11 +40,12 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf) {
 }
 
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
-               const std::function<bool(store::Table& slots)>& each) {
+               const std::function<bool(store::Table& slots)>& each, const std::string* countFor) {
   try {
     store::Table& slots = ctx.tbl->TblFiVuoro;
     TableGuard slotsGuard{&slots};
     slots.SetIndex(kSlotsByResource);
+    if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
     slots.Open();
     const std::string res(resNo);
     slots.SetRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
@@ -219,14 +220,25 @@ SlotPlaces::SlotPlaces(RequestContext& ctx, std::vector<std::string> resNos, Dat
   if (ctx.ini.WaitingList && !resNos_.empty()) SettleLines(ctx.conn, ctx.ini, resNos_, from_, to_, ctx.Now());
 }
 
-const store::SlotTaken& SlotPlaces::Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
+store::SlotTaken SlotPlaces::Of(const store::Table& slots, std::string_view kausi, std::string_view vuoroNo,
+                                std::string_view seq) {
+  store::SlotTaken t = Queued(kausi, vuoroNo, seq);
+  const store::SlotTaken taken = store::PlacesTaken(slots);
+  t.rows = taken.rows;
+  t.own = taken.own;
+  t.ownOpenJno = taken.ownOpenJno;
+  return t;
+}
+
+const store::SlotTaken& SlotPlaces::Queued(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
   static const store::SlotTaken kNone;
-  if (!counts_) {
-    counts_ = store::CountSlotReservations(ctx_.conn, resNos_, from_, to_, asNo_);
-    if (ctx_.ini.WaitingList) store::CountQueuedPlaces(ctx_.conn, resNos_, from_, to_, asNo_, ctx_.Now(), *counts_);
+  if (!ctx_.ini.WaitingList) return kNone;
+  if (!queued_) {
+    queued_.emplace();
+    store::CountQueuedPlaces(ctx_.conn, resNos_, from_, to_, asNo_, ctx_.Now(), *queued_);
   }
-  auto it = counts_->find({std::string(kausi), std::string(vuoroNo), std::string(seq)});
-  return it == counts_->end() ? kNone : it->second;
+  auto it = queued_->find({std::string(kausi), std::string(vuoroNo), std::string(seq)});
+  return it == queued_->end() ? kNone : it->second;
 }
 
 std::string SlotLinkOpen(RequestContext& ctx, std::string_view action, std::string_view kausi,

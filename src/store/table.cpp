@@ -41,20 +41,20 @@ bool SameStored(const Stored& a, const Stored& b) {
   return false;
 }
 
-// A statement under construction: SQL text and its parameters.
+// A statement under construction: the computed columns of its select
+// list, the SQL text of its condition and the parameters of both, in order.
 struct Sql {
   explicit Sql(const Dialect& d) : dialect(d) {}
   const Dialect& dialect;
+  std::string head;
   std::string text;
   std::vector<Stored> params;
 
-  void Param(const Stored& v) {
+  std::string Marker(const Stored& v) {
     params.push_back(v);
-    if (dialect.numberedParams)
-      text += "$" + std::to_string(params.size());
-    else
-      text += "?";
+    return dialect.numberedParams ? "$" + std::to_string(params.size()) : "?";
   }
+  void Param(const Stored& v) { text += Marker(v); }
   void And() { text += text.empty() ? "" : " AND "; }
 };
 
@@ -77,7 +77,12 @@ struct Table::Impl {
   size_t visible = 0;
   std::vector<size_t> index;  // positions in `cols`
   std::vector<size_t> unique;  // the table's unique key, positions in `cols`
-  std::string selectSql, orderSql;
+  std::string selectSql, fromSql, orderSql;
+
+  // Values the engine works out with each row (SetComputed), read after
+  // the columns of `cols`.
+  std::string computedSql;
+  std::vector<Stored> computedParams;
 
   bool open = false;
   bool ranged = false;
@@ -144,7 +149,7 @@ struct Table::Impl {
     const Dialect& d = dialect();
     selectSql = std::string("SELECT ") + d.rowId;
     for (const ColumnDef* c : cols) selectSql += ", " + c->name;
-    selectSql += " FROM " + def.name;
+    fromSql = " FROM " + def.name;
     orderSql = " ORDER BY ";
     for (size_t p : index) orderSql += cols[p]->name + d.nullsFirst + ", ";
     orderSql += d.rowId;
@@ -275,11 +280,28 @@ struct Table::Impl {
 
   // ---- queries ----
 
+  // A query of rows, its computed columns' markers first.
+  Sql Statement() {
+    Sql q(dialect());
+    auto next = computedParams.begin();
+    for (char ch : computedSql) {
+      if (ch != '?') {
+        q.head += ch;
+      } else {
+        if (next == computedParams.end()) Fail("computed columns have more markers than values");
+        q.head += q.Marker(*next++);
+      }
+    }
+    return q;
+  }
+
   // A find reads the rows of one key: a batch. A walk's first query
   // reads enough for a day's list or a week's grid in one go, and a walk
   // that goes on beyond it reads more at a time.
   void Run(Sql& where, bool find = false) {
     std::string sql = selectSql;
+    if (!where.head.empty()) sql += ", " + where.head;
+    sql += fromSql;
     if (!where.text.empty()) sql += " WHERE " + where.text;
     sql += orderSql;
     int batch = dialect().batch;
@@ -292,7 +314,7 @@ struct Table::Impl {
   }
 
   void StartFirst() {
-    Sql w(dialect());
+    Sql w = Statement();
     RangeCondition(w);
     rows.reset();
     read = 0;
@@ -300,7 +322,7 @@ struct Table::Impl {
   }
 
   void StartAfter(const StoredRow& r) {
-    Sql w(dialect());
+    Sql w = Statement();
     RangeCondition(w);
     AfterCondition(w, r);
     Run(w);
@@ -362,7 +384,7 @@ struct Table::Impl {
     NeedOpen("find a key");
     ToBrowse();
     std::vector<Stored> k = KeyValues(key, "find key");
-    Sql w(dialect());
+    Sql w = Statement();
     RangeCondition(w);
     for (size_t i = 0; i < k.size(); ++i) Eq(w, cols[index[i]]->name, k[i]);
     Drop();
@@ -525,6 +547,8 @@ void Table::Close() {
   m.mode = Impl::Mode::Browse;
   m.buf = StoredRow();
   m.cur = StoredRow();
+  m.computedSql.clear();
+  m.computedParams.clear();
   m.Rewind();
 }
 
@@ -595,6 +619,21 @@ bool Table::Eof() const {
   if (!m.open) return true;
   m.Resolve();
   return m.pos != Impl::Pos::Row;
+}
+
+void Table::SetComputed(std::string expressions, std::vector<Stored> params) {
+  Impl& m = *impl_;
+  if (m.open) m.Fail("computed columns are set on a closed table");
+  m.computedSql = std::move(expressions);
+  m.computedParams = std::move(params);
+}
+
+const Stored& Table::Computed(size_t i) const {
+  Impl& m = *impl_;
+  if (!m.open || m.mode != Impl::Mode::Browse) return kNull;
+  m.Resolve();
+  const size_t at = m.cols.size() + i;
+  return m.pos == Impl::Pos::Row && at < m.cur.cols.size() ? m.cur.cols[at] : kNull;
 }
 
 bool Table::IsEmpty() {

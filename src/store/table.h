@@ -35,6 +35,7 @@ inline Value Dt(DateTime v) { return Value(static_cast<double>(v)); }
 
 class Connection;  // see store/database.h
 class Table;
+struct Stored;  // see store/backend.h
 
 // One field of a handle's current row.
 class Field {
@@ -139,6 +140,16 @@ class Table {
   void Post();
   void Cancel();  // drops a pending append or edit
   void Delete();
+
+  // Values the engine works out with every row the handle reads, beside
+  // its fields: `expressions`, a ","-separated list of SQL expressions over
+  // the table (named by its own name), each "?" in it the marker of the
+  // next of `params`. REQUIRES: a closed handle (otherwise DatabaseError);
+  // Close drops them. Computed(i) is the i-th value of the current row,
+  // null without one (closed, at the end, in append or edit, or the row
+  // just posted).
+  void SetComputed(std::string expressions, std::vector<Stored> params);
+  const Stored& Computed(size_t i) const;
 
   // nullptr when the handle lacks the field (names compare without case).
   std::optional<Field> FieldByName(std::string_view name);
