@@ -640,8 +640,12 @@ bool Table::IsEmpty() {
   Impl& m = *impl_;
   m.NeedOpen("test for rows");
   if (m.mode == Impl::Mode::Browse) {
+    // The range's first query, run here, answers by itself; a walk that
+    // has gone past the end has to ask again.
+    const bool first = m.pos == Impl::Pos::Unread;
     m.Resolve();
     if (m.pos == Impl::Pos::Row) return false;
+    if (first) return true;
   }
   return m.CountRows(true) == 0;
 }

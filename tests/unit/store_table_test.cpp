@@ -224,11 +224,16 @@ TEST_P(StoreTable, RangesOverDateTimeKeysIncludeTheirExactBounds) {
   EXPECT_EQ(v.RecordCount(), 3);
   v.SetRange({Txt("R1"), Dt(day + 1)}, {Txt("R1"), Dt(day + 2)});
   EXPECT_EQ(Walk(v, "VuoroNo"), (std::vector<std::string>{"    5"}));
+  EXPECT_FALSE(v.IsEmpty());  // walked past its end, the range still has its row
   v.First();
   EXPECT_DOUBLE_EQ(v.Date("VuoroAika"), day + 1 + EncodeTime(10, 0, 0));
   EXPECT_NEAR(v.Date("Kesto"), EncodeTime(1, 30, 0), 1e-9);
   v.SetRange({Txt("R3"), Dt(day)}, {Txt("R3"), Dt(day + 9)});
+  std::vector<std::string> trace;
+  conn->backend().trace = &trace;
   EXPECT_TRUE(v.IsEmpty());
+  conn->backend().trace = nullptr;
+  EXPECT_EQ(trace.size(), 1u);  // the range's first query answers by itself
   EXPECT_TRUE(v.Eof());
   EXPECT_EQ(v.RecordCount(), 0);
   // A range on the first field only, and a find inside a range.
