@@ -133,8 +133,9 @@ SlotRows ReadSlotRows(store::Table& va, const ReservationRequest& r, bool walk) 
   SlotRows rows;
   const std::vector<store::Value> slot = r.slot.Values();
   va.SetRange(slot, slot);
+  // IsEmpty leaves the handle on the range's first row.
   if (va.IsEmpty() || !walk) return rows;
-  for (va.First(); !rows.duplicate && !va.Eof(); va.Next(), ++rows.count) {
+  for (; !rows.duplicate && !va.Eof(); va.Next(), ++rows.count) {
     rows.highestJno = std::max(rows.highestJno, va.Int("Jno"));
     if (va.Text("AsNo") == r.asNo || (!r.korttiLyh.empty() && va.Text("KorttiLyh") == r.korttiLyh))
       rows.duplicate = true;

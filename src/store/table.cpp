@@ -601,8 +601,13 @@ bool Table::IsEmpty() {
   Impl& m = *impl_;
   m.NeedOpen("test for rows");
   if (m.mode == Impl::Mode::Browse) {
+    // A walk that has only now started answers it: its first query found
+    // no row. A walk that has gone past its end says nothing about the
+    // rows before.
+    const bool fresh = m.pos == Impl::Pos::Unread;
     m.Resolve();
     if (m.pos == Impl::Pos::Row) return false;
+    if (fresh) return true;
   }
   return m.CountRows(true) == 0;
 }
