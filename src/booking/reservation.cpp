@@ -13,6 +13,7 @@
 #include "module/session.h"
 #include "module/table_guard.h"
 #include "module/texts.h"
+#include "store/open_reservations.h"
 
 namespace wo {
 
@@ -97,22 +98,9 @@ OpenCounts CountOpenReservations(RequestContext& ctx, std::string_view asNo) {
   const int64_t now = Millis(ctx.Now());
   const int64_t oldest = now - ctx.settings.MaxVanhatPv * kMillisPerDay;
   OpenCounts counts;
-
-  store::Table& vaAs = ctx.tbl->TblVaAs;
-  store::Table& vuoro = ctx.tbl->TblVuoro;
-  TableGuard guard{&vaAs, &vuoro};  // the commit holds VaVuoro open already
-  OpenWithIndex(vuoro, kSlotsByKey);
-  if (vaAs.IsOpen()) vaAs.Close();
-  OpenWithIndex(vaAs, kReservationsByCustomer);
-  const std::vector<store::Value> k = {store::Txt(std::string(asNo)), store::Int(0)};
-  vaAs.SetRange(k, k);
-  if (vaAs.IsEmpty()) return counts;
-  for (vaAs.First(); !vaAs.Eof(); vaAs.Next()) {
-    if (!vuoro.FindKey({store::Txt(vaAs.Text("Kausi")), store::Txt(vaAs.Text("VuoroNo")),
-                        store::Txt(vaAs.Text("VuoroNoSeq"))}))
-      continue;
-    const int64_t start = Millis(vuoro.Date("VuoroAika"));
-    if (start > oldest) {
+  for (const store::OpenReservation& r : store::OpenReservations(ctx.conn, asNo)) {
+    const int64_t start = Millis(r.start);
+    if (r.slotFound && start > oldest) {
       ++counts.open;
       if (start < now) ++counts.past;
     }
