@@ -165,6 +165,9 @@ std::string OwnReservationList(RequestContext& ctx) {
   // MaxVanhatPv days ago: in the index's order, or by start under
   // OwnListDetails.
   std::vector<OwnRow> rows;
+  // The rows name activity kinds, resources and instructors: their tables
+  // go along with the list's query.
+  AnnounceCodeTables(ctx, true);
   const std::vector<store::OpenReservation> open = store::OpenReservations(ctx.conn, reg.Text("AsNo"));
   const bool any = !open.empty();
   for (const store::OpenReservation& o : open) {

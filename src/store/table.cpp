@@ -278,13 +278,18 @@ struct Table::Impl {
   // A find reads the rows of one key: a batch. A walk's first query
   // reads enough for a day's list or a week's grid in one go, and a walk
   // that goes on beyond it reads more at a time.
-  void Run(Sql& where, bool find = false) {
+  std::string SelectText(const Sql& where, int lim) const {
     std::string sql = selectSql;
     if (!where.text.empty()) sql += " WHERE " + where.text;
     sql += orderSql;
+    if (lim) sql += " LIMIT " + std::to_string(lim);
+    return sql;
+  }
+
+  void Run(Sql& where, bool find = false) {
     int batch = dialect().batch;
     limit = batch == 0 ? 0 : rows || read > 0 ? batch * 16 : find ? batch : batch * 8;
-    if (limit) sql += " LIMIT " + std::to_string(limit);
+    const std::string sql = SelectText(where, limit);
     rows.reset();
     read = 0;
     findQuery = false;
@@ -297,6 +302,14 @@ struct Table::Impl {
     rows.reset();
     read = 0;
     Run(w);
+  }
+
+  // The first query of a walk from the first row, as StartFirst runs it,
+  // announced to the engine.
+  void AnnounceFirst() {
+    Sql w(dialect());
+    RangeCondition(w);
+    be().Prefetch(SelectText(w, dialect().batch * 8), w.params);
   }
 
   void StartAfter(const StoredRow& r) {
@@ -581,6 +594,12 @@ void Table::First() {
   m.NeedOpen("move to the first row");
   m.ToBrowse();
   m.Rewind();
+}
+
+void Table::Prefetch() {
+  Impl& m = *impl_;
+  m.Need();
+  if (m.mode == Impl::Mode::Browse && m.pos == Impl::Pos::Unread) m.AnnounceFirst();
 }
 
 void Table::Next() {

@@ -119,6 +119,12 @@ class Table {
   void CancelRange();
 
   void First();
+  // Announces that the handle will read from its first row (of its range,
+  // in its order) before any write: an engine that can sends that query
+  // along with the next statement it runs on the connection, whichever
+  // handle runs it. Changes nothing else; does nothing once the handle
+  // has read a row.
+  void Prefetch();
   void Next();
   bool Eof() const;   // true once Next has moved past the last row, on an
                       // empty table or range, and on a closed handle
