@@ -153,6 +153,24 @@ void AppendReservation(RequestContext& ctx, store::Table& va, const ReservationR
   va.Post();
 }
 
+// Announces what CommitReservation reads for customer `asNo` and the slot
+// `key` -- the customer's open reservations, the slot's rows, the customer
+// row -- so that it goes along with the slot's lookup. Handles that are
+// open are left alone.
+void AnnounceCommitReads(RequestContext& ctx, const SlotKey& key, const std::string& asNo) {
+  store::AnnounceOpenReservations(ctx.conn, asNo);
+  auto closed = [](store::Table& t, std::string_view index, auto announce) {
+    if (t.IsOpen()) return;
+    const std::string old = t.Index();
+    t.SetIndex(index);
+    announce(t);
+    t.SetIndex(old);
+  };
+  const std::vector<store::Value> slot = key.Values();
+  closed(ctx.tbl->TblVa, kReservationsBySlot, [&](store::Table& t) { t.PrefetchRange(slot, slot); });
+  closed(ctx.tbl->TblAsiakas, "AsNo", [&](store::Table& t) { t.PrefetchKey({store::Txt(asNo)}); });
+}
+
 }  // namespace
 
 std::optional<PageError> SlotRefusal(RequestContext& ctx, DateTime start) {
@@ -198,6 +216,7 @@ Answer WebModOrvaneWebActVarAction(RequestContext& ctx) {
   // The slot's waiting list is settled first: a lapsed offer moves on
   // before the places are counted.
   SettleTouchedLine(ctx, key);
+  AnnounceCommitReads(ctx, key, reg.Text("AsNo"));
   // A slot that does not exist, lies beyond the horizon or has started is
   // refused before any check; the session is not refreshed.
   OpenWithIndex(vuoro, kSlotsByKey);

@@ -4,17 +4,30 @@
 
 namespace wo::store {
 
+namespace {
+
+constexpr std::string_view kReservations = "VAVARAUS", kSlots = "VaVuoro";
+
+std::string OpenReservationsSql(Connection& c) {
+  return "SELECT r.Kausi, r.VuoroNo, r.VuoroNoSeq, r.Jno, v.VuoroAika, v.Kesto, v.ResNo, v.Laji, v.Ohjaaja,"
+         " v.VuoroNo FROM VAVARAUS r LEFT JOIN VaVuoro v ON v.Kausi = coalesce(r.Kausi, '') AND v.VuoroNo = r.VuoroNo"
+         " AND v.VuoroNoSeq = r.VuoroNoSeq WHERE r.AsNo = ? AND r.Status = ? ORDER BY r." +
+         std::string(c.backend().dialect.rowId);
+}
+
+std::vector<Stored> OpenReservationsParams(std::string_view asNo) {
+  return {Param(kReservations, "AsNo", Txt(std::string(asNo))), Param(kReservations, "Status", Int(0))};
+}
+
+}  // namespace
+
+void AnnounceOpenReservations(Connection& c, std::string_view asNo) {
+  Announce(c, OpenReservationsSql(c), OpenReservationsParams(asNo));
+}
+
 std::vector<OpenReservation> OpenReservations(Connection& c, std::string_view asNo) {
-  constexpr std::string_view kReservations = "VAVARAUS", kSlots = "VaVuoro";
-  Connection::Backend& be = c.backend();
-  be.Ensure();
-  const std::string sql =
-      "SELECT r.Kausi, r.VuoroNo, r.VuoroNoSeq, r.Jno, v.VuoroAika, v.Kesto, v.ResNo, v.Laji, v.Ohjaaja,"
-      " v.VuoroNo FROM VAVARAUS r LEFT JOIN VaVuoro v ON v.Kausi = coalesce(r.Kausi, '') AND v.VuoroNo = r.VuoroNo"
-      " AND v.VuoroNoSeq = r.VuoroNoSeq WHERE r.AsNo = ? AND r.Status = ? ORDER BY r." +
-      std::string(be.dialect.rowId);
-  const std::vector<Stored> params = {Param(kReservations, "AsNo", Txt(std::string(asNo))),
-                                      Param(kReservations, "Status", Int(0))};
+  const std::string sql = OpenReservationsSql(c);
+  const std::vector<Stored> params = OpenReservationsParams(asNo);
   std::vector<OpenReservation> out;
   EachRow(c, sql, params, [&](const StoredRow& row) {
     Columns col(row);

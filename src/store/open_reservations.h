@@ -31,5 +31,7 @@ struct OpenReservation {
 // VAVARAUS by AsNo;Status meets them (row identity order). Texts are
 // Windows-1252, as table handles read them.
 std::vector<OpenReservation> OpenReservations(Connection& c, std::string_view asNo);
+// Announces that query (Backend::Prefetch).
+void AnnounceOpenReservations(Connection& c, std::string_view asNo);
 
 }  // namespace wo::store

@@ -454,7 +454,7 @@ class PgConnection final : public Connection, public Connection::Backend {
     }
     bool prepareNow = false;
     const char* name = NameFor(sql, prepareNow);
-    const bool sendAhead = !ahead_.empty() && !InTransaction();
+    const bool sendAhead = !ahead_.empty();
     if (api_->HasPipeline() && (prepareNow || sendAhead || beginPending_))
       return RunPipelined(sql, params, name, prepareNow, sendAhead);
     ahead_.clear();
@@ -481,7 +481,8 @@ class PgConnection final : public Connection, public Connection::Backend {
   // pending, the statement (prepared first when `prepareNow`) and, with
   // `sendAhead`, every query announced and not yet sent, whose answers are
   // kept for when they are asked for. A query sent ahead that fails is
-  // dropped: it runs again, on its own, when asked for.
+  // dropped: it runs again, on its own, when asked for -- but inside a
+  // transaction, which its failure has ended, it fails the statement.
   PgResult RunPipelined(const std::string& sql, const std::vector<Stored>& params, const char* name, bool prepareNow,
                         bool sendAhead) {
     PGconn* c = conn_.get();
@@ -533,9 +534,13 @@ class PgConnection final : public Connection, public Connection::Backend {
       }
     PgResult prep = prepareNow ? take() : PgResult(nullptr, PqClear{api_});
     PgResult r = take();
+    std::string aheadFailure;
     for (Ahead* a : sent) {
       PgResult ar = take();
-      if (Succeeded(api_, ar)) a->result = std::move(ar);
+      if (Succeeded(api_, ar))
+        a->result = std::move(ar);
+      else if (aheadFailure.empty() && ar && api_->resultStatus(ar.get()) != PGRES_PIPELINE_ABORTED)
+        aheadFailure = MessageOf(api_, ar) + " (" + a->sql + ")";
     }
     PgResult sync = Own(api_, api_->getResult(c));
     if (!sync || api_->resultStatus(sync.get()) != PGRES_PIPELINE_SYNC || !api_->exitPipelineMode(c)) {
@@ -560,6 +565,7 @@ class PgConnection final : public Connection, public Connection::Backend {
     }
     if (!Succeeded(api_, r)) Fail(r, sql);
     if (!name) RanOnce(sql);
+    if (!aheadFailure.empty() && InTransaction()) throw DatabaseError(Where() + ": " + aheadFailure);
     return r;
   }
 

@@ -50,32 +50,45 @@ inline Stored Param(std::string_view table, const char* column, const Value& v) 
   return ToStored(t.name, *t.Column(column), v);
 }
 
+// `sql` with its "?" markers numbered where the engine's dialect numbers
+// them.
+inline std::string Numbered(const Dialect& d, std::string sql) {
+  if (!d.numberedParams) return sql;
+  std::string numbered;
+  int n = 0;
+  for (char ch : sql) {
+    if (ch != '?') {
+      numbered += ch;
+      continue;
+    }
+    numbered += '$';
+    numbered += std::to_string(++n);
+  }
+  return numbered;
+}
+
+// Announces the query that EachRow(c, sql, params, ...) will run
+// (Backend::Prefetch).
+inline void Announce(Connection& c, const std::string& sql, const std::vector<Stored>& params) {
+  Connection::Backend& b = c.backend();
+  b.Ensure();
+  b.Prefetch(Numbered(b.dialect, sql), params);
+}
+
 // Runs `sql`, its parameters written "?" and numbered in the engine's
 // dialect, and hands each row to `row`. Nothing may be written while the
 // rows are read (DatabaseError if the engine lets go of the statement).
 template <typename Fn>
-void EachRow(Connection& c, std::string sql, const std::vector<Stored>& params, Fn row) {
+void EachRow(Connection& c, const std::string& sql, const std::vector<Stored>& params, Fn row) {
   Connection::Backend& b = c.backend();
   b.Ensure();
-  if (b.dialect.numberedParams) {
-    std::string numbered;
-    int n = 0;
-    for (char ch : sql) {
-      if (ch != '?') {
-        numbered += ch;
-        continue;
-      }
-      numbered += '$';
-      numbered += std::to_string(++n);
-    }
-    sql = std::move(numbered);
-  }
-  std::unique_ptr<Rows> rows = b.Query(sql, params);
+  const std::string text = Numbered(b.dialect, sql);
+  std::unique_ptr<Rows> rows = b.Query(text, params);
   StoredRow r;
   for (;;) {
     const Rows::Step step = rows->Next(r);
     if (step == Rows::Step::End) return;
-    if (step == Rows::Step::More) throw DatabaseError("a query was interrupted: " + sql);
+    if (step == Rows::Step::More) throw DatabaseError("a query was interrupted: " + text);
     row(r);
   }
 }

@@ -203,15 +203,17 @@ struct Table::Impl {
   // The range: equal leading bounds become equalities, the rest row-value
   // comparisons; both forms are index range scans.
   void RangeCondition(Sql& q) {
-    if (!ranged) return;
-    size_t k = lo.size(), p = 0;
-    while (p < k && SameStored(lo[p], hi[p])) {
-      Eq(q, cols[index[p]]->name, lo[p]);
+    if (ranged) RangeCondition(q, lo, hi);
+  }
+  void RangeCondition(Sql& q, const std::vector<Stored>& l, const std::vector<Stored>& h) {
+    size_t k = l.size(), p = 0;
+    while (p < k && SameStored(l[p], h[p])) {
+      Eq(q, cols[index[p]]->name, l[p]);
       ++p;
     }
     if (p < k) {
-      Compare(q, p, k, ">=", lo);
-      Compare(q, p, k, "<=", hi);
+      Compare(q, p, k, ">=", l);
+      Compare(q, p, k, "<=", h);
     }
   }
 
@@ -310,6 +312,15 @@ struct Table::Impl {
     Sql w(dialect());
     RangeCondition(w);
     be().Prefetch(SelectText(w, dialect().batch * 8), w.params);
+  }
+
+  // The query of FindKey(key), as it runs it.
+  void AnnounceFind(const std::vector<Value>& key) {
+    std::vector<Stored> k = KeyValues(key, "find key");
+    Sql w(dialect());
+    RangeCondition(w);
+    for (size_t i = 0; i < k.size(); ++i) Eq(w, cols[index[i]]->name, k[i]);
+    be().Prefetch(SelectText(w, dialect().batch), w.params);
   }
 
   void StartAfter(const StoredRow& r) {
@@ -600,6 +611,22 @@ void Table::Prefetch() {
   Impl& m = *impl_;
   m.Need();
   if (m.mode == Impl::Mode::Browse && m.pos == Impl::Pos::Unread) m.AnnounceFirst();
+}
+
+void Table::PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>& hi) {
+  Impl& m = *impl_;
+  m.Need();
+  if (m.open || lo.size() != hi.size()) return;
+  std::vector<Stored> l = m.KeyValues(lo, "set range"), h = m.KeyValues(hi, "set range");
+  Sql w(m.dialect());
+  m.RangeCondition(w, l, h);
+  m.be().Prefetch(m.SelectText(w, m.dialect().batch * 8), w.params);
+}
+
+void Table::PrefetchKey(const std::vector<Value>& key) {
+  Impl& m = *impl_;
+  m.Need();
+  if (m.mode == Impl::Mode::Browse) m.AnnounceFind(key);
 }
 
 void Table::Next() {

@@ -630,12 +630,23 @@ TEST_P(StoreTable, WalksAnnouncedAheadAnswerAsIfAskedThen) {
   other.Open();
   Connection::Backend& be = conn->backend();
 
-  // Carried by another handle's find.
+  // Carried by another handle's find: a walk, a range and a find.
+  Table ranged = Handle("TblParam"), found = Handle("TblParam");
+  ranged.SetIndex("Avain");
+  found.SetIndex("Avain");
   ahead.Prefetch();
+  ranged.PrefetchRange({Txt("b")}, {Txt("c")});
+  found.PrefetchKey({Txt("c")});
   int64_t trips = be.roundTrips;
   ASSERT_TRUE(other.FindKey({Txt("b")}));
   ahead.Open();
   EXPECT_EQ(keys(ahead), "abc");
+  ranged.Open();
+  ranged.SetRange({Txt("b")}, {Txt("c")});
+  EXPECT_FALSE(ranged.IsEmpty());
+  EXPECT_EQ(ranged.Text("Avain"), "b");
+  found.Open();
+  ASSERT_TRUE(found.FindKey({Txt("c")}));
   if (Pg()) {
     EXPECT_EQ(be.roundTrips - trips, 1);
   }
@@ -662,12 +673,20 @@ TEST_P(StoreTable, WalksAnnouncedAheadAnswerAsIfAskedThen) {
   ahead.Close();
 
   // A query announced that fails leaves the statement it rode with, and
-  // the connection, as they were.
+  // the connection, as they were; inside a transaction, which it ended, it
+  // fails the statement.
   be.Prefetch("SELECT no_such_column FROM PARAM", {});
   ASSERT_TRUE(other.FindKey({Txt("c")}));
   EXPECT_EQ(other.Text("Avain"), "c");
   ahead.Open();
   EXPECT_EQ(keys(ahead), "abcd");
+  conn->BeginWrite();
+  be.Prefetch("SELECT no_such_column FROM PARAM", {});
+  if (Pg()) {
+    EXPECT_THROW(other.FindKey({Txt("c")}), DatabaseError);
+  }
+  conn->Rollback();
+  ASSERT_TRUE(other.FindKey({Txt("c")}));
 }
 
 TEST_P(StoreTable, WriteTransactionsCommitOrRollBack) {
