@@ -157,6 +157,10 @@ std::string OwnReservationList(RequestContext& ctx) {
   store::Table& reg = ctx.tbl->TblWebReg;
   TableGuard guard{&reg};
   if (!PlainSessionLookup(ctx)) return out;
+  // The list's query, and the code tables its rows name, go along with the
+  // first query after the session's.
+  store::AnnounceOpenReservations(ctx.conn, reg.Text("AsNo"));
+  AnnounceCodeTables(ctx, true);
   const bool needBalance = s.VarMaksuKaytossa == 1 || ctx.ini.OwnListDetails;
   const Balance balance = needBalance ? UserBalance(ctx) : Balance{};
   ListHead(ctx, colspan, balance, out);
@@ -165,9 +169,6 @@ std::string OwnReservationList(RequestContext& ctx) {
   // MaxVanhatPv days ago: in the index's order, or by start under
   // OwnListDetails.
   std::vector<OwnRow> rows;
-  // The rows name activity kinds, resources and instructors: their tables
-  // go along with the list's query.
-  AnnounceCodeTables(ctx, true);
   const std::vector<store::OpenReservation> open = store::OpenReservations(ctx.conn, reg.Text("AsNo"));
   const bool any = !open.empty();
   for (const store::OpenReservation& o : open) {
