@@ -489,7 +489,20 @@ class PgConnection final : public Connection, public Connection::Backend {
     const bool begin = beginPending_;
     beginPending_ = false;
     if (!api_->enterPipelineMode(c)) throw DatabaseError(Where() + ": " + Chomp(api_->errorMessage(c)));
-    std::vector<Ahead*> sent;
+    struct SentAhead {
+      Ahead* ahead;
+      const char* name;  // null: unprepared
+      bool prepare;      // prepared in this round trip
+    };
+    std::vector<SentAhead> sent;
+    // A failure: statements named to be prepared in this round trip are
+    // prepared again when they next run.
+    auto unname = [&]() {
+      if (prepareNow) PrepareFailed(sql);
+      for (const SentAhead& a : sent)
+        if (a.prepare) PrepareFailed(a.ahead->sql);
+      ahead_.clear();
+    };
     bool ok = true;
     if (begin)
       for (const std::string& st : BeginStatements())
@@ -504,19 +517,22 @@ class PgConnection final : public Connection, public Connection::Backend {
     if (sendAhead) {
       for (Ahead& a : ahead_) {
         if (!ok || a.sent) continue;
-        // Queries sent ahead go unprepared: they run once a request.
+        bool prepare = false;
+        const char* an = NameFor(a.sql, prepare);
         ParamTexts v(a.params);
-        ok = api_->sendQueryParams(c, a.sql.c_str(), v.size(), nullptr, v.values.data(), nullptr, nullptr, 0) == 1;
+        if (prepare) ok = api_->sendPrepare(c, an, a.sql.c_str(), 0, nullptr) == 1;
+        ok = ok && (an ? api_->sendQueryPrepared(c, an, v.size(), v.values.data(), nullptr, nullptr, 0)
+                       : api_->sendQueryParams(c, a.sql.c_str(), v.size(), nullptr, v.values.data(), nullptr,
+                                               nullptr, 0)) == 1;
         a.sent = true;
-        sent.push_back(&a);
+        sent.push_back({&a, an, prepare});
       }
     }
     ok = ok && api_->pipelineSync(c) == 1;
     ++roundTrips;
     if (!ok) {
       const std::string msg = Chomp(api_->errorMessage(c));
-      ahead_.clear();
-      if (prepareNow) PrepareFailed(sql);
+      unname();
       throw DatabaseError(Where() + ": " + msg + " (" + sql + ")");
     }
     // Each statement's result, then null; last, the end of the pipeline.
@@ -535,17 +551,27 @@ class PgConnection final : public Connection, public Connection::Backend {
     PgResult prep = prepareNow ? take() : PgResult(nullptr, PqClear{api_});
     PgResult r = take();
     std::string aheadFailure;
-    for (Ahead* a : sent) {
+    for (SentAhead& s : sent) {
+      Ahead& a = *s.ahead;
+      PgResult ap = s.prepare ? take() : PgResult(nullptr, PqClear{api_});
       PgResult ar = take();
-      if (Succeeded(api_, ar))
-        a->result = std::move(ar);
-      else if (aheadFailure.empty() && ar && api_->resultStatus(ar.get()) != PGRES_PIPELINE_ABORTED)
-        aheadFailure = MessageOf(api_, ar) + " (" + a->sql + ")";
+      if (s.prepare && !Succeeded(api_, ap)) {
+        PrepareFailed(a.sql);
+        s.prepare = false;
+        ar = std::move(ap);
+      } else if (s.prepare) {
+        ++prepares;
+      }
+      if (Succeeded(api_, ar)) {
+        a.result = std::move(ar);
+        if (!s.name) RanOnce(a.sql);
+      } else if (aheadFailure.empty() && ar && api_->resultStatus(ar.get()) != PGRES_PIPELINE_ABORTED) {
+        aheadFailure = MessageOf(api_, ar) + " (" + a.sql + ")";
+      }
     }
     PgResult sync = Own(api_, api_->getResult(c));
     if (!sync || api_->resultStatus(sync.get()) != PGRES_PIPELINE_SYNC || !api_->exitPipelineMode(c)) {
-      ahead_.clear();
-      if (prepareNow) PrepareFailed(sql);
+      unname();
       throw DatabaseError(Where() + ": the server's answers were cut short: " + Chomp(api_->errorMessage(c)) + " (" +
                           sql + ")");
     }
