@@ -83,7 +83,9 @@ struct Table::Impl {
   bool ranged = false;
   std::vector<Stored> lo, hi;
 
-  enum class Pos { Unread, Row, Eof };
+  // Unread: on the first row, not read yet; After: on the row after `cur`
+  // (a deleted row), not read yet.
+  enum class Pos { Unread, After, Row, Eof };
   Pos pos = Pos::Unread;
   std::unique_ptr<Rows> rows;  // the current query, when one is being read
   int limit = 0;               // its LIMIT (0: none)
@@ -356,6 +358,11 @@ struct Table::Impl {
   }
 
   void Resolve() {
+    if (pos == Pos::After) {
+      StartAfter(cur);
+      Pull();
+      return;
+    }
     if (pos != Pos::Unread) return;
     StartFirst();
     Pull();
@@ -516,9 +523,9 @@ struct Table::Impl {
     Sql q(dialect());
     q.text = "DELETE FROM " + def.name;
     WriteRow(q, cur, false);
+    // The next row is read when it is asked for.
     Drop();
-    StartAfter(cur);
-    Pull();
+    pos = Pos::After;
   }
 };
 

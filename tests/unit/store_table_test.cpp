@@ -491,6 +491,11 @@ TEST_P(StoreTable, DeleteMovesToTheNextRowAndNextContinuesAfterAPost) {
   k.Post();
   k.Next();
   EXPECT_EQ(k.Text("WebKeskus"), "G");
+  // Next straight after a delete goes past the row the delete moved to.
+  ASSERT_TRUE(k.FindKey({Txt("B")}));
+  k.Delete();
+  k.Next();
+  EXPECT_EQ(k.Text("WebKeskus"), "F");
   // Deleting while walking removes every row.
   k.First();
   while (!k.Eof()) k.Delete();
