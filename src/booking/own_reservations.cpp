@@ -246,6 +246,8 @@ Answer WebModOrvaneWebActPoisVarAction(RequestContext& ctx) {
   store::Table& reg = ctx.tbl->TblWebReg;  // on the user's row (the gate)
   const std::string asNo = reg.Text("AsNo");
 
+  // The slot's lookup goes along with the reservation's.
+  AnnounceFind(ctx.tbl->TblVuoro, kSlotsByKey, key.Values());
   const std::optional<PageError> refusal = DeleteOwnReservation(ctx, key, jno, asNo);
 
   // The fee goes back to the balance it was taken from.

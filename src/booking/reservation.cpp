@@ -159,16 +159,9 @@ void AppendReservation(RequestContext& ctx, store::Table& va, const ReservationR
 // open are left alone.
 void AnnounceCommitReads(RequestContext& ctx, const SlotKey& key, const std::string& asNo) {
   store::AnnounceOpenReservations(ctx.conn, asNo);
-  auto closed = [](store::Table& t, std::string_view index, auto announce) {
-    if (t.IsOpen()) return;
-    const std::string old = t.Index();
-    t.SetIndex(index);
-    announce(t);
-    t.SetIndex(old);
-  };
   const std::vector<store::Value> slot = key.Values();
-  closed(ctx.tbl->TblVa, kReservationsBySlot, [&](store::Table& t) { t.PrefetchRange(slot, slot); });
-  closed(ctx.tbl->TblAsiakas, "AsNo", [&](store::Table& t) { t.PrefetchKey({store::Txt(asNo)}); });
+  AnnounceRange(ctx.tbl->TblVa, kReservationsBySlot, slot, slot);
+  AnnounceFind(ctx.tbl->TblAsiakas, "AsNo", {store::Txt(asNo)});
 }
 
 }  // namespace
