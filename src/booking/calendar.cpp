@@ -69,7 +69,7 @@ Answer WebModOrvaneWebActViikkoAction(RequestContext& ctx) {
   page.Resurssi = Cut(rq.Field("Resurssi"), kCodeWidth);
   // The grid and the lists name activity kinds and instructors: their
   // tables go along with the heading's lookup.
-  AnnounceCodeTables(ctx, false);
+  AnnounceCodeTables(ctx, true, false);
   page.ResourceName = Cut(
       ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
       kNameWidth);
@@ -212,14 +212,14 @@ void LoadActivityKinds(RequestContext& ctx) {
   }
 }
 
-void AnnounceCodeTables(RequestContext& ctx, bool resources) {
+void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources) {
   auto announce = [](store::Table& t, std::string_view key) {
     if (t.IsOpen()) return;
     t.SetIndex(key);
     t.Prefetch();
   };
   announce(ctx.tbl->TblVaLaji, "Koodi");
-  if (ctx.settings.NaytaOhjaaja != 0 && !ctx.Instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
+  if (instructors && ctx.settings.NaytaOhjaaja != 0 && !ctx.Instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
   if (resources && !ctx.ResourceNames.rows) announce(ctx.tbl->TblResNimi, "ResNo");
 }
 

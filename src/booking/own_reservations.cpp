@@ -160,7 +160,7 @@ std::string OwnReservationList(RequestContext& ctx) {
   // The list's query, and the code tables its rows name, go along with the
   // first query after the session's.
   store::AnnounceOpenReservations(ctx.conn, reg.Text("AsNo"));
-  AnnounceCodeTables(ctx, true);
+  AnnounceCodeTables(ctx, true, true);
   const bool needBalance = s.VarMaksuKaytossa == 1 || ctx.ini.OwnListDetails;
   const Balance balance = needBalance ? UserBalance(ctx) : Balance{};
   ListHead(ctx, colspan, balance, out);
@@ -206,6 +206,7 @@ Answer WebModOrvaneWebActPoistaAction(RequestContext& ctx) {
 
   store::Table& vuoro = ctx.tbl->TblVuoro;
   TableGuard guard{&vuoro};
+  AnnounceCodeTables(ctx, false, false);  // the description's activity kinds
   OpenWithIndex(vuoro, kSlotsByKey);
   if (vuoro.FindKey(key.Values())) DescribeSlot(ctx, vuoro);
   vuoro.Close();

@@ -183,6 +183,8 @@ Answer WebModOrvaneWebActVaraaAction(RequestContext& ctx) {
 
   store::Table& vuoro = ctx.tbl->TblVuoro;
   TableGuard guard{&vuoro};
+  // The description's activity kinds (and instructor) ride with the lookup.
+  AnnounceCodeTables(ctx, ctx.ini.OwnListDetails, false);
   OpenWithIndex(vuoro, kSlotsByKey);
   const bool found = vuoro.FindKey(key.Values());
   const DateTime start = found ? vuoro.Date("VuoroAika") : 0;
