@@ -68,6 +68,9 @@ Answer WebModOrvaneWebActViikkoAction(RequestContext& ctx) {
   PageState& page = ctx.page;
   const Request& rq = ctx.req;
   page.Resurssi = Cut(rq.Field("Resurssi"), kCodeWidth);
+  // The grid and the lists name activity kinds and instructors: their
+  // tables go along with the heading's lookup.
+  AnnounceCodeTables(ctx, true, false);
   page.ResourceName = Cut(
       ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
       kNameWidth);
@@ -208,6 +211,17 @@ void LoadActivityKinds(RequestContext& ctx) {
     ++ctx.KindCount;
     t.Next();
   }
+}
+
+void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources) {
+  auto announce = [](store::Table& t, std::string_view key) {
+    if (t.IsOpen()) return;
+    t.SetIndex(key);
+    t.Prefetch();
+  };
+  announce(ctx.tbl->TblVaLaji, "Koodi");
+  if (instructors && ctx.settings.NaytaOhjaaja != 0 && !ctx.Instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
+  if (resources && !ctx.ResourceNames.rows) announce(ctx.tbl->TblResNimi, "ResNo");
 }
 
 SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo)

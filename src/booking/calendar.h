@@ -69,6 +69,12 @@ void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_
 
 // VALAJI in Koodi order into ctx.ActivityKinds, at most kMaxKinds of them.
 void LoadActivityKinds(RequestContext& ctx);
+// Announces the reads of the code tables a page is about to name -- the
+// activity kinds, with `instructors` the instructors where the site shows
+// them and with `resources` the resource names -- so that they go to the
+// database along with the page's next query. A table read into the request
+// already, or open, is left out. What the lookups answer does not change.
+void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources);
 // The Lyhenne of the first loaded kind whose Koodi is exactly `code`; the
 // code itself when none is; "&nbsp;" for an empty result.
 std::string ActivityKindText(RequestContext& ctx, std::string_view code);

@@ -120,6 +120,17 @@ class Table {
   void CancelRange();
 
   void First();
+  // Announces that the handle will read from its first row (of its range,
+  // in its order) before any write: an engine that can sends that query
+  // along with the next statement it runs on the connection, whichever
+  // handle runs it. Changes nothing else; does nothing once the handle
+  // has read a row.
+  void Prefetch();
+  // The same for the walk of a closed handle once it is opened and given
+  // SetRange(lo, hi), and for the query of FindKey(key) in the handle's
+  // present state. Bad values raise DatabaseError as those would.
+  void PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>& hi);
+  void PrefetchKey(const std::vector<Value>& key);
   void Next();
   bool Eof() const;   // true once Next has moved past the last row, on an
                       // empty table or range, and on a closed handle
