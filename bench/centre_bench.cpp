@@ -665,11 +665,19 @@ void Verify(const Page& p, const RunResult& r, const std::string& where) {
 
 // ---- PostgreSQL -------------------------------------------------------------------
 
+std::string Env(const char* name, const char* def) {
+  const char* v = std::getenv(name);
+  return v && *v ? v : def;
+}
+
+// The server the tests use: WO_PG_HOST and WO_PG_PORT as in
+// tests/support/pg.h. The program itself always connects to port 16000;
+// another server for a private run listens on another loopback address.
 struct PgServer {
   bool startedHere = false;
   std::string script;
-  std::string host = "127.0.0.1", user = "weborvane";
-  int port = 16000;
+  std::string host = Env("WO_PG_HOST", "127.0.0.1"), user = "weborvane";
+  int port = std::atoi(Env("WO_PG_PORT", "16000").c_str());
   ~PgServer() {
     if (startedHere) {
       int st;

@@ -24,6 +24,7 @@
 #include "frame/fastcgi.h"
 #include "module/module.h"
 #include "store/backend.h"
+#include "store/sqlite_handle.h"
 
 namespace {
 
@@ -81,6 +82,9 @@ bool NamesServer(wo::Resources& res) {
 int main(int, char** argv) {
   const bool fastCgi = wo::StandardInputListens();
   const wo::ModulePaths paths = wo::ModulePaths::FromExecutable();
+  // A CGI process ends with its request: its database library's memory is
+  // never given back piece by piece.
+  if (!fastCgi) wo::store::UseOneRequestMemory();
   // A process manager may start its workers anywhere; the pages are read
   // relative to the folder the web server runs the CGI program in.
   if (fastCgi && chdir(paths.programFolder.c_str()) != 0)

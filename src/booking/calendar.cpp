@@ -40,11 +40,12 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf) {
 }
 
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
-               const std::function<bool(store::Table& slots)>& each) {
+               const std::function<bool(store::Table& slots)>& each, const std::string* countFor) {
   try {
     store::Table& slots = ctx.tbl->TblFiVuoro;
     TableGuard slotsGuard{&slots};
     slots.SetIndex(kSlotsByResource);
+    if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
     slots.Open();
     const std::string res(resNo);
     slots.SetRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
@@ -67,6 +68,9 @@ Answer WebModOrvaneWebActViikkoAction(RequestContext& ctx) {
   PageState& page = ctx.page;
   const Request& rq = ctx.req;
   page.Resurssi = Cut(rq.Field("Resurssi"), kCodeWidth);
+  // The grid and the lists name activity kinds and instructors: their
+  // tables go along with the heading's lookup.
+  AnnounceCodeTables(ctx, true, false);
   page.ResourceName = Cut(
       ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
       kNameWidth);
@@ -221,6 +225,17 @@ void LoadActivityKinds(RequestContext& ctx) {
   if (ownOrder) ctx.KindsRead = ctx.ActivityKinds;
 }
 
+void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources) {
+  auto announce = [](store::Table& t, std::string_view key) {
+    if (t.IsOpen()) return;
+    t.SetIndex(key);
+    t.Prefetch();
+  };
+  announce(ctx.tbl->TblVaLaji, "Koodi");
+  if (instructors && ctx.settings.NaytaOhjaaja != 0 && !ctx.Instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
+  if (resources && !ctx.ResourceNames.rows) announce(ctx.tbl->TblResNimi, "ResNo");
+}
+
 SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo)
     : SlotPlaces(ctx, std::vector<std::string>{std::string(resNo)}, from, to, std::move(asNo)) {}
 
@@ -231,14 +246,25 @@ SlotPlaces::SlotPlaces(RequestContext& ctx, std::vector<std::string> resNos, Dat
   if (ctx.ini.WaitingList && !resNos_.empty()) SettleLines(ctx.conn, ctx.ini, resNos_, from_, to_, ctx.Now());
 }
 
-const store::SlotTaken& SlotPlaces::Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
+store::SlotTaken SlotPlaces::Of(const store::Table& slots, std::string_view kausi, std::string_view vuoroNo,
+                                std::string_view seq) {
+  store::SlotTaken t = Queued(kausi, vuoroNo, seq);
+  const store::SlotTaken taken = store::PlacesTaken(slots);
+  t.rows = taken.rows;
+  t.own = taken.own;
+  t.ownOpenJno = taken.ownOpenJno;
+  return t;
+}
+
+const store::SlotTaken& SlotPlaces::Queued(std::string_view kausi, std::string_view vuoroNo, std::string_view seq) {
   static const store::SlotTaken kNone;
-  if (!counts_) {
-    counts_ = store::CountSlotReservations(ctx_.conn, resNos_, from_, to_, asNo_);
-    if (ctx_.ini.WaitingList) store::CountQueuedPlaces(ctx_.conn, resNos_, from_, to_, asNo_, ctx_.Now(), *counts_);
+  if (!ctx_.ini.WaitingList) return kNone;
+  if (!queued_) {
+    queued_.emplace();
+    store::CountQueuedPlaces(ctx_.conn, resNos_, from_, to_, asNo_, ctx_.Now(), *queued_);
   }
-  auto it = counts_->find({std::string(kausi), std::string(vuoroNo), std::string(seq)});
-  return it == counts_->end() ? kNone : it->second;
+  auto it = queued_->find({std::string(kausi), std::string(vuoroNo), std::string(seq)});
+  return it == queued_->end() ? kNone : it->second;
 }
 
 std::string SlotLinkOpen(RequestContext& ctx, std::string_view action, std::string_view kausi,

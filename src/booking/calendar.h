@@ -45,8 +45,9 @@ std::string SlotList(RequestContext& ctx);
 // Reads the slots of page.Resurssi from page.ChosenDate to 31 days later,
 // 23:59, into ctx.WeekGrid / ctx.TimeRows; sets `out` to the header row:
 // the empty corner cell and one "<TH>weekday<BR>dd.mm.yyyy</th>" per day,
-// then "</TR>". The places taken are counted (SlotPlaces) for a session
-// that CountsPlaces, and for everyone under SlotStates.
+// then "</TR>". The places taken are counted with the slots (WalkSlots,
+// SlotPlaces) for a session that CountsPlaces, and for everyone under
+// SlotStates.
 void FillWeekGrid(RequestContext& ctx, std::string& out);
 // Appends the grid's rows as FillWeekGrid left them. Under SlotStates each
 // slot's cell shows its state and carries its class (SlotLabels).
@@ -68,6 +69,12 @@ void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_
 
 // VALAJI in Koodi order into ctx.ActivityKinds, at most kMaxKinds of them.
 void LoadActivityKinds(RequestContext& ctx);
+// Announces the reads of the code tables a page is about to name -- the
+// activity kinds, with `instructors` the instructors where the site shows
+// them and with `resources` the resource names -- so that they go to the
+// database along with the page's next query. A table read into the request
+// already, or open, is left out. What the lookups answer does not change.
+void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources);
 // The Lyhenne of the first loaded kind whose Koodi is exactly `code`; the
 // code itself when none is; "&nbsp;" for an empty result.
 std::string ActivityKindText(RequestContext& ctx, std::string_view code);
@@ -82,27 +89,35 @@ std::string InstructorText(RequestContext& ctx, std::string_view code);
 // row instead while the table is not read.
 std::string ResourceNameOf(RequestContext& ctx, std::string_view code, bool lone = false);
 std::string CentreNameOf(RequestContext& ctx, std::string_view code, bool lone = false);
-// The places taken in the slots of one resource over a walk's window: one
-// grouped count (store/slot_counts.h), made when a slot is first asked
-// about, for a list or a grid that counts at all.
+// The places taken in the slots of the resources over a walk's window, for
+// a list or a grid that counts at all: the reservations come with each
+// slot the walk reads (WalkSlots with a customer); under WaitingList the
+// places the lines hold come from one count over the window
+// (store::CountQueuedPlaces), made when a slot is first asked about.
 class SlotPlaces {
  public:
-  // `asNo`: the customer whose own reservations are counted apart ("" for
-  // none, see SessionCustomer). Under WaitingList the window's waiting
-  // lists that have something to settle are settled first (SettleLines),
-  // and the places the lines hold are counted too (store::CountQueuedPlaces).
+  // `asNo`: the customer whose own reservations and place in a line are
+  // counted apart ("" for none, see SessionCustomer). Under WaitingList
+  // the window's waiting lists that have something to settle are settled
+  // first (SettleLines).
   SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo = {});
-  // The slots of every resource in `resNos`, in one count.
+  // The slots of every resource in `resNos`.
   SlotPlaces(RequestContext& ctx, std::vector<std::string> resNos, DateTime from, DateTime to, std::string asNo);
-  // The reservations of the slot (VAVARAUS rows, whatever their Status).
-  const store::SlotTaken& Of(std::string_view kausi, std::string_view vuoroNo, std::string_view seq);
+  // The places taken in the slot of `slots`' current row, walked with
+  // Customer(): its reservations (VAVARAUS rows, whatever their Status) and
+  // what its line holds.
+  store::SlotTaken Of(const store::Table& slots, std::string_view kausi, std::string_view vuoroNo,
+                      std::string_view seq);
+  // What the slot's line holds, with rows 0 (nothing without WaitingList).
+  const store::SlotTaken& Queued(std::string_view kausi, std::string_view vuoroNo, std::string_view seq);
+  const std::string& Customer() const { return asNo_; }
 
  private:
   RequestContext& ctx_;
   std::vector<std::string> resNos_;
   std::string asNo_;
   DateTime from_, to_;
-  std::optional<std::map<store::SlotKeyText, store::SlotTaken>> counts_;
+  std::optional<std::map<store::SlotKeyText, store::SlotTaken>> queued_;
 };
 // "<A HREF=\"/cgi-bin/WebOrvane.exe/<action>?ID=..&Lang=..&Kau=..&Vuo=..&Seq=..\">",
 // the slot key trimmed.
@@ -198,9 +213,11 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf);
 
 // Walks the slots of `resNo` from `from` to `to` (VaVuoro by resource and
 // start) in start order, calling `each` on each until it returns false.
+// With `countFor` (a customer's AsNo, "" for none) each slot comes with
+// the places taken in it (store::PlacesTaken), counted in the walk's query.
 // Closes VaVuoro and ends `out` with "</TR>", also when `each` throws.
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
-               const std::function<bool(store::Table& slots)>& each);
+               const std::function<bool(store::Table& slots)>& each, const std::string* countFor = nullptr);
 
 }  // namespace calendar
 }  // namespace wo

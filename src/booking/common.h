@@ -55,4 +55,24 @@ inline void OpenWithIndex(store::Table& t, std::string_view index) {
   if (!t.IsOpen()) t.Open();
 }
 
+// Announce a find of `key` (Table::PrefetchKey), or a walk of the range
+// lo..hi (Table::PrefetchRange), that the closed handle `t` will make
+// through `index` once opened with OpenWithIndex. Nothing for an open
+// handle; the handle's index stays as it was.
+inline void AnnounceFind(store::Table& t, std::string_view index, const std::vector<store::Value>& key) {
+  if (t.IsOpen()) return;
+  const std::string old = t.Index();
+  t.SetIndex(index);
+  t.PrefetchKey(key);
+  t.SetIndex(old);
+}
+inline void AnnounceRange(store::Table& t, std::string_view index, const std::vector<store::Value>& lo,
+                          const std::vector<store::Value>& hi) {
+  if (t.IsOpen()) return;
+  const std::string old = t.Index();
+  t.SetIndex(index);
+  t.PrefetchRange(lo, hi);
+  t.SetIndex(old);
+}
+
 }  // namespace wo::booking

@@ -31,7 +31,7 @@ std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start
   const std::string kausi = Cut(slots.Text("Kausi"), kCodeWidth);
   const std::string vuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
   const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
-  const store::SlotTaken& taken = places.Of(kausi, vuoroNo, seq);
+  const store::SlotTaken taken = places.Of(slots, kausi, vuoroNo, seq);
   if (FreePlaces(maara, taken) <= 0) return "<td>&nbsp;</td>\r";
   return "<td>" + BookingLinkOpen(ctx, kausi, vuoroNo, seq) + labels.Book() + "</A></td>\r";
 }
@@ -45,7 +45,7 @@ std::string StateCell(RequestContext& ctx, store::Table& slots, DateTime start, 
   const std::string kausi = Cut(slots.Text("Kausi"), kCodeWidth);
   const std::string vuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
   const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
-  const store::SlotTaken& taken = places.Of(kausi, vuoroNo, seq);
+  const store::SlotTaken taken = places.Of(slots, kausi, vuoroNo, seq);
   const SlotState state = StateOf(ctx, start, maara, taken, now);
   std::string cell = labels.Span(state, FreePlaces(maara, taken), start);
   if (state == SlotState::Free && ShowsMenu(ctx.page.SessionId))
@@ -81,6 +81,9 @@ void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view r
   // "Ale" marks a reduced-price slot; in the page's language under
   // PageLanguage.
   std::optional<std::string> reduced;
+  // The cells that ask for the places: every one under SlotStates, the
+  // booking links of a session that shows the menu otherwise.
+  const bool counts = ctx.ini.SlotStates || ShowsMenu(ctx.page.SessionId);
 
   calendar::WalkSlots(ctx, resNo, from, to, out, [&](store::Table& slots) {
     const DateTime start = slots.Date("VuoroAika");
@@ -103,7 +106,7 @@ void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view r
     out += ctx.ini.SlotStates ? StateCell(ctx, slots, start, now, places, labels)
                               : BookingCell(ctx, slots, start, now, places, labels);
     return true;
-  });
+  }, counts ? &places.Customer() : nullptr);
 }
 
 }  // namespace

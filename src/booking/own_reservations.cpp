@@ -15,6 +15,7 @@
 #include "module/session.h"
 #include "module/table_guard.h"
 #include "module/texts.h"
+#include "store/open_reservations.h"
 
 namespace wo {
 
@@ -154,10 +155,12 @@ std::string OwnReservationList(RequestContext& ctx) {
   const std::string colspan = std::to_string(s.NaytaOhjaaja != 0 ? 4 : 3);
 
   store::Table& reg = ctx.tbl->TblWebReg;
-  store::Table& vaAs = ctx.tbl->TblVaAs;
-  store::Table& vuoro = ctx.tbl->TblVuoro;
-  TableGuard guard{&reg, &vaAs, &vuoro};
+  TableGuard guard{&reg};
   if (!PlainSessionLookup(ctx)) return out;
+  // The list's query, and the code tables its rows name, go along with the
+  // first query after the session's.
+  store::AnnounceOpenReservations(ctx.conn, reg.Text("AsNo"));
+  AnnounceCodeTables(ctx, true, true);
   const bool needBalance = s.VarMaksuKaytossa == 1 || ctx.ini.OwnListDetails;
   const Balance balance = needBalance ? UserBalance(ctx) : Balance{};
   ListHead(ctx, colspan, balance, out);
@@ -166,29 +169,11 @@ std::string OwnReservationList(RequestContext& ctx) {
   // MaxVanhatPv days ago: in the index's order, or by start under
   // OwnListDetails.
   std::vector<OwnRow> rows;
-  if (vaAs.IsOpen()) vaAs.Close();
-  OpenWithIndex(vaAs, kReservationsByCustomer);
-  const std::vector<store::Value> k = {store::Txt(reg.Text("AsNo")), store::Int(0)};
-  vaAs.SetRange(k, k);
-  const bool any = !vaAs.IsEmpty();
-  if (any) {
-    OpenWithIndex(vuoro, kSlotsByKey);
-    // IsEmpty left the handle on the range's first row.
-    for (; !vaAs.Eof(); vaAs.Next()) {
-      OwnRow r;
-      r.kausi = vaAs.Text("Kausi");
-      r.vuoroNo = vaAs.Text("VuoroNo");
-      r.seq = vaAs.Text("VuoroNoSeq");
-      r.jno = vaAs.Int("Jno");
-      if (!vuoro.FindKey({store::Txt(r.kausi), store::Txt(r.vuoroNo), store::Txt(r.seq)})) continue;
-      r.start = vuoro.Date("VuoroAika");
-      if (Millis(r.start) <= oldest) continue;
-      r.kesto = vuoro.Date("Kesto");
-      r.resNo = vuoro.Text("ResNo");
-      r.laji = vuoro.Text("Laji");
-      r.ohjaaja = vuoro.Text("Ohjaaja");
-      rows.push_back(std::move(r));
-    }
+  const std::vector<store::OpenReservation> open = store::OpenReservations(ctx.conn, reg.Text("AsNo"));
+  const bool any = !open.empty();
+  for (const store::OpenReservation& o : open) {
+    if (!o.slotFound || Millis(o.start) <= oldest) continue;
+    rows.push_back(OwnRow{o.kausi, o.vuoroNo, o.vuoroNoSeq, o.jno, o.start, o.length, o.resNo, o.laji, o.ohjaaja});
   }
   const std::vector<LinePlace> lines = UserLinePlaces(ctx, reg.Text("AsNo"));
   if (ctx.ini.OwnListDetails) {
@@ -221,6 +206,7 @@ Answer WebModOrvaneWebActPoistaAction(RequestContext& ctx) {
 
   store::Table& vuoro = ctx.tbl->TblVuoro;
   TableGuard guard{&vuoro};
+  AnnounceCodeTables(ctx, false, false);  // the description's activity kinds
   OpenWithIndex(vuoro, kSlotsByKey);
   if (vuoro.FindKey(key.Values())) DescribeSlot(ctx, vuoro);
   vuoro.Close();
@@ -261,6 +247,8 @@ Answer WebModOrvaneWebActPoisVarAction(RequestContext& ctx) {
   store::Table& reg = ctx.tbl->TblWebReg;  // on the user's row (the gate)
   const std::string asNo = reg.Text("AsNo");
 
+  // The slot's lookup goes along with the reservation's.
+  AnnounceFind(ctx.tbl->TblVuoro, kSlotsByKey, key.Values());
   const std::optional<PageError> refusal = DeleteOwnReservation(ctx, key, jno, asNo);
 
   // The fee goes back to the balance it was taken from.

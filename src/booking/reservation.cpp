@@ -13,6 +13,7 @@
 #include "module/session.h"
 #include "module/table_guard.h"
 #include "module/texts.h"
+#include "store/open_reservations.h"
 
 namespace wo {
 
@@ -97,22 +98,9 @@ OpenCounts CountOpenReservations(RequestContext& ctx, std::string_view asNo) {
   const int64_t now = Millis(ctx.Now());
   const int64_t oldest = now - ctx.settings.MaxVanhatPv * kMillisPerDay;
   OpenCounts counts;
-
-  store::Table& vaAs = ctx.tbl->TblVaAs;
-  store::Table& vuoro = ctx.tbl->TblVuoro;
-  TableGuard guard{&vaAs, &vuoro};  // the commit holds VaVuoro open already
-  OpenWithIndex(vuoro, kSlotsByKey);
-  if (vaAs.IsOpen()) vaAs.Close();
-  OpenWithIndex(vaAs, kReservationsByCustomer);
-  const std::vector<store::Value> k = {store::Txt(std::string(asNo)), store::Int(0)};
-  vaAs.SetRange(k, k);
-  if (vaAs.IsEmpty()) return counts;
-  for (vaAs.First(); !vaAs.Eof(); vaAs.Next()) {
-    if (!vuoro.FindKey({store::Txt(vaAs.Text("Kausi")), store::Txt(vaAs.Text("VuoroNo")),
-                        store::Txt(vaAs.Text("VuoroNoSeq"))}))
-      continue;
-    const int64_t start = Millis(vuoro.Date("VuoroAika"));
-    if (start > oldest) {
+  for (const store::OpenReservation& r : store::OpenReservations(ctx.conn, asNo)) {
+    const int64_t start = Millis(r.start);
+    if (r.slotFound && start > oldest) {
       ++counts.open;
       if (start < now) ++counts.past;
     }
@@ -133,8 +121,9 @@ SlotRows ReadSlotRows(store::Table& va, const ReservationRequest& r, bool walk) 
   SlotRows rows;
   const std::vector<store::Value> slot = r.slot.Values();
   va.SetRange(slot, slot);
+  // IsEmpty leaves the handle on the range's first row.
   if (va.IsEmpty() || !walk) return rows;
-  for (va.First(); !rows.duplicate && !va.Eof(); va.Next(), ++rows.count) {
+  for (; !rows.duplicate && !va.Eof(); va.Next(), ++rows.count) {
     rows.highestJno = std::max(rows.highestJno, va.Int("Jno"));
     if (va.Text("AsNo") == r.asNo || (!r.korttiLyh.empty() && va.Text("KorttiLyh") == r.korttiLyh))
       rows.duplicate = true;
@@ -164,6 +153,17 @@ void AppendReservation(RequestContext& ctx, store::Table& va, const ReservationR
   va.Post();
 }
 
+// Announces what CommitReservation reads for customer `asNo` and the slot
+// `key` -- the customer's open reservations, the slot's rows, the customer
+// row -- so that it goes along with the slot's lookup. Handles that are
+// open are left alone.
+void AnnounceCommitReads(RequestContext& ctx, const SlotKey& key, const std::string& asNo) {
+  store::AnnounceOpenReservations(ctx.conn, asNo);
+  const std::vector<store::Value> slot = key.Values();
+  AnnounceRange(ctx.tbl->TblVa, kReservationsBySlot, slot, slot);
+  AnnounceFind(ctx.tbl->TblAsiakas, "AsNo", {store::Txt(asNo)});
+}
+
 }  // namespace
 
 std::optional<PageError> SlotRefusal(RequestContext& ctx, DateTime start) {
@@ -183,6 +183,8 @@ Answer WebModOrvaneWebActVaraaAction(RequestContext& ctx) {
 
   store::Table& vuoro = ctx.tbl->TblVuoro;
   TableGuard guard{&vuoro};
+  // The description's activity kinds (and instructor) ride with the lookup.
+  AnnounceCodeTables(ctx, ctx.ini.OwnListDetails, false);
   OpenWithIndex(vuoro, kSlotsByKey);
   const bool found = vuoro.FindKey(key.Values());
   const DateTime start = found ? vuoro.Date("VuoroAika") : 0;
@@ -209,6 +211,7 @@ Answer WebModOrvaneWebActVarAction(RequestContext& ctx) {
   // The slot's waiting list is settled first: a lapsed offer moves on
   // before the places are counted.
   SettleTouchedLine(ctx, key);
+  AnnounceCommitReads(ctx, key, reg.Text("AsNo"));
   // A slot that does not exist, lies beyond the horizon or has started is
   // refused before any check; the session is not refreshed.
   OpenWithIndex(vuoro, kSlotsByKey);

@@ -77,9 +77,10 @@ int PlaceInTimeRow(RequestContext& m, DateTime start, DateTime end, double kesto
 struct GridFill {
   RequestContext& ctx;
   std::string& out;
-  // The start of the last slot placed: the end of the window whose places
-  // are counted.
+  // The start of the last slot placed: the end of the window whose lines
+  // are settled and counted.
   std::optional<DateTime> lastStart;
+  bool counts = false;  // the slots come with the places taken in them
   int column = 0, row = 1;
   bool havePreviousDay = false;
   DateTime previousDay = 0;
@@ -135,6 +136,12 @@ void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi,
   c.End = start + kesto;
   c.Kesto = kesto;
   c.Maara = static_cast<int>(slots.Int("Maara"));
+  if (counts) {
+    const store::SlotTaken taken = store::PlacesTaken(slots);
+    c.Reserved = taken.rows;
+    c.Own = taken.own;
+    c.OwnJno = taken.ownOpenJno;
+  }
   c.Used = 1;
   lastStart = start;
   ctx.ColumnCount = std::max(ctx.ColumnCount, column);
@@ -156,23 +163,24 @@ void FillWeekGrid(RequestContext& ctx, std::string& out) {
   // The last weeks of year 9999 look no further than its end.
   const DateTime to = calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
   GridFill fill{ctx, out, std::nullopt};
+  fill.counts = ctx.ini.SlotStates || CountsPlaces(page.SessionId);
   ctx.RowCount = 0;
   ctx.ColumnCount = 1;
-  calendar::WalkSlots(ctx, page.Resurssi, from, to, out, [&](store::Table& slots) { return fill.Place(slots); });
-  // The places are counted once the walk has found the last day shown:
-  // the window ends at the last slot placed, not a month on.
-  if (fill.lastStart && (ctx.ini.SlotStates || CountsPlaces(page.SessionId))) {
-    SlotPlaces places(ctx, page.Resurssi, from, *fill.lastStart, SessionCustomer(ctx));
+  const std::string asNo = fill.counts ? SessionCustomer(ctx) : std::string();
+  calendar::WalkSlots(
+      ctx, page.Resurssi, from, to, out, [&](store::Table& slots) { return fill.Place(slots); },
+      fill.counts ? &asNo : nullptr);
+  // The lines are settled and counted once the walk has found the last day
+  // shown: the window ends at the last slot placed, not a month on.
+  if (fill.lastStart && fill.counts && ctx.ini.WaitingList) {
+    SlotPlaces places(ctx, page.Resurssi, from, *fill.lastStart, asNo);
     for (auto& gridRow : ctx.WeekGrid)
       for (GridCell& c : gridRow) {
         if (!c.Used) continue;
-        const store::SlotTaken& taken = places.Of(c.Kausi, c.VuoroNo, c.VuoroNoSeq);
-        c.Reserved = taken.rows;
-        c.Own = taken.own;
-        c.OwnJno = taken.ownOpenJno;
-        c.Held = taken.held;
-        c.OwnQueued = taken.ownQueued;
-        c.OwnOfferUntil = taken.ownOfferUntil;
+        const store::SlotTaken& line = places.Queued(c.Kausi, c.VuoroNo, c.VuoroNoSeq);
+        c.Held = line.held;
+        c.OwnQueued = line.ownQueued;
+        c.OwnOfferUntil = line.ownOfferUntil;
       }
   }
   if (fill.anyOrdinary) LoadActivityKinds(ctx);

@@ -70,9 +70,11 @@ struct Connection::Backend {
   virtual ~Backend() = default;
   Dialect dialect;
   // What the tests watch: when `trace` is set, the SQL of every query and
-  // write is appended to it; `prepares` counts statements prepared.
+  // write is appended to it; `prepares` counts statements prepared, and
+  // `roundTrips` the times a server engine was waited for.
   std::vector<std::string>* trace = nullptr;
   int64_t prepares = 0;
+  int64_t roundTrips = 0;
   // Connects on first use; raises DatabaseError with the connection's
   // failure (every time it is called) when connecting failed.
   virtual void Ensure() = 0;
@@ -82,6 +84,13 @@ struct Connection::Backend {
   virtual ExecResult Exec(const std::string& sql, const std::vector<Stored>& params, bool insert) = 0;
   // Runs SQL text without parameters (schema statements).
   virtual void ExecScript(const std::string& sql) = 0;
+  // Announces a query that will run soon with exactly this SQL and these
+  // parameters. An engine that can sends it along with the next statement
+  // and answers the query from what came back; what was read ahead is
+  // dropped by every write, at the start and the end of a transaction and
+  // between requests. Nothing changes in what any query answers. The
+  // default does nothing.
+  virtual void Prefetch(const std::string& /*sql*/, const std::vector<Stored>& /*params*/) {}
 
   // The tables that exist with their columns, and the indexes, every name
   // in lower case (names compare without case).

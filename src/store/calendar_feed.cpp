@@ -2,10 +2,7 @@
 
 #include <algorithm>
 
-#include "store/backend.h"
-#include "store/schema.h"
-#include "store/table.h"
-#include "store/value.h"
+#include "store/query.h"
 
 namespace wo::store {
 
@@ -16,69 +13,6 @@ constexpr std::string_view kCancelled = "WEBPERUTTU";
 
 void RequireTransaction(Connection& c, const char* what) {
   if (!c.InTransaction()) throw DatabaseError(std::string(what) + " only inside a write transaction");
-}
-
-// The reader of a query's columns: each converted as the column of a table
-// that it comes from, so that both engines' stored forms read alike.
-class Columns {
- public:
-  explicit Columns(const StoredRow& r) : r_(r) {}
-  std::string Text(std::string_view table, const char* column) {
-    const TableDef& t = TableNamed(table);
-    return StoredAsText(t.name, *t.Column(column), At());
-  }
-  int64_t Int(std::string_view table, const char* column) {
-    const TableDef& t = TableNamed(table);
-    return StoredAsInt(t.name, *t.Column(column), At());
-  }
-  DateTime Date(std::string_view table, const char* column) {
-    const TableDef& t = TableNamed(table);
-    const Stored& v = At();
-    return v.IsNull() ? 0 : StoredAsDateTime(t.name, *t.Column(column), v);
-  }
-  bool IsNull() const { return Peek().IsNull(); }
-  void Skip() { ++i_; }
-
- private:
-  // Column 0 of a query comes back as the row identity.
-  const Stored& Peek() const { return i_ == 0 ? r_.rowId : r_.cols.at(i_ - 1); }
-  const Stored& At() { return i_++ == 0 ? r_.rowId : r_.cols.at(i_ - 2); }
-  const StoredRow& r_;
-  size_t i_ = 0;
-};
-
-// Runs `sql`, its parameters written "?" and numbered in the engine's
-// dialect, and hands each row to `row`.
-template <typename Fn>
-void EachRow(Connection& c, std::string sql, const std::vector<Stored>& params, Fn row) {
-  Connection::Backend& b = c.backend();
-  b.Ensure();
-  if (b.dialect.numberedParams) {
-    std::string numbered;
-    int n = 0;
-    for (char ch : sql) {
-      if (ch != '?') {
-        numbered += ch;
-        continue;
-      }
-      numbered += '$';
-      numbered += std::to_string(++n);
-    }
-    sql = std::move(numbered);
-  }
-  std::unique_ptr<Rows> rows = b.Query(sql, params);
-  StoredRow r;
-  for (;;) {
-    const Rows::Step step = rows->Next(r);
-    if (step == Rows::Step::End) return;
-    if (step == Rows::Step::More) throw DatabaseError("the calendar query was interrupted");
-    row(r);
-  }
-}
-
-Stored Param(std::string_view table, const char* column, const Value& v) {
-  const TableDef& t = TableNamed(table);
-  return ToStored(t.name, *t.Column(column), v);
 }
 
 // The slot columns every feed query selects, in this order, after its own.

@@ -60,7 +60,10 @@ class Connection {
   // (SQLite: BEGIN IMMEDIATE; PostgreSQL: a transaction-scoped advisory
   // lock that every writer takes), so that what it reads stays true until
   // it commits. Waits up to 8 seconds for another writer, then raises
-  // DatabaseError. Not nested: BeginWrite inside one raises DatabaseError.
+  // DatabaseError: in BeginWrite, or on a server with the first statement
+  // inside the transaction, which then goes in the same round trip (nothing
+  // is read or written in between). Not nested: BeginWrite inside one
+  // raises DatabaseError.
   // Writes outside a transaction commit one by one.
   virtual void BeginWrite() = 0;
   virtual void Commit() = 0;

@@ -13,6 +13,7 @@
 #include <libpq-fe.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <unordered_map>
@@ -49,6 +50,19 @@ struct PqApi {
   decltype(&::PQcmdStatus) cmdStatus;
   decltype(&::PQtransactionStatus) transactionStatus;
   decltype(&::PQsocket) socket;
+  // Pipeline mode (libpq 14 and later); null in an older library, which
+  // then sends each statement on its own.
+  decltype(&::PQenterPipelineMode) enterPipelineMode;
+  decltype(&::PQexitPipelineMode) exitPipelineMode;
+  decltype(&::PQpipelineSync) pipelineSync;
+  decltype(&::PQsendPrepare) sendPrepare;
+  decltype(&::PQsendQueryPrepared) sendQueryPrepared;
+  decltype(&::PQsendQueryParams) sendQueryParams;
+  decltype(&::PQgetResult) getResult;
+  bool HasPipeline() const {
+    return enterPipelineMode && exitPipelineMode && pipelineSync && sendPrepare && sendQueryPrepared &&
+           sendQueryParams && getResult;
+  }
 };
 
 // The library as loaded: its functions, or why it could not be loaded.
@@ -91,6 +105,16 @@ PqLibrary Load() {
   get(api.cmdStatus, "PQcmdStatus");
   get(api.transactionStatus, "PQtransactionStatus");
   get(api.socket, "PQsocket");
+  auto optional = [&](auto& fn, const char* name) {
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(handle, name));
+  };
+  optional(api.enterPipelineMode, "PQenterPipelineMode");
+  optional(api.exitPipelineMode, "PQexitPipelineMode");
+  optional(api.pipelineSync, "PQpipelineSync");
+  optional(api.sendPrepare, "PQsendPrepare");
+  optional(api.sendQueryPrepared, "PQsendQueryPrepared");
+  optional(api.sendQueryParams, "PQsendQueryParams");
+  optional(api.getResult, "PQgetResult");
   return lib;
 }
 
@@ -172,20 +196,26 @@ class PgConnection final : public Connection, public Connection::Backend {
   }
 
   // ---- Connection ----
+  // Where the library has pipeline mode, the transaction begins -- and
+  // waits for the writers' lock -- with the first statement inside it, in
+  // that statement's round trip; nothing reads or writes before it.
   void BeginWrite() override {
     Ensure();
+    ahead_.clear();
     if (InTransaction()) throw DatabaseError("a write transaction is already open");
-    PgResult r = Own(api_, api_->exec(conn_.get(), (std::string("BEGIN; SET LOCAL lock_timeout = '") + kLockTimeout +
-                                                   "'; SELECT pg_advisory_xact_lock(" + kWriterLock + ")")
-                                                      .c_str()));
-    if (!Succeeded(api_, r)) {
-      std::string msg = MessageOf(api_, r);
-      if (InTransaction()) Simple("ROLLBACK");
-      throw DatabaseError(Where() + ": cannot begin a write transaction: " + msg);
-    }
+    if (api_->HasPipeline())
+      beginPending_ = true;
+    else
+      BeginNow();
   }
   void Commit() override {
     Ensure();
+    ahead_.clear();
+    if (beginPending_) {  // nothing ran inside it
+      beginPending_ = false;
+      return;
+    }
+    ++roundTrips;
     PgResult r = Own(api_, api_->exec(conn_.get(), "COMMIT"));
     if (!Succeeded(api_, r)) throw DatabaseError(Where() + ": commit failed: " + MessageOf(api_, r));
     // COMMIT of a transaction that an error aborted rolls it back.
@@ -194,15 +224,19 @@ class PgConnection final : public Connection, public Connection::Backend {
   }
   void Rollback() override {
     Ensure();
+    ahead_.clear();
+    beginPending_ = false;
     if (InTransaction()) Simple("ROLLBACK");
   }
   bool InTransaction() const override {
+    if (beginPending_) return true;
     if (!conn_) return false;
     PGTransactionStatusType t = api_->transactionStatus(conn_.get());
     return t == PQTRANS_INTRANS || t == PQTRANS_INERROR || t == PQTRANS_ACTIVE;
   }
 
   bool Usable() override {
+    ahead_.clear();  // a new request asks afresh
     if (!error_.empty()) return false;
     if (!conn_) return true;
     if (IsClosed(settings_) || api_->status(conn_.get()) != CONNECTION_OK) return false;
@@ -266,6 +300,8 @@ class PgConnection final : public Connection, public Connection::Backend {
   }
 
   ExecResult Exec(const std::string& sql, const std::vector<Stored>& params, bool) override {
+    // What was read ahead of a write is not what a read after it sees.
+    ahead_.clear();
     PgResult r = Run(sql, params);
     ExecResult out;
     out.changes = std::atoll(api_->cmdTuples(r.get()));
@@ -276,7 +312,18 @@ class PgConnection final : public Connection, public Connection::Backend {
 
   void ExecScript(const std::string& sql) override {
     Ensure();
+    ahead_.clear();
     Simple(sql);
+  }
+
+  void Prefetch(const std::string& sql, const std::vector<Stored>& params) override {
+    Ensure();
+    if (!api_->HasPipeline()) return;
+    for (const Ahead& a : ahead_)
+      if (a.sql == sql && SameParams(a.params, params)) return;
+    Ahead& a = ahead_.emplace_back();
+    a.sql = sql;
+    a.params = params;
   }
 
   Existing ReadSchema() override {
@@ -294,52 +341,257 @@ class PgConnection final : public Connection, public Connection::Backend {
  private:
   std::string Where() const { return "PostgreSQL database " + settings_.alias; }
 
+  // The statements that begin a write transaction: the lock of writers
+  // waited for kLockTimeout at most.
+  static const std::vector<std::string>& BeginStatements() {
+    static const std::vector<std::string> kBegin = {
+        "BEGIN", std::string("SET LOCAL lock_timeout = '") + kLockTimeout + "'",
+        std::string("SELECT pg_advisory_xact_lock(") + kWriterLock + ")"};
+    return kBegin;
+  }
+
+  [[noreturn]] void BeginFailed(const std::string& msg) {
+    if (InTransaction()) Simple("ROLLBACK");
+    throw DatabaseError(Where() + ": cannot begin a write transaction: " + msg);
+  }
+
+  // Begins the write transaction in a round trip of its own.
+  void BeginNow() {
+    beginPending_ = false;
+    std::string sql;
+    for (const std::string& st : BeginStatements()) sql += (sql.empty() ? "" : "; ") + st;
+    ++roundTrips;
+    PgResult r = Own(api_, api_->exec(conn_.get(), sql.c_str()));
+    if (!Succeeded(api_, r)) BeginFailed(MessageOf(api_, r));
+  }
+
   void Simple(const std::string& sql) {
+    if (beginPending_) BeginNow();
+    ++roundTrips;
     PgResult r = Own(api_, api_->exec(conn_.get(), sql.c_str()));
     if (!Succeeded(api_, r)) throw DatabaseError(Where() + ": " + MessageOf(api_, r) + " (" + sql + ")");
+  }
+
+  // A statement's parameters as the library takes them: texts, null for a
+  // null. `text` keeps the texts that `values` points into.
+  struct ParamTexts {
+    std::vector<std::string> text;
+    std::vector<const char*> values;
+    explicit ParamTexts(const std::vector<Stored>& params) : text(params.size()), values(params.size()) {
+      for (size_t i = 0; i < params.size(); ++i) {
+        const Stored& v = params[i];
+        char buf[40];
+        switch (v.kind) {
+          case Stored::Null: values[i] = nullptr; continue;
+          case Stored::Int: text[i] = std::to_string(v.i); break;
+          case Stored::Real:
+            std::snprintf(buf, sizeof buf, "%.17g", v.d);
+            text[i] = buf;
+            break;
+          case Stored::Text: text[i] = v.s; break;
+        }
+        values[i] = text[i].c_str();
+      }
+    }
+    int size() const { return static_cast<int>(values.size()); }
+  };
+
+  static bool SameParams(const std::vector<Stored>& a, const std::vector<Stored>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (a[i].kind != b[i].kind) return false;
+      switch (a[i].kind) {
+        case Stored::Null: break;
+        case Stored::Int: if (a[i].i != b[i].i) return false; break;
+        case Stored::Real: if (a[i].d != b[i].d) return false; break;
+        case Stored::Text: if (a[i].s != b[i].s) return false; break;
+      }
+    }
+    return true;
+  }
+
+  // What a statement needs before it runs: nothing (it runs unprepared the
+  // first time, and prepared once it has been prepared), or to be prepared
+  // now under a name of its own (it runs for the second time).
+  // `name` is its prepared name, or null to run it unprepared.
+  const char* NameFor(const std::string& sql, bool& prepareNow) {
+    auto it = names_.find(sql);
+    prepareNow = it != names_.end() && it->second.empty();
+    if (it == names_.end()) return nullptr;
+    if (prepareNow) it->second = "wo" + std::to_string(++prepared_);
+    return it->second.c_str();
+  }
+
+  // Records that `sql` has run once, unprepared: it is prepared when it
+  // runs again.
+  void RanOnce(const std::string& sql) { names_.emplace(sql, std::string()); }
+
+  // A statement that failed to prepare is run unprepared, and prepared
+  // again when it runs again.
+  void PrepareFailed(const std::string& sql) { names_[sql].clear(); }
+
+  [[noreturn]] void Fail(const PgResult& r, const std::string& sql) {
+    throw DatabaseError(Where() + ": " + MessageOf(api_, r) + " (" + sql + ")");
   }
 
   // Runs a statement; raises DatabaseError unless it succeeded. A
   // statement's first run sends it with its parameters in one round trip;
   // one that runs again is prepared then, under a name of its own, and
   // runs prepared from then on: a process that serves one request pays
-  // no round trip for preparing, one that serves many plans each
-  // statement once.
+  // no preparing, one that serves many plans each statement once. Where
+  // the library has pipeline mode, the preparing, and the queries that
+  // were announced (Prefetch), go in the statement's own round trip.
   PgResult Run(const std::string& sql, const std::vector<Stored>& params) {
     Ensure();
     if (trace) trace->push_back(sql);
-    auto it = names_.find(sql);
-    if (it != names_.end() && it->second.empty()) {
-      std::string name = "wo" + std::to_string(++prepared_);
-      PgResult p = Own(api_, api_->prepare(conn_.get(), name.c_str(), sql.c_str(), 0, nullptr));
-      if (!Succeeded(api_, p)) throw DatabaseError(Where() + ": " + MessageOf(api_, p) + " (" + sql + ")");
-      ++prepares;
-      it->second = std::move(name);
+    // An answer fetched ahead.
+    for (auto it = ahead_.begin(); it != ahead_.end(); ++it) {
+      if (it->sql != sql || !SameParams(it->params, params)) continue;
+      PgResult r = std::move(it->result);
+      ahead_.erase(it);
+      if (r) return r;
+      break;  // announced but not sent: it runs now
     }
-    std::vector<std::string> text(params.size());
-    std::vector<const char*> values(params.size());
-    for (size_t i = 0; i < params.size(); ++i) {
-      const Stored& v = params[i];
-      char buf[40];
-      switch (v.kind) {
-        case Stored::Null: values[i] = nullptr; continue;
-        case Stored::Int: text[i] = std::to_string(v.i); break;
-        case Stored::Real:
-          std::snprintf(buf, sizeof buf, "%.17g", v.d);
-          text[i] = buf;
-          break;
-        case Stored::Text: text[i] = v.s; break;
+    bool prepareNow = false;
+    const char* name = NameFor(sql, prepareNow);
+    const bool sendAhead = !ahead_.empty();
+    if (api_->HasPipeline() && (prepareNow || sendAhead || beginPending_))
+      return RunPipelined(sql, params, name, prepareNow, sendAhead);
+    ahead_.clear();
+    if (prepareNow) {
+      ++roundTrips;
+      PgResult p = Own(api_, api_->prepare(conn_.get(), name, sql.c_str(), 0, nullptr));
+      if (!Succeeded(api_, p)) {
+        PrepareFailed(sql);
+        Fail(p, sql);
       }
-      values[i] = text[i].c_str();
+      ++prepares;
     }
-    const int n = static_cast<int>(params.size());
-    PgResult r = Own(api_, it != names_.end()
-                               ? api_->execPrepared(conn_.get(), it->second.c_str(), n, values.data(), nullptr,
-                                                    nullptr, 0)
-                               : api_->execParams(conn_.get(), sql.c_str(), n, nullptr, values.data(), nullptr,
-                                                  nullptr, 0));
-    if (!Succeeded(api_, r)) throw DatabaseError(Where() + ": " + MessageOf(api_, r) + " (" + sql + ")");
-    if (it == names_.end()) names_.emplace(sql, std::string());  // prepared when it runs again
+    ParamTexts v(params);
+    ++roundTrips;
+    PgResult r = Own(api_, name ? api_->execPrepared(conn_.get(), name, v.size(), v.values.data(), nullptr, nullptr, 0)
+                                : api_->execParams(conn_.get(), sql.c_str(), v.size(), nullptr, v.values.data(),
+                                                   nullptr, nullptr, 0));
+    if (!Succeeded(api_, r)) Fail(r, sql);
+    if (!name) RanOnce(sql);
+    return r;
+  }
+
+  // Run in one round trip: the beginning of a write transaction that is
+  // pending, the statement (prepared first when `prepareNow`) and, with
+  // `sendAhead`, every query announced and not yet sent, whose answers are
+  // kept for when they are asked for. A query sent ahead that fails is
+  // dropped: it runs again, on its own, when asked for -- but inside a
+  // transaction, which its failure has ended, it fails the statement.
+  PgResult RunPipelined(const std::string& sql, const std::vector<Stored>& params, const char* name, bool prepareNow,
+                        bool sendAhead) {
+    PGconn* c = conn_.get();
+    const bool begin = beginPending_;
+    beginPending_ = false;
+    if (!api_->enterPipelineMode(c)) throw DatabaseError(Where() + ": " + Chomp(api_->errorMessage(c)));
+    struct SentAhead {
+      Ahead* ahead;
+      const char* name;  // null: unprepared
+      bool prepare;      // prepared in this round trip
+    };
+    std::vector<SentAhead> sent;
+    // A failure: statements named to be prepared in this round trip are
+    // prepared again when they next run.
+    auto unname = [&]() {
+      if (prepareNow) PrepareFailed(sql);
+      for (const SentAhead& a : sent)
+        if (a.prepare) PrepareFailed(a.ahead->sql);
+      ahead_.clear();
+    };
+    bool ok = true;
+    if (begin)
+      for (const std::string& st : BeginStatements())
+        ok = ok && api_->sendQueryParams(c, st.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    if (ok && prepareNow) ok = api_->sendPrepare(c, name, sql.c_str(), 0, nullptr) == 1;
+    {
+      ParamTexts v(params);
+      ok = ok && (name ? api_->sendQueryPrepared(c, name, v.size(), v.values.data(), nullptr, nullptr, 0)
+                       : api_->sendQueryParams(c, sql.c_str(), v.size(), nullptr, v.values.data(), nullptr, nullptr,
+                                               0)) == 1;
+    }
+    if (sendAhead) {
+      for (Ahead& a : ahead_) {
+        if (!ok || a.sent) continue;
+        bool prepare = false;
+        const char* an = NameFor(a.sql, prepare);
+        ParamTexts v(a.params);
+        if (prepare) ok = api_->sendPrepare(c, an, a.sql.c_str(), 0, nullptr) == 1;
+        ok = ok && (an ? api_->sendQueryPrepared(c, an, v.size(), v.values.data(), nullptr, nullptr, 0)
+                       : api_->sendQueryParams(c, a.sql.c_str(), v.size(), nullptr, v.values.data(), nullptr,
+                                               nullptr, 0)) == 1;
+        a.sent = true;
+        sent.push_back({&a, an, prepare});
+      }
+    }
+    ok = ok && api_->pipelineSync(c) == 1;
+    ++roundTrips;
+    if (!ok) {
+      const std::string msg = Chomp(api_->errorMessage(c));
+      unname();
+      throw DatabaseError(Where() + ": " + msg + " (" + sql + ")");
+    }
+    // Each statement's result, then null; last, the end of the pipeline.
+    // A connection that breaks ends the reading.
+    auto take = [&]() -> PgResult {
+      PgResult r = Own(api_, api_->getResult(c));
+      if (r) (void)Own(api_, api_->getResult(c));
+      return r;
+    };
+    std::string beginFailure;
+    if (begin)
+      for (size_t i = 0; i < BeginStatements().size(); ++i) {
+        PgResult b = take();
+        if (!Succeeded(api_, b) && beginFailure.empty()) beginFailure = MessageOf(api_, b);
+      }
+    PgResult prep = prepareNow ? take() : PgResult(nullptr, PqClear{api_});
+    PgResult r = take();
+    std::string aheadFailure;
+    for (SentAhead& s : sent) {
+      Ahead& a = *s.ahead;
+      PgResult ap = s.prepare ? take() : PgResult(nullptr, PqClear{api_});
+      PgResult ar = take();
+      if (s.prepare && !Succeeded(api_, ap)) {
+        PrepareFailed(a.sql);
+        s.prepare = false;
+        ar = std::move(ap);
+      } else if (s.prepare) {
+        ++prepares;
+      }
+      if (Succeeded(api_, ar)) {
+        a.result = std::move(ar);
+        if (!s.name) RanOnce(a.sql);
+      } else if (aheadFailure.empty() && ar && api_->resultStatus(ar.get()) != PGRES_PIPELINE_ABORTED) {
+        aheadFailure = MessageOf(api_, ar) + " (" + a.sql + ")";
+      }
+    }
+    PgResult sync = Own(api_, api_->getResult(c));
+    if (!sync || api_->resultStatus(sync.get()) != PGRES_PIPELINE_SYNC || !api_->exitPipelineMode(c)) {
+      unname();
+      throw DatabaseError(Where() + ": the server's answers were cut short: " + Chomp(api_->errorMessage(c)) + " (" +
+                          sql + ")");
+    }
+    // Announced queries that failed ahead run again when asked for.
+    ahead_.erase(std::remove_if(ahead_.begin(), ahead_.end(), [](const Ahead& a) { return a.sent && !a.result; }),
+                 ahead_.end());
+    if (!beginFailure.empty()) {
+      if (prepareNow) PrepareFailed(sql);
+      BeginFailed(beginFailure);
+    }
+    if (prepareNow) {
+      if (!Succeeded(api_, prep)) {
+        PrepareFailed(sql);
+        Fail(prep, sql);
+      }
+      ++prepares;
+    }
+    if (!Succeeded(api_, r)) Fail(r, sql);
+    if (!name) RanOnce(sql);
+    if (!aheadFailure.empty() && InTransaction()) throw DatabaseError(Where() + ": " + aheadFailure);
     return r;
   }
 
@@ -351,6 +603,18 @@ class PgConnection final : public Connection, public Connection::Backend {
   // has run twice.
   std::unordered_map<std::string, std::string> names_;
   int64_t prepared_ = 0;
+  // Queries announced by Prefetch: not sent yet, or sent with another
+  // statement and answered (`result`), until asked for. Dropped by every
+  // write and at the start and end of every transaction.
+  struct Ahead {
+    std::string sql;
+    std::vector<Stored> params;
+    bool sent = false;
+    PgResult result{nullptr, PqClear{nullptr}};
+  };
+  std::vector<Ahead> ahead_;
+  // BeginWrite was called; the transaction begins with the next statement.
+  bool beginPending_ = false;
 };
 
 }  // namespace

@@ -96,53 +96,34 @@ const ColumnDef kCount{"count", FieldType::Integer};
 
 }  // namespace
 
-std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, std::string_view resNo, DateTime from,
-                                                      DateTime to, std::string_view asNo) {
-  return CountSlotReservations(c, std::vector<std::string>{std::string(resNo)}, from, to, asNo);
+void CountPlacesWithEachSlot(Table& slots, std::string_view asNo) {
+  // Each slot's reservations, by the key the slot reads, as a slot's own
+  // lookup finds them: one index probe per slot, no sorting to group them.
+  const std::string match =
+      "FROM VAVARAUS r WHERE r.Kausi = coalesce(VaVuoro.Kausi, '') AND r.VuoroNo = VaVuoro.VuoroNo"
+      " AND r.VuoroNoSeq = VaVuoro.VuoroNoSeq";
+  std::string sql = "(SELECT count(*) " + match + ")";
+  std::vector<Stored> params;
+  if (asNo.empty()) {
+    sql += ", 0, NULL";
+  } else {
+    const Stored customer = ToStored(kReservations, Column(kReservations, "AsNo"), Txt(std::string(asNo)));
+    sql += ", (SELECT count(*) " + match + " AND r.AsNo = ?)";
+    sql += ", (SELECT min(r.Jno) " + match + " AND r.AsNo = ? AND r.Status = 0)";
+    params = {customer, customer};
+  }
+  slots.SetComputed(std::move(sql), std::move(params));
 }
 
-std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std::vector<std::string>& resNos,
-                                                      DateTime from, DateTime to, std::string_view asNo) {
-  std::map<SlotKeyText, SlotTaken> out;
-  if (resNos.empty()) return out;
-  Connection::Backend& be = c.backend();
-  be.Ensure();
-  Params p{be.dialect, {}};
-
-  // Each slot's reservations, counted by the key the slot reads (a null
-  // Kausi reading as ""), as a slot's own lookup finds them: one index
-  // probe per slot, and no sorting of the rows to group them.
-  const std::string match =
-      "FROM VAVARAUS r WHERE r.Kausi = coalesce(v.Kausi, '') AND r.VuoroNo = v.VuoroNo"
-      " AND r.VuoroNoSeq = v.VuoroNoSeq";
-  std::string own = "0", ownJno = "NULL";
-  if (!asNo.empty()) {
-    const Stored customer = ToStored(kReservations, Column(kReservations, "AsNo"), Txt(std::string(asNo)));
-    own = "(SELECT count(*) " + match + " AND r.AsNo = " + p.Add(customer) + ")";
-    ownJno = "(SELECT min(r.Jno) " + match + " AND r.AsNo = " + p.Add(customer) + " AND r.Status = 0)";
-  }
-  std::string sql = "SELECT coalesce(v.Kausi, ''), v.VuoroNo, v.VuoroNoSeq, (SELECT count(*) " + match + "), " +
-                    own + ", " + ownJno + " FROM VaVuoro v WHERE " + SlotsOf(p, resNos, from, to);
-
-  const ColumnDef& jno = Column(kReservations, "Jno");
-  std::unique_ptr<Rows> rows = be.Query(sql, p.values);
-  StoredRow r;
-  for (Rows::Step st = rows->Next(r); st != Rows::Step::End; st = rows->Next(r)) {
-    // Nothing is written while the rows are read, so the engine keeps the
-    // statement to the end.
-    if (st == Rows::Step::More) throw DatabaseError(std::string(kReservations) + ": a count of places was cut short");
-    if (r.cols.size() < 5) throw DatabaseError(std::string(kReservations) + ": a count of places came back short");
-    const int taken = static_cast<int>(StoredAsInt(kReservations, kCount, r.cols[2]));
-    if (taken == 0) continue;  // a slot without reservations has no entry
-    SlotKeyText key{StoredAsText(kReservations, Column(kReservations, "Kausi"), r.rowId),
-                    StoredAsText(kReservations, Column(kReservations, "VuoroNo"), r.cols[0]),
-                    StoredAsText(kReservations, Column(kReservations, "VuoroNoSeq"), r.cols[1])};
-    SlotTaken& t = out[key];
-    t.rows = taken;
-    t.own = static_cast<int>(StoredAsInt(kReservations, kCount, r.cols[3]));
-    t.ownOpenJno = r.cols[4].IsNull() ? -1 : StoredAsInt(kReservations, jno, r.cols[4]);
-  }
-  return out;
+SlotTaken PlacesTaken(const Table& slots) {
+  const Stored& rows = slots.Computed(0);
+  if (rows.IsNull()) throw DatabaseError(std::string(kSlots) + ": the places of a slot were not counted with its row");
+  SlotTaken t;
+  t.rows = static_cast<int>(StoredAsInt(kReservations, kCount, rows));
+  t.own = static_cast<int>(StoredAsInt(kReservations, kCount, slots.Computed(1)));
+  const Stored& jno = slots.Computed(2);
+  t.ownOpenJno = jno.IsNull() ? -1 : StoredAsInt(kReservations, Column(kReservations, "Jno"), jno);
+  return t;
 }
 
 void CountQueuedPlaces(Connection& c, const std::vector<std::string>& resNos, DateTime from, DateTime to,

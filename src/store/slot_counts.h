@@ -11,6 +11,7 @@
 
 #include "base/datetime.h"
 #include "store/database.h"
+#include "store/table.h"
 
 namespace wo::store {
 
@@ -32,24 +33,24 @@ struct SlotTaken {
   DateTime ownOfferUntil = 0;
 };
 
-// The reservations of every VaVuoro slot of resource `resNo` that starts
-// from `from` to `to` (both inclusive, compared to the whole second, as a
-// range of the handle ResNo;VuoroAika compares them), by slot key. A slot
-// without reservations has no entry. `asNo` (WEBREG.AsNo, as stored) names
-// the customer whose rows SlotTaken::own counts; "" counts none.
-// The keys join as a handle's key lookup compares them: exactly, as stored.
-std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, std::string_view resNo, DateTime from,
-                                                      DateTime to, std::string_view asNo);
-// The same over the slots of every resource in `resNos` (a slot's key is
-// unique across resources); none for an empty list.
-std::map<SlotKeyText, SlotTaken> CountSlotReservations(Connection& c, const std::vector<std::string>& resNos,
-                                                      DateTime from, DateTime to, std::string_view asNo);
+// Has every row that `slots` (a VaVuoro handle, closed) reads carry the
+// reservations of its slot, worked out by the engine in the walk's own
+// query: one index probe per slot read, no query of its own. `asNo`
+// (WEBREG.AsNo, as stored) names the customer whose rows SlotTaken::own
+// counts; "" counts none. The slot's rows join by the key the slot reads
+// (a null Kausi reading as ""), exactly, as a handle's key lookup compares.
+void CountPlacesWithEachSlot(Table& slots, std::string_view asNo);
+// Those places of the slot of `slots`' current row: rows, own and
+// ownOpenJno; the waiting list's fields stay empty. REQUIRES: the handle
+// was opened after CountPlacesWithEachSlot and is on a row (otherwise
+// DatabaseError).
+SlotTaken PlacesTaken(const Table& slots);
 
 // The places the waiting lists (WEBJONO) hold in the same slots, counted
 // into `counts`: SlotTaken::held the rows of other customers than `asNo`
 // that wait, or hold an offer lasting past `now` (a waiting row claims the
 // next place that frees); ownQueued and ownOfferUntil the row of `asNo`.
-// A slot that gains an entry here has rows 0.
+// Only the slots with a line gain an entry.
 void CountQueuedPlaces(Connection& c, const std::vector<std::string>& resNos, DateTime from, DateTime to,
                        std::string_view asNo, DateTime now, std::map<SlotKeyText, SlotTaken>& counts);
 

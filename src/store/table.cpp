@@ -41,20 +41,20 @@ bool SameStored(const Stored& a, const Stored& b) {
   return false;
 }
 
-// A statement under construction: SQL text and its parameters.
+// A statement under construction: the computed columns of its select
+// list, the SQL text of its condition and the parameters of both, in order.
 struct Sql {
   explicit Sql(const Dialect& d) : dialect(d) {}
   const Dialect& dialect;
+  std::string head;
   std::string text;
   std::vector<Stored> params;
 
-  void Param(const Stored& v) {
+  std::string Marker(const Stored& v) {
     params.push_back(v);
-    if (dialect.numberedParams)
-      text += "$" + std::to_string(params.size());
-    else
-      text += "?";
+    return dialect.numberedParams ? "$" + std::to_string(params.size()) : "?";
   }
+  void Param(const Stored& v) { text += Marker(v); }
   void And() { text += text.empty() ? "" : " AND "; }
 };
 
@@ -77,13 +77,20 @@ struct Table::Impl {
   size_t visible = 0;
   std::vector<size_t> index;  // positions in `cols`
   std::vector<size_t> unique;  // the table's unique key, positions in `cols`
-  std::string selectSql, orderSql;
+  std::string selectSql, fromSql, orderSql;
+
+  // Values the engine works out with each row (SetComputed), read after
+  // the columns of `cols`.
+  std::string computedSql;
+  std::vector<Stored> computedParams;
 
   bool open = false;
   bool ranged = false;
   std::vector<Stored> lo, hi;
 
-  enum class Pos { Unread, Row, Eof };
+  // Unread: on the first row, not read yet; After: on the row after `cur`
+  // (a deleted row), not read yet.
+  enum class Pos { Unread, After, Row, Eof };
   Pos pos = Pos::Unread;
   std::unique_ptr<Rows> rows;  // the current query, when one is being read
   int limit = 0;               // its LIMIT (0: none)
@@ -144,7 +151,7 @@ struct Table::Impl {
     const Dialect& d = dialect();
     selectSql = std::string("SELECT ") + d.rowId;
     for (const ColumnDef* c : cols) selectSql += ", " + c->name;
-    selectSql += " FROM " + def.name;
+    fromSql = " FROM " + def.name;
     orderSql = " ORDER BY ";
     for (size_t p : index) orderSql += cols[p]->name + d.nullsFirst + ", ";
     orderSql += d.rowId;
@@ -203,15 +210,17 @@ struct Table::Impl {
   // The range: equal leading bounds become equalities, the rest row-value
   // comparisons; both forms are index range scans.
   void RangeCondition(Sql& q) {
-    if (!ranged) return;
-    size_t k = lo.size(), p = 0;
-    while (p < k && SameStored(lo[p], hi[p])) {
-      Eq(q, cols[index[p]]->name, lo[p]);
+    if (ranged) RangeCondition(q, lo, hi);
+  }
+  void RangeCondition(Sql& q, const std::vector<Stored>& l, const std::vector<Stored>& h) {
+    size_t k = l.size(), p = 0;
+    while (p < k && SameStored(l[p], h[p])) {
+      Eq(q, cols[index[p]]->name, l[p]);
       ++p;
     }
     if (p < k) {
-      Compare(q, p, k, ">=", lo);
-      Compare(q, p, k, "<=", hi);
+      Compare(q, p, k, ">=", l);
+      Compare(q, p, k, "<=", h);
     }
   }
 
@@ -275,16 +284,38 @@ struct Table::Impl {
 
   // ---- queries ----
 
+  // A query of rows, its computed columns' markers first.
+  Sql Statement() {
+    Sql q(dialect());
+    auto next = computedParams.begin();
+    for (char ch : computedSql) {
+      if (ch != '?') {
+        q.head += ch;
+      } else {
+        if (next == computedParams.end()) Fail("computed columns have more markers than values");
+        q.head += q.Marker(*next++);
+      }
+    }
+    return q;
+  }
+
   // A find reads the rows of one key: a batch. A walk's first query
   // reads enough for a day's list or a week's grid in one go, and a walk
   // that goes on beyond it reads more at a time.
-  void Run(Sql& where, bool find = false) {
+  std::string SelectText(const Sql& where, int lim) const {
     std::string sql = selectSql;
+    if (!where.head.empty()) sql += ", " + where.head;
+    sql += fromSql;
     if (!where.text.empty()) sql += " WHERE " + where.text;
     sql += orderSql;
+    if (lim) sql += " LIMIT " + std::to_string(lim);
+    return sql;
+  }
+
+  void Run(Sql& where, bool find = false) {
     int batch = dialect().batch;
     limit = batch == 0 ? 0 : rows || read > 0 ? batch * 16 : find ? batch : batch * 8;
-    if (limit) sql += " LIMIT " + std::to_string(limit);
+    const std::string sql = SelectText(where, limit);
     rows.reset();
     read = 0;
     findQuery = false;
@@ -292,15 +323,32 @@ struct Table::Impl {
   }
 
   void StartFirst() {
-    Sql w(dialect());
+    Sql w = Statement();
     RangeCondition(w);
     rows.reset();
     read = 0;
     Run(w);
   }
 
+  // The first query of a walk from the first row, as StartFirst runs it,
+  // announced to the engine.
+  void AnnounceFirst() {
+    Sql w = Statement();
+    RangeCondition(w);
+    be().Prefetch(SelectText(w, dialect().batch * 8), w.params);
+  }
+
+  // The query of FindKey(key), as it runs it.
+  void AnnounceFind(const std::vector<Value>& key) {
+    std::vector<Stored> k = KeyValues(key, "find key");
+    Sql w = Statement();
+    RangeCondition(w);
+    for (size_t i = 0; i < k.size(); ++i) Eq(w, cols[index[i]]->name, k[i]);
+    be().Prefetch(SelectText(w, dialect().batch), w.params);
+  }
+
   void StartAfter(const StoredRow& r) {
-    Sql w(dialect());
+    Sql w = Statement();
     RangeCondition(w);
     AfterCondition(w, r);
     Run(w);
@@ -332,6 +380,11 @@ struct Table::Impl {
   }
 
   void Resolve() {
+    if (pos == Pos::After) {
+      StartAfter(cur);
+      Pull();
+      return;
+    }
     if (pos != Pos::Unread) return;
     StartFirst();
     Pull();
@@ -362,7 +415,7 @@ struct Table::Impl {
     NeedOpen("find a key");
     ToBrowse();
     std::vector<Stored> k = KeyValues(key, "find key");
-    Sql w(dialect());
+    Sql w = Statement();
     RangeCondition(w);
     for (size_t i = 0; i < k.size(); ++i) Eq(w, cols[index[i]]->name, k[i]);
     Drop();
@@ -492,9 +545,9 @@ struct Table::Impl {
     Sql q(dialect());
     q.text = "DELETE FROM " + def.name;
     WriteRow(q, cur, false);
+    // The next row is read when it is asked for.
     Drop();
-    StartAfter(cur);
-    Pull();
+    pos = Pos::After;
   }
 };
 
@@ -525,6 +578,8 @@ void Table::Close() {
   m.mode = Impl::Mode::Browse;
   m.buf = StoredRow();
   m.cur = StoredRow();
+  m.computedSql.clear();
+  m.computedParams.clear();
   m.Rewind();
 }
 
@@ -583,6 +638,28 @@ void Table::First() {
   m.Rewind();
 }
 
+void Table::Prefetch() {
+  Impl& m = *impl_;
+  m.Need();
+  if (m.mode == Impl::Mode::Browse && m.pos == Impl::Pos::Unread) m.AnnounceFirst();
+}
+
+void Table::PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>& hi) {
+  Impl& m = *impl_;
+  m.Need();
+  if (m.open || lo.size() != hi.size()) return;
+  std::vector<Stored> l = m.KeyValues(lo, "set range"), h = m.KeyValues(hi, "set range");
+  Sql w(m.dialect());
+  m.RangeCondition(w, l, h);
+  m.be().Prefetch(m.SelectText(w, m.dialect().batch * 8), w.params);
+}
+
+void Table::PrefetchKey(const std::vector<Value>& key) {
+  Impl& m = *impl_;
+  m.Need();
+  if (m.mode == Impl::Mode::Browse) m.AnnounceFind(key);
+}
+
 void Table::Next() {
   Impl& m = *impl_;
   m.NeedOpen("move to the next row");
@@ -597,12 +674,32 @@ bool Table::Eof() const {
   return m.pos != Impl::Pos::Row;
 }
 
+void Table::SetComputed(std::string expressions, std::vector<Stored> params) {
+  Impl& m = *impl_;
+  if (m.open) m.Fail("computed columns are set on a closed table");
+  m.computedSql = std::move(expressions);
+  m.computedParams = std::move(params);
+}
+
+const Stored& Table::Computed(size_t i) const {
+  Impl& m = *impl_;
+  if (!m.open || m.mode != Impl::Mode::Browse) return kNull;
+  m.Resolve();
+  const size_t at = m.cols.size() + i;
+  return m.pos == Impl::Pos::Row && at < m.cur.cols.size() ? m.cur.cols[at] : kNull;
+}
+
 bool Table::IsEmpty() {
   Impl& m = *impl_;
   m.NeedOpen("test for rows");
   if (m.mode == Impl::Mode::Browse) {
+    // A walk that has only now started answers it: its first query found
+    // no row. A walk that has gone past its end says nothing about the
+    // rows before.
+    const bool fresh = m.pos == Impl::Pos::Unread;
     m.Resolve();
     if (m.pos == Impl::Pos::Row) return false;
+    if (fresh) return true;
   }
   return m.CountRows(true) == 0;
 }

@@ -35,6 +35,7 @@ inline Value Dt(DateTime v) { return Value(static_cast<double>(v)); }
 
 class Connection;  // see store/database.h
 class Table;
+struct Stored;  // see store/backend.h
 
 // One field of a handle's current row.
 class Field {
@@ -119,6 +120,17 @@ class Table {
   void CancelRange();
 
   void First();
+  // Announces that the handle will read from its first row (of its range,
+  // in its order) before any write: an engine that can sends that query
+  // along with the next statement it runs on the connection, whichever
+  // handle runs it. Changes nothing else; does nothing once the handle
+  // has read a row.
+  void Prefetch();
+  // The same for the walk of a closed handle once it is opened and given
+  // SetRange(lo, hi), and for the query of FindKey(key) in the handle's
+  // present state. Bad values raise DatabaseError as those would.
+  void PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>& hi);
+  void PrefetchKey(const std::vector<Value>& key);
   void Next();
   bool Eof() const;   // true once Next has moved past the last row, on an
                       // empty table or range, and on a closed handle
@@ -139,6 +151,16 @@ class Table {
   void Post();
   void Cancel();  // drops a pending append or edit
   void Delete();
+
+  // Values the engine works out with every row the handle reads, beside
+  // its fields: `expressions`, a ","-separated list of SQL expressions over
+  // the table (named by its own name), each "?" in it the marker of the
+  // next of `params`. REQUIRES: a closed handle (otherwise DatabaseError);
+  // Close drops them. Computed(i) is the i-th value of the current row,
+  // null without one (closed, at the end, in append or edit, or the row
+  // just posted).
+  void SetComputed(std::string expressions, std::vector<Stored> params);
+  const Stored& Computed(size_t i) const;
 
   // nullptr when the handle lacks the field (names compare without case).
   std::optional<Field> FieldByName(std::string_view name);

@@ -36,6 +36,9 @@ class FaultyConnection final : public store::Connection, public store::Connectio
     return Keep(Inner().Exec(sql, params, insert));
   }
   void ExecScript(const std::string& sql) override { Inner().ExecScript(sql); }
+  void Prefetch(const std::string& sql, const std::vector<store::Stored>& params) override {
+    Inner().Prefetch(sql, params);
+  }
   Existing ReadSchema() override { return Inner().ReadSchema(); }
 
  private:
@@ -48,6 +51,7 @@ class FaultyConnection final : public store::Connection, public store::Connectio
   template <class T>
   T Keep(T result) {
     prepares = inner_->backend().prepares;
+    roundTrips = inner_->backend().roundTrips;
     return result;
   }
 

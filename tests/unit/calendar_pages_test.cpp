@@ -176,23 +176,34 @@ TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
   EXPECT_TRUE(lone->ResourceNames.rows.has_value());
 }
 
-TEST_F(CalendarLookups, PlacesOfTheWindowInOneQueryAndTheLinkOfASlot) {
+TEST_F(CalendarLookups, PlacesCountedInTheWalksQueryAndTheLinkOfASlot) {
   for (const char* seq : {"    1", "    2", "    3"})
     centre.AddSlot({.at = std::string("2024-01-0") + seq[4] + " 10:00:00", .vuoroNo = "   12", .seq = seq});
   centre.AddReservations("2024", "   12", "    1", 2);
   centre.AddReservations("2024", "   12", "    2", 1);
   ModuleHere m(centre.site());
+  const DateTime from = At(2024, 1, 1), to = At(2024, 1, 3, 23, 59);
+  SlotPlaces places(*m, "R1", from, to);
   std::vector<std::string> trace;
   m->conn.backend().trace = &trace;
-  SlotPlaces places(*m, "R1", At(2024, 1, 1), At(2024, 1, 3, 23, 59));
-  EXPECT_TRUE(trace.empty());  // nothing is counted until a slot is asked about
-  EXPECT_EQ(places.Of("2024", "   12", "    1").rows, 2);
-  EXPECT_EQ(places.Of("2024", "   12", "    2").rows, 1);
-  EXPECT_EQ(places.Of("2024", "   12", "    3").rows, 0);
-  EXPECT_EQ(places.Of("2024", "   12", "    1").own, 0);  // no customer asked about
-  EXPECT_EQ(trace.size(), 1u);
+  std::vector<int> rows, own;
+  std::string out;
+  calendar::WalkSlots(
+      *m, "R1", from, to, out,
+      [&](store::Table& slots) {
+        const store::SlotTaken t = places.Of(slots, slots.Text("Kausi"), slots.Text("VuoroNo"), slots.Text("VuoroNoSeq"));
+        rows.push_back(t.rows);
+        own.push_back(t.own);
+        return true;
+      },
+      &places.Customer());
   m->conn.backend().trace = nullptr;
+  EXPECT_EQ(rows, (std::vector<int>{2, 1, 0}));
+  EXPECT_EQ(own, (std::vector<int>{0, 0, 0}));  // no customer asked about
+  EXPECT_EQ(trace.size(), 1u);                  // the walk's own query
+  EXPECT_EQ(out, "</TR>");
   EXPECT_FALSE(m->tbl->TblVa.IsOpen());
+  EXPECT_FALSE(m->tbl->TblFiVuoro.IsOpen());
 
   m->page.SessionId = kSession;
   m->page.Lang = "Eng";

@@ -1,10 +1,11 @@
-// The grouped count of the places taken in a resource's slots, on both
-// engines: the window's edges, every Status counted, the customer's own
-// rows and the first of them still open.
+// The places taken in a resource's slots, counted with each slot the walk
+// reads, on both engines: the window's edges, every Status counted, the
+// customer's own rows and the first of them still open.
 #include <gtest/gtest.h>
 
 #include "store/backend.h"
 #include "store/slot_counts.h"
+#include "store/table.h"
 #include "support/centre_rows.h"
 #include "support/engine_test.h"
 #include "support/test_db.h"
@@ -24,7 +25,7 @@ class StoreSlotCounts : public test::EngineTest {
   }
 };
 
-TEST_P(StoreSlotCounts, OneQueryCountsTheWindowsSlotsByKey) {
+TEST_P(StoreSlotCounts, TheWalksQueryCountsEachSlotsPlacesByKey) {
   Slot("    1", "2030-06-10 08:00:00");  // the window's first second
   Slot("    2", "2030-06-12 12:00:00");
   Slot("    3", "2030-06-16 23:59:00");  // its last
@@ -42,42 +43,56 @@ TEST_P(StoreSlotCounts, OneQueryCountsTheWindowsSlotsByKey) {
 
   const DateTime from = EncodeDate(2030, 6, 10) + EncodeTime(8, 0, 0);
   const DateTime to = EncodeDate(2030, 6, 16) + EncodeTime(23, 59, 0);
-  std::vector<std::string> trace;
-  c->backend().trace = &trace;
-  const auto counts = CountSlotReservations(*c, "R1", from, to, "200");
-  c->backend().trace = nullptr;
-  EXPECT_EQ(trace.size(), 1u);
-
   struct Want {
     const char* no;
     int rows, own;
     int64_t ownOpenJno;
   };
-  const Want want[] = {{"    1", 2, 1, -1}, {"    2", 3, 3, 3}, {"    3", 1, 0, -1}};
-  ASSERT_EQ(counts.size(), std::size(want));
-  for (const Want& w : want) {
-    auto it = counts.find({"2030", w.no, "    1"});
-    ASSERT_NE(it, counts.end()) << w.no;
-    EXPECT_EQ(it->second.rows, w.rows) << w.no;
-    EXPECT_EQ(it->second.own, w.own) << w.no;
-    EXPECT_EQ(it->second.ownOpenJno, w.ownOpenJno) << w.no;
+  // Walks `res` over the window counting for `asNo`: the slots in start
+  // order with their places, in the walk's one query.
+  auto walk = [&](const std::string& res, const std::string& asNo) {
+    Table slots(*c, TableNamed("VaVuoro"), "", "ResNo;VuoroAika");
+    CountPlacesWithEachSlot(slots, asNo);
+    std::vector<std::string> trace;
+    c->backend().trace = &trace;
+    slots.Open();
+    slots.SetRange({Txt(res), Dt(from)}, {Txt(res), Dt(to)});
+    std::vector<std::pair<std::string, SlotTaken>> out;
+    for (; !slots.Eof(); slots.Next()) out.emplace_back(slots.Text("VuoroNo"), PlacesTaken(slots));
+    c->backend().trace = nullptr;
+    EXPECT_EQ(trace.size(), 1u);
+    slots.Close();
+    return out;
+  };
+  const struct {
+    const char* res;
+    const char* asNo;
+    std::vector<Want> want;
+  } cases[] = {
+      {"R1", "200", {{"    1", 2, 1, -1}, {"    2", 3, 3, 3}, {"    6", 0, 0, -1}, {"    3", 1, 0, -1}}},
+      // Without a customer nothing is anyone's own.
+      {"R1", "", {{"    1", 2, 0, -1}, {"    2", 3, 0, -1}, {"    6", 0, 0, -1}, {"    3", 1, 0, -1}}},
+      {"R2", "200", {{"    5", 1, 1, 1}}},
+      {"R9", "200", {}},
+  };
+  for (const auto& k : cases) {
+    const auto got = walk(k.res, k.asNo);
+    ASSERT_EQ(got.size(), k.want.size()) << k.res << " " << k.asNo;
+    for (size_t i = 0; i < got.size(); ++i) {
+      const Want& w = k.want[i];
+      EXPECT_EQ(got[i].first, w.no) << k.res << " " << k.asNo;
+      EXPECT_EQ(got[i].second.rows, w.rows) << w.no;
+      EXPECT_EQ(got[i].second.own, w.own) << w.no;
+      EXPECT_EQ(got[i].second.ownOpenJno, w.ownOpenJno) << w.no;
+    }
   }
 
-  // Without a customer nothing is anyone's own.
-  const auto anyone = CountSlotReservations(*c, "R1", from, to, "");
-  ASSERT_EQ(anyone.size(), 3u);
-  EXPECT_EQ(anyone.at({"2030", "    2", "    1"}).rows, 3);
-  EXPECT_EQ(anyone.at({"2030", "    2", "    1"}).own, 0);
-  EXPECT_EQ(anyone.at({"2030", "    2", "    1"}).ownOpenJno, -1);
-  EXPECT_TRUE(CountSlotReservations(*c, "R9", from, to, "200").empty());
-
-  // Several resources in one query: each slot once, whichever resource.
-  const std::vector<std::string> both{"R1", "R2", "R9"};
-  const auto centre = CountSlotReservations(*c, both, from, to, "200");
-  ASSERT_EQ(centre.size(), 4u);
-  EXPECT_EQ(centre.at({"2030", "    5", "    1"}).own, 1);
-  EXPECT_EQ(centre.at({"2030", "    2", "    1"}).rows, 3);
-  EXPECT_TRUE(CountSlotReservations(*c, std::vector<std::string>{}, from, to, "200").empty());
+  // A walk that did not ask for the places has none to give.
+  Table plain(*c, TableNamed("VaVuoro"), "", "ResNo;VuoroAika");
+  plain.Open();
+  ASSERT_FALSE(plain.Eof());
+  EXPECT_THROW(PlacesTaken(plain), DatabaseError);
+  EXPECT_THROW(CountPlacesWithEachSlot(plain, ""), DatabaseError);
 }
 
 #ifdef WO_PG_TESTS

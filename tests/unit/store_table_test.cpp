@@ -224,11 +224,16 @@ TEST_P(StoreTable, RangesOverDateTimeKeysIncludeTheirExactBounds) {
   EXPECT_EQ(v.RecordCount(), 3);
   v.SetRange({Txt("R1"), Dt(day + 1)}, {Txt("R1"), Dt(day + 2)});
   EXPECT_EQ(Walk(v, "VuoroNo"), (std::vector<std::string>{"    5"}));
+  EXPECT_FALSE(v.IsEmpty());  // walked past its end, the range still has its row
   v.First();
   EXPECT_DOUBLE_EQ(v.Date("VuoroAika"), day + 1 + EncodeTime(10, 0, 0));
   EXPECT_NEAR(v.Date("Kesto"), EncodeTime(1, 30, 0), 1e-9);
   v.SetRange({Txt("R3"), Dt(day)}, {Txt("R3"), Dt(day + 9)});
+  std::vector<std::string> trace;
+  conn->backend().trace = &trace;
   EXPECT_TRUE(v.IsEmpty());
+  conn->backend().trace = nullptr;
+  EXPECT_EQ(trace.size(), 1u);  // the range's first query answers by itself
   EXPECT_TRUE(v.Eof());
   EXPECT_EQ(v.RecordCount(), 0);
   // A range on the first field only, and a find inside a range.
@@ -491,6 +496,11 @@ TEST_P(StoreTable, DeleteMovesToTheNextRowAndNextContinuesAfterAPost) {
   k.Post();
   k.Next();
   EXPECT_EQ(k.Text("WebKeskus"), "G");
+  // Next straight after a delete goes past the row the delete moved to.
+  ASSERT_TRUE(k.FindKey({Txt("B")}));
+  k.Delete();
+  k.Next();
+  EXPECT_EQ(k.Text("WebKeskus"), "F");
   // Deleting while walking removes every row.
   k.First();
   while (!k.Eof()) k.Delete();
@@ -595,14 +605,98 @@ TEST_P(StoreTable, OpeningAndLookingUpTouchOnlyWhatIsAsked) {
   t["ArvoInt32"].SetInt(500000);
   t.Post();
   EXPECT_EQ(trace.size(), 1u);  // the INSERT
-  int64_t prepared = conn->backend().prepares;
+  int64_t prepared = conn->backend().prepares, trips = conn->backend().roundTrips;
   for (int i = 0; i < 50; ++i) {
     ASSERT_TRUE(t.FindKey({Txt("WebAsNo")}));
     EXPECT_EQ(t.Int("ArvoInt32"), 500000);
   }
   EXPECT_EQ(trace.size(), 51u);  // one query per find
   EXPECT_LE(conn->backend().prepares - prepared, 1);  // prepared once, reused
+  if (Pg()) {
+    EXPECT_EQ(conn->backend().roundTrips - trips, 50);  // preparing rides with a find
+  }
   conn->backend().trace = nullptr;
+}
+
+// A walk announced ahead (Table::Prefetch) reads what it would have read
+// when asked, costs no round trip of its own on a server, and never
+// answers from before a write or a transaction.
+TEST_P(StoreTable, WalksAnnouncedAheadAnswerAsIfAskedThen) {
+  Table p = Handle("TblParam");
+  p.Open();
+  for (const char* k : {"b", "a", "c"}) {
+    p.Append();
+    p["Avain"].SetText(k);
+    p.Post();
+  }
+  p.Close();
+  auto keys = [](Table& t) {
+    std::string out;
+    for (t.First(); !t.Eof(); t.Next()) out += t.Text("Avain");
+    return out;
+  };
+  Table ahead = Handle("TblParam"), other = Handle("TblParam");
+  ahead.SetIndex("Avain");
+  other.Open();
+  Connection::Backend& be = conn->backend();
+
+  // Carried by another handle's find: a walk, a range and a find.
+  Table ranged = Handle("TblParam"), found = Handle("TblParam");
+  ranged.SetIndex("Avain");
+  found.SetIndex("Avain");
+  ahead.Prefetch();
+  ranged.PrefetchRange({Txt("b")}, {Txt("c")});
+  found.PrefetchKey({Txt("c")});
+  int64_t trips = be.roundTrips;
+  ASSERT_TRUE(other.FindKey({Txt("b")}));
+  ahead.Open();
+  EXPECT_EQ(keys(ahead), "abc");
+  ranged.Open();
+  ranged.SetRange({Txt("b")}, {Txt("c")});
+  EXPECT_FALSE(ranged.IsEmpty());
+  EXPECT_EQ(ranged.Text("Avain"), "b");
+  found.Open();
+  ASSERT_TRUE(found.FindKey({Txt("c")}));
+  if (Pg()) {
+    EXPECT_EQ(be.roundTrips - trips, 1);
+  }
+  ahead.Close();
+
+  // A write in between: the walk sees it.
+  ahead.Prefetch();
+  ASSERT_TRUE(other.FindKey({Txt("a")}));
+  other.Append();
+  other["Avain"].SetText("d");
+  other.Post();
+  ahead.Open();
+  EXPECT_EQ(keys(ahead), "abcd");
+  ahead.Close();
+
+  // Read ahead outside a transaction, asked inside one after a write.
+  ahead.Prefetch();
+  ASSERT_TRUE(other.FindKey({Txt("a")}));
+  conn->BeginWrite();
+  Sql("DELETE FROM PARAM WHERE Avain = 'a'");
+  ahead.Open();
+  EXPECT_EQ(keys(ahead), "bcd");
+  conn->Rollback();
+  ahead.Close();
+
+  // A query announced that fails leaves the statement it rode with, and
+  // the connection, as they were; inside a transaction, which it ended, it
+  // fails the statement.
+  be.Prefetch("SELECT no_such_column FROM PARAM", {});
+  ASSERT_TRUE(other.FindKey({Txt("c")}));
+  EXPECT_EQ(other.Text("Avain"), "c");
+  ahead.Open();
+  EXPECT_EQ(keys(ahead), "abcd");
+  conn->BeginWrite();
+  be.Prefetch("SELECT no_such_column FROM PARAM", {});
+  if (Pg()) {
+    EXPECT_THROW(other.FindKey({Txt("c")}), DatabaseError);
+  }
+  conn->Rollback();
+  ASSERT_TRUE(other.FindKey({Txt("c")}));
 }
 
 TEST_P(StoreTable, WriteTransactionsCommitOrRollBack) {
