@@ -58,6 +58,23 @@ void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateT
   out += "</TR>";
 }
 
+void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resNos, DateTime from, DateTime to,
+                       const std::string* countFor) {
+  store::Table& slots = ctx.tbl->TblFiVuoro;
+  if (slots.IsOpen()) return;
+  // Closing the handle forgets the counting until WalkSlots sets it again.
+  try {
+    slots.SetIndex(kSlotsByResource);
+    if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
+    for (const std::string& res : resNos)
+      slots.PrefetchRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
+  } catch (...) {
+    slots.Close();
+    throw;
+  }
+  slots.Close();
+}
+
 }  // namespace calendar
 
 Answer WebModOrvaneWebActResValAction(RequestContext& ctx) {

@@ -218,6 +218,11 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf);
 // Closes VaVuoro and ends `out` with "</TR>", also when `each` throws.
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
                const std::function<bool(store::Table& slots)>& each, const std::string* countFor = nullptr);
+// Announces the walks that WalkSlots(ctx, r, from, to, .., countFor) will
+// make for each resource r of `resNos` (Table::PrefetchRange), so that
+// they go to the server with the first of them. Leaves VaVuoro closed.
+void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resNos, DateTime from, DateTime to,
+                       const std::string* countFor);
 
 }  // namespace calendar
 }  // namespace wo

@@ -58,6 +58,10 @@ std::string StateCell(RequestContext& ctx, store::Table& slots, DateTime start, 
   return std::string("<td class=\"") + SlotLabels::Class(state) + "\">" + cell + "</td>\r";
 }
 
+// The cells that ask for the places: every one under SlotStates, the
+// booking links of a session that shows the menu otherwise.
+bool ListCounts(const RequestContext& ctx) { return ctx.ini.SlotStates || ShowsMenu(ctx.page.SessionId); }
+
 // The day's window: from the chosen day's start, or from the present time
 // of day when the day has begun, to 23:59.
 struct DayWindow {
@@ -70,10 +74,9 @@ struct DayWindow {
   }
 };
 
-void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, SlotPlaces& places,
-                 std::string& out) {
+void DaySlotRows(RequestContext& ctx, const DayWindow& day, std::string_view resNo, std::string_view resName,
+                 SlotPlaces& places, std::string& out) {
   const DateTime now = ctx.Now();
-  const DayWindow day(ctx);
   const DateTime from = day.from, to = day.to;
 
   const std::string& sep = ctx.TimeSep();
@@ -81,9 +84,7 @@ void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view r
   // "Ale" marks a reduced-price slot; in the page's language under
   // PageLanguage.
   std::optional<std::string> reduced;
-  // The cells that ask for the places: every one under SlotStates, the
-  // booking links of a session that shows the menu otherwise.
-  const bool counts = ctx.ini.SlotStates || ShowsMenu(ctx.page.SessionId);
+  const bool counts = ListCounts(ctx);
 
   calendar::WalkSlots(ctx, resNo, from, to, out, [&](store::Table& slots) {
     const DateTime start = slots.Date("VuoroAika");
@@ -117,7 +118,7 @@ void DaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view r
 void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, std::string& out) {
   const DayWindow day(ctx);
   SlotPlaces places(ctx, resNo, day.from, day.to, SessionCustomer(ctx));
-  DaySlotRows(ctx, resNo, resName, places, out);
+  DaySlotRows(ctx, day, resNo, resName, places, out);
 }
 
 void RenderSlotList(RequestContext& ctx, std::string& out) {
@@ -140,13 +141,15 @@ void RenderSlotList(RequestContext& ctx, std::string& out) {
       codes.push_back(Cut(t.Text("ResNo"), kCodeWidth));
       names.push_back(Cut(t.Text("ResNimi"), kNameWidth));
     }
+    // One window for all of them, and their walks go to the server together.
     const DayWindow day(ctx);
     SlotPlaces places(ctx, codes, day.from, day.to, asNo);
-    for (size_t i = 0; i < codes.size(); ++i) DaySlotRows(ctx, codes[i], names[i], places, out);
+    calendar::AnnounceSlotWalks(ctx, codes, day.from, day.to, ListCounts(ctx) ? &places.Customer() : nullptr);
+    for (size_t i = 0; i < codes.size(); ++i) DaySlotRows(ctx, day, codes[i], names[i], places, out);
   } else {
     const DayWindow day(ctx);
     SlotPlaces places(ctx, page.Resurssi, day.from, day.to, asNo);
-    DaySlotRows(ctx, page.Resurssi, ResourceNameHtml(page), places, out);
+    DaySlotRows(ctx, day, page.Resurssi, ResourceNameHtml(page), places, out);
   }
 }
 

@@ -649,7 +649,7 @@ void Table::PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>
   m.Need();
   if (m.open || lo.size() != hi.size()) return;
   std::vector<Stored> l = m.KeyValues(lo, "set range"), h = m.KeyValues(hi, "set range");
-  Sql w(m.dialect());
+  Sql w = m.Statement();  // with the computed columns the walk reads
   m.RangeCondition(w, l, h);
   m.be().Prefetch(m.SelectText(w, m.dialect().batch * 8), w.params);
 }

@@ -640,12 +640,16 @@ TEST_P(StoreTable, WalksAnnouncedAheadAnswerAsIfAskedThen) {
   other.Open();
   Connection::Backend& be = conn->backend();
 
-  // Carried by another handle's find: a walk, a range and a find.
-  Table ranged = Handle("TblParam"), found = Handle("TblParam");
+  // Carried by another handle's find: a walk, a range, a range with a
+  // computed column and a find.
+  Table ranged = Handle("TblParam"), counted = Handle("TblParam"), found = Handle("TblParam");
   ranged.SetIndex("Avain");
+  counted.SetIndex("Avain");
+  counted.SetComputed("(SELECT count(*) FROM PARAM WHERE Avain > ?)", {Stored::OfText("a")});
   found.SetIndex("Avain");
   ahead.Prefetch();
   ranged.PrefetchRange({Txt("b")}, {Txt("c")});
+  counted.PrefetchRange({Txt("a")}, {Txt("a")});
   found.PrefetchKey({Txt("c")});
   int64_t trips = be.roundTrips;
   ASSERT_TRUE(other.FindKey({Txt("b")}));
@@ -655,6 +659,11 @@ TEST_P(StoreTable, WalksAnnouncedAheadAnswerAsIfAskedThen) {
   ranged.SetRange({Txt("b")}, {Txt("c")});
   EXPECT_FALSE(ranged.IsEmpty());
   EXPECT_EQ(ranged.Text("Avain"), "b");
+  counted.Open();
+  counted.SetRange({Txt("a")}, {Txt("a")});
+  ASSERT_FALSE(counted.Eof());
+  const Stored& later = counted.Computed(0);
+  EXPECT_EQ(later.kind == Stored::Int ? later.i : std::stoll(later.s), 2);
   found.Open();
   ASSERT_TRUE(found.FindKey({Txt("c")}));
   if (Pg()) {
