@@ -2,6 +2,7 @@
 // gate, the transaction and the answer, once for every action.
 #include "module/actions.h"
 
+#include <exception>
 #include <optional>
 
 #include "base/text.h"
@@ -37,15 +38,23 @@ std::optional<Answer> Gate(RequestContext& ctx, SessionRule rule) {
   return std::nullopt;
 }
 
+// The preamble's session ID of the request under `row`: "0" without
+// fields, nullopt when the field count is outside the row's bounds.
+std::optional<std::string> SessionIdOf(const Request& req, const ActionRow& row) {
+  const int fields = req.FieldCount();
+  if (fields < row.minFields || fields > row.maxFields) return std::nullopt;
+  return fields > 0 ? Cut(req.Field("ID"), kSessionIdWidth) : kNoSession;
+}
+
 }  // namespace
 
 void RunAction(RequestContext& ctx, const ActionRow& row) {
   PageState& page = ctx.page;
   page.SessionId = kNoSession;
   page.Lang = Cut(ctx.req.Field("LANG"), kLangWidth);
-  const int fields = ctx.req.FieldCount();
-  if (fields < row.minFields || fields > row.maxFields) return Deliver(ctx, Answer::Error(PageError::Search));
-  if (fields > 0) page.SessionId = Cut(ctx.req.Field("ID"), kSessionIdWidth);
+  std::optional<std::string> id = SessionIdOf(ctx.req, row);
+  if (!id) return Deliver(ctx, Answer::Error(PageError::Search));
+  page.SessionId = std::move(*id);
 
   auto work = [&] {
     TableGuard guard{&ctx.tbl->TblWebReg};  // what the gate opens
@@ -59,6 +68,22 @@ const ActionRow* FindAction(std::span<const ActionRow> actions, std::string_view
   for (const ActionRow& row : actions)
     if (SameText(row.path, path)) return &row;
   return nullptr;
+}
+
+void AnnounceSessionOf(RequestContext& ctx, std::span<const ActionRow> actions, std::string_view path) {
+  const ActionRow* row = FindAction(actions, path);
+  if (row && !RowEnabled(*row, ctx.ini)) row = nullptr;
+  for (size_t i = 0; !row && i < actions.size(); ++i)
+    if (actions[i].isDefault) row = &actions[i];
+  // A write transaction drops what was read ahead of it.
+  if (!row || row->writes || (row->session == SessionRule::None && !row->readsSession)) return;
+  // Only a hint: a query string the action cannot read, or a failure,
+  // shows when the action itself reads it.
+  try {
+    const std::optional<std::string> id = SessionIdOf(ctx.req, *row);
+    if (id) AnnounceSessionLookup(ctx, *id, row->session == SessionRule::Details);
+  } catch (const std::exception&) {
+  }
 }
 
 void Deliver(RequestContext& ctx, const Answer& answer) {

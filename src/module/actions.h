@@ -80,6 +80,9 @@ struct ActionRow {
   // calendars), which a statically linked program cannot: the static CGI
   // program hands such a request to its dynamic sibling (main.cpp).
   bool loadsLibrary = false;
+  // The handler itself starts with PlainSessionLookup (under SessionRule
+  // None): the lookup is announced with the settings row as the gate's is.
+  bool readsSession = false;
 };
 
 // False when `row` belongs to a feature that `ini` switches off.
@@ -99,6 +102,13 @@ void RunAction(RequestContext& ctx, const ActionRow& row);
 
 // The row whose path is `path` (without regard to case); nullptr when none.
 const ActionRow* FindAction(std::span<const ActionRow> actions, std::string_view path);
+
+// Announces the first session lookup that RunAction(ctx, row) makes -- the
+// gate's, or a readsSession handler's -- outside a write transaction, so
+// that it goes to the server with the settings row. The row that serves
+// `path` is the enabled row of that path, or else the default row. Never
+// throws: what fails here fails again where RunAction meets it.
+void AnnounceSessionOf(RequestContext& ctx, std::span<const ActionRow> actions, std::string_view path);
 
 // Gives `answer`: renders the page or the error page, or sends the redirect.
 // Under INI [Features] ClearMessages the error page of a ShowsMenu ID that

@@ -16,7 +16,8 @@ constexpr std::string_view kParamNumero = "01";
 
 }  // namespace
 
-RequestContext::RequestContext(const Request& q, Response& s, Resources& res, const Renderers& r)
+RequestContext::RequestContext(const Request& q, Response& s, Resources& res, const Renderers& r,
+                               const std::function<void(RequestContext&)>& ahead)
     : req(q),
       resp(s),
       paths(res.paths()),
@@ -31,6 +32,7 @@ RequestContext::RequestContext(const Request& q, Response& s, Resources& res, co
       clock_(res.clock()),
       res_(res) {
   page.CompanyName = Cut(ini.CompanyName, kCompanyNameWidth);
+  if (ahead) ahead(*this);
   LoadSettings();
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -69,8 +70,11 @@ struct RequestContext {
   // (IniError when it cannot be read), the connection, the settings row.
   // A connection that cannot be made shows as the error of the first
   // table operation, the opening of WEBPARAM.
+  // `ahead`, when given, runs just before the settings row is read: what
+  // it announces (Table::PrefetchKey) goes to the server with that row.
   // Throws what the start-up raises.
-  RequestContext(const Request& req, Response& resp, Resources& res, const Renderers& renderers);
+  RequestContext(const Request& req, Response& resp, Resources& res, const Renderers& renderers,
+                 const std::function<void(RequestContext&)>& ahead = {});
   // The end of a request: every handle closed and a write transaction
   // still open rolled back, so that the connection can serve the next one;
   // the code tables read are kept when the resources keep them.

@@ -11,7 +11,9 @@ WebModule::WebModule(const Request& req, Response& resp, Resources& res, const W
   // A start-up that fails (no INI file, no database, a damaged file) ends
   // the request with the frame's fallback page; the log keeps the reason.
   try {
-    ctx_ = std::make_unique<RequestContext>(req, resp, res, app.renderers);
+    ctx_ = std::make_unique<RequestContext>(req, resp, res, app.renderers, [&](RequestContext& ctx) {
+      AnnounceSessionOf(ctx, app.actions, req.path());
+    });
   } catch (const std::exception& e) {
     ReportException(ErrorTypeName(e), e.what());
     throw;

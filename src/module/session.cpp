@@ -23,10 +23,12 @@ DaySeconds SplitDateTime(DateTime t) {
                     p.hour * 3600L + p.minute * 60L + p.second};
 }
 
+constexpr std::string_view kSessionIndex = "ID;Tunnus";
+
 // Positions TblWebReg on the row of the request's ID.
 bool FindSessionRow(RequestContext& ctx) {
   store::Table& reg = ctx.tbl->TblWebReg;
-  reg.SetIndex("ID;Tunnus");
+  reg.SetIndex(kSessionIndex);
   reg.Open();
   return reg.FindKey({store::Txt(ctx.page.SessionId)});
 }
@@ -52,6 +54,16 @@ bool PlainSessionLookup(RequestContext& ctx) {
   if (IsNone(ctx.page.SessionId)) return false;
   // A blocked user has no session, whatever the row's ID still says.
   return FindSessionRow(ctx) && !IsBlocked(ctx.tbl->TblWebReg);
+}
+
+void AnnounceSessionLookup(RequestContext& ctx, std::string_view id, bool details) {
+  if (details ? !ShowsMenu(id) : IsNone(id)) return;
+  store::Table& reg = ctx.tbl->TblWebReg;
+  if (reg.IsOpen()) return;
+  const std::string old = reg.Index();
+  reg.SetIndex(kSessionIndex);
+  reg.PrefetchKey({store::Txt(std::string(id))});
+  reg.SetIndex(old);
 }
 
 bool DetailsSessionLookup(RequestContext& ctx) {

@@ -55,6 +55,11 @@ bool PlainSessionLookup(RequestContext& ctx);
 // Writes nothing.
 bool DetailsSessionLookup(RequestContext& ctx);
 
+// Announces the query of PlainSessionLookup (`details` false) or of
+// DetailsSessionLookup (true) for ID `id`, while WEBREG is closed;
+// nothing for an ID the lookup makes no query for.
+void AnnounceSessionLookup(RequestContext& ctx, std::string_view id, bool details);
+
 enum class SessionState {
   None,      // no session: IsNone, no row, or a blocked user's row
   TimedOut,  // the row was found idle too long; its ID is now "0"
