@@ -173,8 +173,13 @@ void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi,
 }  // namespace
 
 void FillWeekGrid(RequestContext& ctx, std::string& out) {
-  if (ctx.WeekGrid.size() != static_cast<size_t>(kGridRows)) ctx.WeekGrid.resize(kGridRows);
-  for (auto& r : ctx.WeekGrid) r.fill(GridCell{});
+  // A grid made here starts empty; one filled before is emptied.
+  if (ctx.WeekGrid.size() != static_cast<size_t>(kGridRows)) {
+    ctx.WeekGrid.clear();
+    ctx.WeekGrid.resize(kGridRows);
+  } else {
+    for (auto& r : ctx.WeekGrid) r.fill(GridCell{});
+  }
   ctx.TimeRows.assign(kGridRows, TimeRow{});
   out = "<TR><th>&nbsp;</th>\r";
 
