@@ -120,22 +120,28 @@ namespace {
 constexpr size_t kMaxCodeRowsRead = 1000;
 
 // The values of `columns` of the row of `code` in `t` (a table whose code
-// column `key` is its unique index), nullopt when there is none. A handle
+// column `key` is its unique index), nullptr when there is none. A handle
 // left open by a caller is used as it is, by a key lookup. `lone`: the
 // caller names only this code of the table, so a table not read into the
-// request yet is asked for the one row instead.
-std::optional<std::vector<std::string>> LookUpCode(RequestContext::CodeRows& cache, store::Table& t, std::string_view key,
+// request yet is asked for the one row instead. The answer points into
+// `cache` or, for a row not kept there, into `scratch`; it stays valid
+// until the next lookup with either.
+const std::vector<std::string>* LookUpCode(RequestContext::CodeRows& cache, store::Table& t, std::string_view key,
                                            std::initializer_list<std::string_view> columns, std::string_view code,
-                                           bool lone = false) {
+                                           std::vector<std::string>& scratch, bool lone = false) {
   auto read = [&]() {
     std::vector<std::string> v;
     for (std::string_view c : columns) v.push_back(t.Text(c));
     return v;
   };
+  auto readInto = [&]() {
+    scratch = read();
+    return &scratch;
+  };
   TableGuard guard{&t};
   if (t.IsOpen()) {
-    if (!t.FindKey({store::Txt(std::string(code))})) return std::nullopt;
-    return read();
+    if (!t.FindKey({store::Txt(std::string(code))})) return nullptr;
+    return readInto();
   }
   // A key lookup compares the code cut to the column's width.
   const store::ColumnDef* keyColumn = t.def().Column(key);
@@ -143,33 +149,33 @@ std::optional<std::vector<std::string>> LookUpCode(RequestContext::CodeRows& cac
   auto& rows = cache.rows;
   // A code read into the request already is answered without the table.
   if (rows) {
-    if (auto it = rows->find(cut); it != rows->end()) return it->second;
-    if (cache.whole) return std::nullopt;
+    if (auto it = rows->find(cut); it != rows->end()) return &it->second;
+    if (cache.whole) return nullptr;
   }
   t.SetIndex(key);
   t.Open();
   if (!rows && lone) {
-    if (!t.FindKey({store::Txt(cut)})) return std::nullopt;
-    return read();
+    if (!t.FindKey({store::Txt(cut)})) return nullptr;
+    return readInto();
   }
   if (!rows) {
     rows.emplace();
     for (t.First(); !t.Eof() && rows->size() < kMaxCodeRowsRead; t.Next()) rows->emplace(t.Text(key), read());
     cache.whole = t.Eof();
-    if (auto it = rows->find(cut); it != rows->end()) return it->second;
+    if (auto it = rows->find(cut); it != rows->end()) return &it->second;
   }
-  if (cache.whole || !t.FindKey({store::Txt(cut)})) return std::nullopt;
-  return rows->emplace(cut, read()).first->second;
+  if (cache.whole || !t.FindKey({store::Txt(cut)})) return nullptr;
+  return &rows->emplace(cut, read()).first->second;
 }
 
 // The name column of `code`; the code itself when the table lacks it; ""
 // for "".
 std::string NameOf(RequestContext::CodeRows& cache, store::Table& t, std::string_view key,
                    std::string_view nameColumn, std::string_view code, bool lone) {
-  std::string result(code);
-  if (code.empty()) return result;
-  if (auto row = LookUpCode(cache, t, key, {nameColumn}, code, lone)) result = (*row)[0];
-  return Cut(result, kNameWidth);
+  if (code.empty()) return std::string();
+  std::vector<std::string> scratch;
+  const std::vector<std::string>* row = LookUpCode(cache, t, key, {nameColumn}, code, scratch, lone);
+  return Cut(row ? std::string_view((*row)[0]) : code, kNameWidth);
 }
 
 }  // namespace
@@ -186,34 +192,35 @@ std::string CentreNameOf(RequestContext& ctx, std::string_view code, bool lone) 
 
 std::string InstructorText(RequestContext& ctx, std::string_view code) {
   ctx.UseKeptCodeTables();
-  std::string result(code);
+  std::string_view shown = code;
+  std::vector<std::string> scratch;
   if (!code.empty()) {
-    const auto row = LookUpCode(ctx.Instructors, ctx.tbl->TblVaOhjaaja, "Koodi", {"Lyhenne", "Nimi"}, code);
+    const auto* row = LookUpCode(ctx.Instructors, ctx.tbl->TblVaOhjaaja, "Koodi", {"Lyhenne", "Nimi"}, code, scratch);
     if (row) {
       switch (ctx.settings.NaytaOhjaaja) {
-        case 0: result = "&nbsp;"; break;
-        case 1: result = (*row)[0]; break;
-        case 2: result = (*row)[1]; break;
+        case 0: shown = "&nbsp;"; break;
+        case 1: shown = (*row)[0]; break;
+        case 2: shown = (*row)[1]; break;
         default: break;
       }
     }
   }
-  result = Cut(result, kNameWidth);
+  std::string result = Cut(shown, kNameWidth);
   return result.empty() ? std::string("&nbsp;") : result;
 }
 
 std::string ActivityKindText(RequestContext& ctx, std::string_view code) {
-  std::string result(code);
+  std::string_view shown = code;
   if (!code.empty()) {
     const int n = std::min<int>(ctx.KindCount, static_cast<int>(ctx.ActivityKinds.size()));
     for (int i = 0; i < n; ++i) {
       if (ctx.ActivityKinds[i].Koodi == code) {
-        result = ctx.ActivityKinds[i].Lyhenne;
+        shown = ctx.ActivityKinds[i].Lyhenne;
         break;
       }
     }
   }
-  return result.empty() ? std::string("&nbsp;") : result;
+  return shown.empty() ? std::string("&nbsp;") : std::string(shown);
 }
 
 void LoadActivityKinds(RequestContext& ctx) {

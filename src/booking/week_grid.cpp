@@ -72,6 +72,24 @@ int PlaceInTimeRow(RequestContext& m, DateTime start, DateTime end, double kesto
   return p;
 }
 
+// The fields of the slot table that the grid reads, looked up once a walk.
+struct SlotFields {
+  explicit SlotFields(store::Table& t)
+      : table(&t),
+        start(t["VuoroAika"]),
+        kesto(t["Kesto"]),
+        tyyppi(t["Tyyppi"]),
+        kausi(t["Kausi"]),
+        vuoroNo(t["VuoroNo"]),
+        seq(t["VuoroNoSeq"]),
+        resNo(t["ResNo"]),
+        laji(t["Laji"]),
+        ohjaaja(t["Ohjaaja"]),
+        maara(t["Maara"]) {}
+  const store::Table* table;
+  store::Field start, kesto, tyyppi, kausi, vuoroNo, seq, resNo, laji, ohjaaja, maara;
+};
+
 // The slot at the reader's row goes into the grid: a new day column when
 // its day differs from the last one, then its cell.
 struct GridFill {
@@ -85,6 +103,7 @@ struct GridFill {
   bool havePreviousDay = false;
   DateTime previousDay = 0;
   bool anyOrdinary = false;  // the kinds are needed only for ordinary cells
+  std::optional<SlotFields> f{};
 
   // False when the slot is on an eighth day, which ends the reading.
   bool Place(store::Table& slots);
@@ -92,9 +111,10 @@ struct GridFill {
 };
 
 bool GridFill::Place(store::Table& slots) {
-  const DateTime start = slots.Date("VuoroAika");
-  const double kesto = slots.Date("Kesto");
-  const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
+  if (!f || f->table != &slots) f.emplace(slots);
+  const DateTime start = f->start.AsDateTime();
+  const double kesto = f->kesto.AsDateTime();
+  const std::string tyyppi = Cut(f->tyyppi.AsText(), 3);
   const DateTime day = DateOf(start);
   if (!havePreviousDay || day != previousDay) {
     ++column;
@@ -125,17 +145,17 @@ bool GridFill::Place(store::Table& slots) {
 
 void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi, DateTime start, double kesto,
                     int target) {
-  c.Kausi = Cut(slots.Text("Kausi"), kCodeWidth);
-  c.VuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
-  c.VuoroNoSeq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
-  c.ResNo = Cut(slots.Text("ResNo"), kCodeWidth);
-  c.Laji = Cut(slots.Text("Laji"), kCodeWidth);
-  c.Ohjaaja = Cut(slots.Text("Ohjaaja"), kCodeWidth);
+  c.Kausi = Cut(f->kausi.AsText(), kCodeWidth);
+  c.VuoroNo = Cut(f->vuoroNo.AsText(), kCodeWidth);
+  c.VuoroNoSeq = Cut(f->seq.AsText(), kCodeWidth);
+  c.ResNo = Cut(f->resNo.AsText(), kCodeWidth);
+  c.Laji = Cut(f->laji.AsText(), kCodeWidth);
+  c.Ohjaaja = Cut(f->ohjaaja.AsText(), kCodeWidth);
   c.Tyyppi = tyyppi;
   c.Start = start;
   c.End = start + kesto;
   c.Kesto = kesto;
-  c.Maara = static_cast<int>(slots.Int("Maara"));
+  c.Maara = static_cast<int>(f->maara.AsInt());
   if (counts) {
     const store::SlotTaken taken = store::PlacesTaken(slots);
     c.Reserved = taken.rows;
@@ -153,8 +173,13 @@ void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi,
 }  // namespace
 
 void FillWeekGrid(RequestContext& ctx, std::string& out) {
-  if (ctx.WeekGrid.size() != static_cast<size_t>(kGridRows)) ctx.WeekGrid.resize(kGridRows);
-  for (auto& r : ctx.WeekGrid) r.fill(GridCell{});
+  // A grid made here starts empty; one filled before is emptied.
+  if (ctx.WeekGrid.size() != static_cast<size_t>(kGridRows)) {
+    ctx.WeekGrid.clear();
+    ctx.WeekGrid.resize(kGridRows);
+  } else {
+    for (auto& r : ctx.WeekGrid) r.fill(GridCell{});
+  }
   ctx.TimeRows.assign(kGridRows, TimeRow{});
   out = "<TR><th>&nbsp;</th>\r";
 

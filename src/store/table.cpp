@@ -6,6 +6,8 @@
 // a range costs an index lookup, a walk reads only what it visits, and a
 // row written through any handle is seen by every query that starts later.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 #include "base/text.h"
 #include "store/backend.h"
@@ -79,6 +81,20 @@ struct Table::Impl {
   std::vector<size_t> unique;  // the table's unique key, positions in `cols`
   std::string selectSql, fromSql, orderSql;
 
+  // Field lookups by name: the position each recent name was found at,
+  // filed by its length and a few of its letters (a walk asks for the same
+  // names row after row). A slot only suggests a position; the name there
+  // is compared before it is believed.
+  static constexpr int kNameSlotBits = 6;
+  std::array<uint16_t, size_t{1} << kNameSlotBits> nameSlot{};  // position + 1, 0: none
+  static size_t NameSlotOf(std::string_view name) {
+    const size_t n = name.size();
+    if (n == 0) return 0;
+    const auto at = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(name[i])); };
+    const uint32_t key = static_cast<uint32_t>(n) ^ at(0) << 8 ^ at(n < 2 ? 0 : n - 2) << 16 ^ at(n - 1) << 24;
+    return (key * 0x9E3779B1u) >> (32 - kNameSlotBits);
+  }
+
   // Values the engine works out with each row (SetComputed), read after
   // the columns of `cols`.
   std::string computedSql;
@@ -109,6 +125,7 @@ struct Table::Impl {
   [[noreturn]] void Fail(const std::string& what) const { throw DatabaseError(def.name + ": " + what); }
 
   void LayOut() {
+    nameSlot.fill(0);
     cols.clear();
     index.clear();
     std::vector<std::string> names = SplitList(fieldsText);
@@ -749,9 +766,14 @@ void Table::Delete() { impl_->Delete(); }
 std::optional<Field> Table::FieldByName(std::string_view name) {
   Impl& m = *impl_;
   if (!m.laidOut) m.LayOut();
+  uint16_t& slot = m.nameSlot[Impl::NameSlotOf(name)];
+  if (slot != 0 && m.cols[slot - 1u]->name == name) return Field(this, slot - 1u);
   // The exact spelling first, as TableDef::Column does.
   for (size_t i = 0; i < m.visible; ++i)
-    if (m.cols[i]->name == name) return Field(this, i);
+    if (m.cols[i]->name == name) {
+      if (i < UINT16_MAX) slot = static_cast<uint16_t>(i + 1);
+      return Field(this, i);
+    }
   for (size_t i = 0; i < m.visible; ++i)
     if (SameText(m.cols[i]->name, name)) return Field(this, i);
   return std::nullopt;

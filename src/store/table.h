@@ -37,7 +37,10 @@ class Connection;  // see store/database.h
 class Table;
 struct Stored;  // see store/backend.h
 
-// One field of a handle's current row.
+// One field of a handle's current row. A Field names its column, not a
+// value: it stays valid as long as its handle and reads whatever row the
+// handle is on, so a walk may look its fields up once and read them row
+// after row.
 class Field {
  public:
   const ColumnDef& def() const;
@@ -162,7 +165,9 @@ class Table {
   void SetComputed(std::string expressions, std::vector<Stored> params);
   const Stored& Computed(size_t i) const;
 
-  // nullptr when the handle lacks the field (names compare without case).
+  // nullopt when the handle lacks the field (names compare without case).
+  // The handle remembers where recent names were found, so asking for the
+  // same name row after row costs little more than a compare of the name.
   std::optional<Field> FieldByName(std::string_view name);
   // Same, but a missing field raises DatabaseError.
   Field operator[](std::string_view name);
