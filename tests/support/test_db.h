@@ -13,6 +13,19 @@ namespace wo::test {
 enum class Engine { Sqlite, Postgres };
 const char* EngineName(Engine e);  // "Sqlite", "Postgres"
 
+// Instantiates the per-engine suite `Suite` for the engine this test
+// program runs on: PostgreSQL where it is built with WO_PG_TESTS, SQLite
+// otherwise. The instance and the parameter are named after the engine.
+#ifdef WO_PG_TESTS
+#define WO_INSTANTIATE_PER_ENGINE(Suite)                                                          \
+  INSTANTIATE_TEST_SUITE_P(Postgres, Suite, ::testing::Values(::wo::test::Engine::Postgres), \
+                           [](const auto& i) { return ::wo::test::EngineName(i.param); })
+#else
+#define WO_INSTANTIATE_PER_ENGINE(Suite)                                                      \
+  INSTANTIATE_TEST_SUITE_P(Sqlite, Suite, ::testing::Values(::wo::test::Engine::Sqlite), \
+                           [](const auto& i) { return ::wo::test::EngineName(i.param); })
+#endif
+
 // A fresh folder under $TMPDIR (or /tmp); removed with its content on
 // destruction.
 class TempDir {

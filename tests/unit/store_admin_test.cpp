@@ -411,13 +411,7 @@ TEST_P(StoreAdminTexts, AMalformedLineAbortsTheWholeImport) {
   EXPECT_NE(Admin("translations import '" + dir.File("nope.tsv") + "'").rc, 0);
 }
 
-#ifdef WO_PG_TESTS
-INSTANTIATE_TEST_SUITE_P(Postgres, StoreAdminTexts, ::testing::Values(Engine::Postgres),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#else
-INSTANTIATE_TEST_SUITE_P(Sqlite, StoreAdminTexts, ::testing::Values(Engine::Sqlite),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#endif
+WO_INSTANTIATE_PER_ENGINE(StoreAdminTexts);
 
 }  // namespace
 }  // namespace wo::store

@@ -122,13 +122,7 @@ TEST_P(StoreCalendarFeed, FreeFeedCountsPlacesOfShownResources) {
   EXPECT_EQ(none->resource, "Sali \xe4");
 }
 
-#ifdef WO_PG_TESTS
-INSTANTIATE_TEST_SUITE_P(Postgres, StoreCalendarFeed, ::testing::Values(Engine::Postgres),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#else
-INSTANTIATE_TEST_SUITE_P(Sqlite, StoreCalendarFeed, ::testing::Values(Engine::Sqlite),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#endif
+WO_INSTANTIATE_PER_ENGINE(StoreCalendarFeed);
 
 }  // namespace
 }  // namespace wo::store

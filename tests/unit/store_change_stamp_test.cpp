@@ -49,13 +49,7 @@ TEST_P(StoreChangeStamp, DiffersAfterEveryWrite) {
   }
 }
 
-#ifdef WO_PG_TESTS
-INSTANTIATE_TEST_SUITE_P(Postgres, StoreChangeStamp, ::testing::Values(Engine::Postgres),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#else
-INSTANTIATE_TEST_SUITE_P(Sqlite, StoreChangeStamp, ::testing::Values(Engine::Sqlite),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#endif
+WO_INSTANTIATE_PER_ENGINE(StoreChangeStamp);
 
 }  // namespace
 }  // namespace wo::store

@@ -162,13 +162,7 @@ TEST_P(StoreConcurrency, ASecondWriterWaitsForTheFirst) {
   close(ready[1]);
 }
 
-#ifdef WO_PG_TESTS
-INSTANTIATE_TEST_SUITE_P(Postgres, StoreConcurrency, ::testing::Values(Engine::Postgres),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#else
-INSTANTIATE_TEST_SUITE_P(Sqlite, StoreConcurrency, ::testing::Values(Engine::Sqlite),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#endif
+WO_INSTANTIATE_PER_ENGINE(StoreConcurrency);
 
 }  // namespace
 }  // namespace wo::store

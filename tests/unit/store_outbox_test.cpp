@@ -194,13 +194,7 @@ TEST_P(StoreOutbox, RemindersOfTheWindowAreQueuedOnce) {
   EXPECT_EQ(mail::FactOf(f, mail::fact::kFirstName), "Maija");
 }
 
-#ifdef WO_PG_TESTS
-INSTANTIATE_TEST_SUITE_P(Postgres, StoreOutbox, ::testing::Values(Engine::Postgres),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#else
-INSTANTIATE_TEST_SUITE_P(Sqlite, StoreOutbox, ::testing::Values(Engine::Sqlite),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#endif
+WO_INSTANTIATE_PER_ENGINE(StoreOutbox);
 
 }  // namespace
 }  // namespace wo::store

@@ -95,13 +95,7 @@ TEST_P(StoreSlotCounts, TheWalksQueryCountsEachSlotsPlacesByKey) {
   EXPECT_THROW(CountPlacesWithEachSlot(plain, ""), DatabaseError);
 }
 
-#ifdef WO_PG_TESTS
-INSTANTIATE_TEST_SUITE_P(Postgres, StoreSlotCounts, ::testing::Values(Engine::Postgres),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#else
-INSTANTIATE_TEST_SUITE_P(Sqlite, StoreSlotCounts, ::testing::Values(Engine::Sqlite),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#endif
+WO_INSTANTIATE_PER_ENGINE(StoreSlotCounts);
 
 }  // namespace
 }  // namespace wo::store

@@ -827,13 +827,7 @@ TEST_P(StoreTable, AFailedConnectionIsRaisedByTheFirstTableOperation) {
   EXPECT_FALSE(t.IsOpen());
 }
 
-#ifdef WO_PG_TESTS
-INSTANTIATE_TEST_SUITE_P(Postgres, StoreTable, ::testing::Values(Engine::Postgres),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#else
-INSTANTIATE_TEST_SUITE_P(Sqlite, StoreTable, ::testing::Values(Engine::Sqlite),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#endif
+WO_INSTANTIATE_PER_ENGINE(StoreTable);
 
 #ifndef WO_PG_TESTS
 // The program never creates the SQLite file: a misplaced file is an error.

@@ -76,13 +76,7 @@ TEST_P(StoreUpgrade, AFailureLeavesTheSchemaAsItWas) {
   EXPECT_TRUE(Has(missing, SchemaChange::Table, "VAVARAUS", ""));
 }
 
-#ifdef WO_PG_TESTS
-INSTANTIATE_TEST_SUITE_P(Postgres, StoreUpgrade, ::testing::Values(Engine::Postgres),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#else
-INSTANTIATE_TEST_SUITE_P(Sqlite, StoreUpgrade, ::testing::Values(Engine::Sqlite),
-                         [](const auto& i) { return test::EngineName(i.param); });
-#endif
+WO_INSTANTIATE_PER_ENGINE(StoreUpgrade);
 
 }  // namespace
 }  // namespace wo::store
