@@ -334,16 +334,21 @@ Rows::Step SqliteRows::Next(StoredRow& out) {
   }
   int n = sqlite3_column_count(st_.get());
   out.cols.resize(n > 0 ? n - 1 : 0);
+  // Each value is set in place: a row read into the storage of an earlier
+  // one takes its texts without allocating them anew.
   for (int i = 0; i < n; ++i) {
     Stored& v = i == 0 ? out.rowId : out.cols[i - 1];
+    v.i = 0;
+    v.d = 0;
     switch (sqlite3_column_type(st_.get(), i)) {
-      case SQLITE_NULL: v = Stored(); break;
-      case SQLITE_INTEGER: v = Stored::OfInt(sqlite3_column_int64(st_.get(), i)); break;
-      case SQLITE_FLOAT: v = Stored::OfReal(sqlite3_column_double(st_.get(), i)); break;
+      case SQLITE_NULL: v.kind = Stored::Null; v.s.clear(); break;
+      case SQLITE_INTEGER: v.kind = Stored::Int; v.i = sqlite3_column_int64(st_.get(), i); v.s.clear(); break;
+      case SQLITE_FLOAT: v.kind = Stored::Real; v.d = sqlite3_column_double(st_.get(), i); v.s.clear(); break;
       default: {
         const unsigned char* t = sqlite3_column_text(st_.get(), i);
         int len = sqlite3_column_bytes(st_.get(), i);
-        v = Stored::OfText(std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(len)));
+        v.kind = Stored::Text;
+        v.s.assign(reinterpret_cast<const char*>(t), static_cast<size_t>(len));
       }
     }
   }
