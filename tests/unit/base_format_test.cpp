@@ -1,5 +1,5 @@
-// Dates and times as the pages write them, across the whole range of
-// years the calendar stores.
+// Dates and times as the pages and the database write them, across the
+// whole range of years the calendar stores.
 #include <gtest/gtest.h>
 
 #include "base/datetime.h"
@@ -14,18 +14,20 @@ TEST(Formats, DatesAndTimesAreZeroPadded) {
     const char* sep;
     const char* date;
     const char* time;
+    const char* stored;
   };
   const Case cases[] = {
-      {2024, 1, 5, 8, 3, ":", "05.01.2024", "08:03"},
-      {1, 12, 31, 0, 0, ".", "31.12.0001", "00.00"},
-      {999, 10, 10, 23, 59, "", "10.10.0999", "2359"},
-      {9999, 12, 31, 10, 45, " h ", "31.12.9999", "10 h 45"},
+      {2024, 1, 5, 8, 3, ":", "05.01.2024", "08:03", "2024-01-05 08:03:00"},
+      {1, 12, 31, 0, 0, ".", "31.12.0001", "00.00", "0001-12-31 00:00:00"},
+      {999, 10, 10, 23, 59, "", "10.10.0999", "2359", "0999-10-10 23:59:00"},
+      {9999, 12, 31, 10, 45, " h ", "31.12.9999", "10 h 45", "9999-12-31 10:45:00"},
   };
   for (const Case& c : cases) {
     const DateTime t = EncodeDate(c.y, c.mo, c.d) + EncodeTime(c.h, c.mi, 0);
     EXPECT_EQ(FormatDate(t), c.date);
     EXPECT_EQ(FormatTime(t, c.sep), c.time);
     EXPECT_EQ(FormatDateTimeShort(t, c.sep), std::string(c.date) + " " + c.time);
+    EXPECT_EQ(ToStoredDateTime(t), c.stored);
   }
 }
 
