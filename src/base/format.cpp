@@ -8,51 +8,75 @@ namespace wo {
 
 namespace {
 
-// printf's "%0*d" of `v` appended to `out`; the calendar formats a few
-// hundred of these on a page.
+// printf's "%0*d" of `v` appended to `out`, for what does not fit the
+// fixed forms below.
 void AppendPadded(std::string& out, int v, int width) {
-  if (v < 0) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*d", width, v);
-    out += buf;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*d", width, v);
+  out += buf;
+}
+
+// `v` (0 <= v < 100) as two digits at `p`.
+void Put2(char* p, int v) {
+  p[0] = static_cast<char>('0' + v / 10);
+  p[1] = static_cast<char>('0' + v % 10);
+}
+
+// "dd.mm.yyyy" of `p` appended to `out`. The calendar formats a few
+// hundred dates and times on a page: they are written digit by digit
+// into the string's own storage.
+void AppendDate(std::string& out, const DateParts& p) {
+  if (p.year < 0 || p.year > 9999) {
+    AppendPadded(out, p.day, 2);
+    out += '.';
+    AppendPadded(out, p.month, 2);
+    out += '.';
+    AppendPadded(out, p.year, 4);
     return;
   }
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v > 0);
-  for (int i = n; i < width; ++i) out += '0';
-  while (n > 0) out += digits[--n];
+  const size_t at = out.size();
+  out.resize(at + 10);
+  char* d = out.data() + at;
+  Put2(d, p.day);
+  d[2] = '.';
+  Put2(d + 3, p.month);
+  d[5] = '.';
+  Put2(d + 6, p.year / 100);
+  Put2(d + 8, p.year % 100);
+}
+
+// "hh" `timeSep` "nn" of `p` appended to `out`.
+void AppendTime(std::string& out, const DateParts& p, std::string_view timeSep) {
+  const size_t at = out.size();
+  out.resize(at + 4 + timeSep.size());
+  char* d = out.data() + at;
+  Put2(d, p.hour);
+  timeSep.copy(d + 2, timeSep.size());
+  Put2(d + 2 + timeSep.size(), p.minute);
 }
 
 }  // namespace
 
 std::string FormatDate(DateTime t) {
-  DateParts p = Decode(t);
   std::string out;
-  out.reserve(10);
-  AppendPadded(out, p.day, 2);
-  out += '.';
-  AppendPadded(out, p.month, 2);
-  out += '.';
-  AppendPadded(out, p.year, 4);
+  AppendDate(out, Decode(t));
   return out;
 }
 
 std::string FormatTime(DateTime t, std::string_view timeSep) {
-  DateParts p = Decode(t);
   std::string out;
-  out.reserve(4 + timeSep.size());
-  AppendPadded(out, p.hour, 2);
-  out += timeSep;
-  AppendPadded(out, p.minute, 2);
+  AppendTime(out, Decode(t), timeSep);
   return out;
 }
 
 std::string FormatDateTimeShort(DateTime t, std::string_view timeSep) {
-  return FormatDate(t) + " " + FormatTime(t, timeSep);
+  const DateParts p = Decode(t);
+  std::string out;
+  out.reserve(15 + timeSep.size());
+  AppendDate(out, p);
+  out += ' ';
+  AppendTime(out, p, timeSep);
+  return out;
 }
 
 std::string FinnishWeekdayName(int day) {
