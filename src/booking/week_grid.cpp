@@ -31,6 +31,13 @@ bool Bookable(const std::string& sessionId, int maara, int reserved, DateTime st
   return ShowsMenu(sessionId) && maara - reserved > 0 && start > now;
 }
 
+// The grid holds the rows up to the last one in use (never fewer than
+// RowCount): a week seldom needs more than a few dozen of its kGridRows,
+// and each row is seven cells of codes. `rows` more are made empty here.
+void GrowGrid(RequestContext& m, int rows) {
+  if (m.WeekGrid.size() < static_cast<size_t>(rows)) m.WeekGrid.resize(static_cast<size_t>(rows));
+}
+
 // The row of a fixed-time slot: the first time row of its time of day whose
 // cell in `column` is free (the first such row at all when column is 0);
 // otherwise a new time row after the earlier (and equal) ones. Inserting a
@@ -40,7 +47,7 @@ bool Bookable(const std::string& sessionId, int maara, int reserved, DateTime st
 int PlaceInTimeRow(RequestContext& m, DateTime start, DateTime end, double kesto, int column) {
   auto& grid = m.WeekGrid;
   auto& timeRows = m.TimeRows;
-  if (grid.size() < static_cast<size_t>(kGridRows) || timeRows.size() < static_cast<size_t>(kGridRows)) return 0;
+  if (timeRows.size() < static_cast<size_t>(kGridRows)) return 0;
   const bool checkColumn = column >= 1 && column <= kGridColumns;
   const long long time = calendar::TimeOfDayMs(start);
   int before = 0;
@@ -57,6 +64,7 @@ int PlaceInTimeRow(RequestContext& m, DateTime start, DateTime end, double kesto
   }
 
   if (m.RowCount >= kGridRows) return 0;  // the last row would be pushed out
+  GrowGrid(m, m.RowCount + 1);
   const int p = before + 1;
   bool inUse = timeRows[p - 1].Used != 0;
   for (int c = 1; c <= m.ColumnCount && !inUse; ++c) inUse = grid[p - 1][c - 1].Used != 0;
@@ -136,10 +144,14 @@ bool GridFill::Place(store::Table& slots) {
     target = PlaceInTimeRow(ctx, start, start + kesto, kesto, column);
   } else {
     // Only cells moved down by a new time row can be in the way.
-    while (row <= kGridRows && ctx.WeekGrid[row - 1][column - 1].Used) ++row;
+    const int made = static_cast<int>(ctx.WeekGrid.size());
+    while (row <= made && ctx.WeekGrid[row - 1][column - 1].Used) ++row;
     if (row <= kGridRows) target = row;
   }
-  if (target > 0) Fill(ctx.WeekGrid[target - 1][column - 1], slots, tyyppi, start, kesto, target);
+  if (target > 0) {
+    GrowGrid(ctx, target);
+    Fill(ctx.WeekGrid[target - 1][column - 1], slots, tyyppi, start, kesto, target);
+  }
   return true;
 }
 
@@ -173,13 +185,10 @@ void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi,
 }  // namespace
 
 void FillWeekGrid(RequestContext& ctx, std::string& out) {
-  // A grid made here starts empty; one filled before is emptied.
-  if (ctx.WeekGrid.size() != static_cast<size_t>(kGridRows)) {
-    ctx.WeekGrid.clear();
-    ctx.WeekGrid.resize(kGridRows);
-  } else {
-    for (auto& r : ctx.WeekGrid) r.fill(GridCell{});
-  }
+  // A grid made here starts empty; one filled before is emptied. Its rows
+  // are made as the slots reach them (GrowGrid).
+  ctx.WeekGrid.clear();
+  ctx.WeekGrid.reserve(kGridRows);
   ctx.TimeRows.assign(kGridRows, TimeRow{});
   out = "<TR><th>&nbsp;</th>\r";
 

@@ -97,9 +97,10 @@ struct RequestContext {
   std::unique_ptr<Tables> tbl;
   PageProducers pages;
 
-  // The week grid (kGridRows rows of kGridColumns cells), its time rows and
+  // The week grid (up to kGridRows rows of kGridColumns cells: the rows up
+  // to the last one in use, never fewer than RowCount), its time rows and
   // the activity kinds (up to kMaxKinds). Empty until the calendar fills
-  // them: most pages never show a grid, and the grid alone is some 180 kB.
+  // them: most pages never show a grid, and a full grid is some 180 kB.
   std::vector<std::array<GridCell, kGridColumns>> WeekGrid;
   std::vector<TimeRow> TimeRows;
   std::vector<ActivityKind> ActivityKinds;
