@@ -69,6 +69,12 @@ std::string FormatTime(DateTime t, std::string_view timeSep) {
   return out;
 }
 
+void AppendTimeSpan(std::string& out, DateTime from, DateTime to, std::string_view timeSep) {
+  AppendTime(out, Decode(from), timeSep);
+  out += '-';
+  AppendTime(out, Decode(to), timeSep);
+}
+
 std::string FormatDateTimeShort(DateTime t, std::string_view timeSep) {
   const DateParts p = Decode(t);
   std::string out;

@@ -14,6 +14,8 @@ namespace wo {
 std::string FormatDate(DateTime t);
 // "hh:nn" with `timeSep` between the hour and the minute.
 std::string FormatTime(DateTime t, std::string_view timeSep = ":");
+// FormatTime(from) "-" FormatTime(to) appended to `out`.
+void AppendTimeSpan(std::string& out, DateTime from, DateTime to, std::string_view timeSep = ":");
 // "dd.mm.yyyy hh:nn".
 std::string FormatDateTimeShort(DateTime t, std::string_view timeSep = ":");
 

@@ -91,19 +91,30 @@ void DaySlotRows(RequestContext& ctx, const DayWindow& day, std::string_view res
     const DateTime end = start + slots.Date("Kesto");
     const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
     out += "<tr>\r";
-    out += "<td>" + FormatDateTimeShort(start, sep) + " - " + FormatTime(end, sep) + "</td>\r";
+    out += "<td>";
+    out += FormatDateTimeShort(start, sep);
+    out += " - ";
+    out += FormatTime(end, sep);
+    out += "</td>\r";
     if (tyyppi == "A") {
       if (!reduced) reduced = ctx.ini.PageLanguage ? ctx.TranslatedText(texts::C65) : "Ale";
-      out += "<td>" + *reduced + "</td>\r";
+      out += "<td>";
+      out += *reduced;
+      out += "</td>\r";
     } else {
       out += "<td>&nbsp;</td>\r";
     }
     out += "<td>";
     out += resName;
     out += "</td>\r";
-    out += "<td>" + ActivityKindText(ctx, Cut(slots.Text("Laji"), kCodeWidth)) + "</td>\r";
-    if (ctx.settings.NaytaOhjaaja != 0)
-      out += "<td>" + InstructorText(ctx, Cut(slots.Text("Ohjaaja"), kCodeWidth)) + "</td>\r";
+    out += "<td>";
+    out += ActivityKindText(ctx, Cut(slots.Text("Laji"), kCodeWidth));
+    out += "</td>\r";
+    if (ctx.settings.NaytaOhjaaja != 0) {
+      out += "<td>";
+      out += InstructorText(ctx, Cut(slots.Text("Ohjaaja"), kCodeWidth));
+      out += "</td>\r";
+    }
     out += ctx.ini.SlotStates ? StateCell(ctx, slots, start, now, places, labels)
                               : BookingCell(ctx, slots, start, now, places, labels);
     return true;

@@ -277,24 +277,38 @@ void RenderWeekGridRows(RequestContext& ctx, std::string& out) {
     out += "<tr>\r";
     const TimeRow& tr = ctx.TimeRows[r - 1];
     out += "<td>";
-    out += tr.Used ? FormatTime(tr.Start, sep) + "-" + FormatTime(tr.End, sep) : std::to_string(r);
+    if (tr.Used) {
+      AppendTimeSpan(out, tr.Start, tr.End, sep);
+    } else {
+      out += std::to_string(r);
+    }
     out += "</td>\r";
     for (int c = 1; c <= columns; ++c) {
       const GridCell& cell = ctx.WeekGrid[r - 1][c - 1];
       std::string content, tdClass;
       if (cell.Used) {
-        std::string text = FormatTime(cell.Start, sep) + "-" + FormatTime(cell.End, sep);
+        std::string text;
+        AppendTimeSpan(text, cell.Start, cell.End, sep);
         if (cell.Tyyppi != "S") {
-          text += "<br>" + ActivityKindText(ctx, cell.Laji);
+          text += "<br>";
+          text += ActivityKindText(ctx, cell.Laji);
           if (cell.Tyyppi == "A") text += " %";
-          if (ctx.settings.NaytaOhjaaja != 0 && !cell.Ohjaaja.empty())
-            text += "<br>" + InstructorText(ctx, cell.Ohjaaja);
+          if (ctx.settings.NaytaOhjaaja != 0 && !cell.Ohjaaja.empty()) {
+            text += "<br>";
+            text += InstructorText(ctx, cell.Ohjaaja);
+          }
         }
         content = ctx.ini.SlotStates ? StateCell(ctx, cell, std::move(text), now, labels, tdClass)
                                      : PlainCell(ctx, cell, text, now, labels);
       }
-      out += tdClass.empty() ? std::string("<td>") : "<td class=\"" + tdClass + "\">";
-      out += content.empty() ? std::string("&nbsp;") : content;
+      if (tdClass.empty()) {
+        out += "<td>";
+      } else {
+        out += "<td class=\"";
+        out += tdClass;
+        out += "\">";
+      }
+      out += content.empty() ? std::string_view("&nbsp;") : std::string_view(content);
       out += "</td>\r";
     }
     out += "</tr>\r";

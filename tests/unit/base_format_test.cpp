@@ -29,6 +29,9 @@ TEST(Formats, DatesAndTimesAreZeroPadded) {
     EXPECT_EQ(FormatTime(t, c.sep), c.time);
     EXPECT_EQ(FormatDateTimeShort(t, c.sep), std::string(c.date) + " " + c.time);
     EXPECT_EQ(ToStoredDateTime(t), c.stored);
+    std::string span = "<td>";
+    AppendTimeSpan(span, t, t + EncodeTime(0, 1, 0), c.sep);
+    EXPECT_EQ(span, "<td>" + std::string(c.time) + "-" + FormatTime(t + EncodeTime(0, 1, 0), c.sep));
   }
 }
 
