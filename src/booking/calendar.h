@@ -65,6 +65,25 @@ void RenderSlotList(RequestContext& ctx, std::string& out);
 // state (SlotLabels) with the link or the cancellation.
 void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_view resName, std::string& out);
 
+// The fields of the slot table (VaVuoro) that the calendar's pages read,
+// looked up by name once a walk instead of once a row.
+struct SlotFields {
+  explicit SlotFields(store::Table& t)
+      : table(&t),
+        start(t["VuoroAika"]),
+        kesto(t["Kesto"]),
+        tyyppi(t["Tyyppi"]),
+        kausi(t["Kausi"]),
+        vuoroNo(t["VuoroNo"]),
+        seq(t["VuoroNoSeq"]),
+        resNo(t["ResNo"]),
+        laji(t["Laji"]),
+        ohjaaja(t["Ohjaaja"]),
+        maara(t["Maara"]) {}
+  const store::Table* table;
+  store::Field start, kesto, tyyppi, kausi, vuoroNo, seq, resNo, laji, ohjaaja, maara;
+};
+
 // ---- lookups (calendar.cpp) ----
 
 // VALAJI in Koodi order into ctx.ActivityKinds, at most kMaxKinds of them.

@@ -24,13 +24,13 @@ namespace {
 
 // The plain booking cell: the slot's link while the session may
 // book it (ShowsMenu, places left, not started), "&nbsp;" otherwise.
-std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start, DateTime now, SlotPlaces& places,
-                        SlotLabels& labels) {
-  const int maara = static_cast<int>(slots.Int("Maara"));
+std::string BookingCell(RequestContext& ctx, store::Table& slots, const SlotFields& f, DateTime start, DateTime now,
+                        SlotPlaces& places, SlotLabels& labels) {
+  const int maara = static_cast<int>(f.maara.AsInt());
   if (!ShowsMenu(ctx.page.SessionId) || maara <= 0 || start <= now) return "<td>&nbsp;</td>\r";
-  const std::string kausi = Cut(slots.Text("Kausi"), kCodeWidth);
-  const std::string vuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
-  const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
+  const std::string kausi = Cut(f.kausi.AsText(), kCodeWidth);
+  const std::string vuoroNo = Cut(f.vuoroNo.AsText(), kCodeWidth);
+  const std::string seq = Cut(f.seq.AsText(), kCodeWidth);
   const store::SlotTaken taken = places.Of(slots, kausi, vuoroNo, seq);
   if (FreePlaces(maara, taken) <= 0) return "<td>&nbsp;</td>\r";
   return "<td>" + BookingLinkOpen(ctx, kausi, vuoroNo, seq) + labels.Book() + "</A></td>\r";
@@ -39,12 +39,12 @@ std::string BookingCell(RequestContext& ctx, store::Table& slots, DateTime start
 // The booking cell under SlotStates: the slot's state, then its booking
 // link (a free slot, to a session) or its cancellation (a held one, while
 // it can be cancelled).
-std::string StateCell(RequestContext& ctx, store::Table& slots, DateTime start, DateTime now, SlotPlaces& places,
-                      SlotLabels& labels) {
-  const int maara = static_cast<int>(slots.Int("Maara"));
-  const std::string kausi = Cut(slots.Text("Kausi"), kCodeWidth);
-  const std::string vuoroNo = Cut(slots.Text("VuoroNo"), kCodeWidth);
-  const std::string seq = Cut(slots.Text("VuoroNoSeq"), kCodeWidth);
+std::string StateCell(RequestContext& ctx, store::Table& slots, const SlotFields& f, DateTime start, DateTime now,
+                      SlotPlaces& places, SlotLabels& labels) {
+  const int maara = static_cast<int>(f.maara.AsInt());
+  const std::string kausi = Cut(f.kausi.AsText(), kCodeWidth);
+  const std::string vuoroNo = Cut(f.vuoroNo.AsText(), kCodeWidth);
+  const std::string seq = Cut(f.seq.AsText(), kCodeWidth);
   const store::SlotTaken taken = places.Of(slots, kausi, vuoroNo, seq);
   const SlotState state = StateOf(ctx, start, maara, taken, now);
   std::string cell = labels.Span(state, FreePlaces(maara, taken), start);
@@ -86,10 +86,12 @@ void DaySlotRows(RequestContext& ctx, const DayWindow& day, std::string_view res
   std::optional<std::string> reduced;
   const bool counts = ListCounts(ctx);
 
+  std::optional<SlotFields> f;
   calendar::WalkSlots(ctx, resNo, from, to, out, [&](store::Table& slots) {
-    const DateTime start = slots.Date("VuoroAika");
-    const DateTime end = start + slots.Date("Kesto");
-    const std::string tyyppi = Cut(slots.Text("Tyyppi"), 3);
+    if (!f || f->table != &slots) f.emplace(slots);
+    const DateTime start = f->start.AsDateTime();
+    const DateTime end = start + f->kesto.AsDateTime();
+    const std::string tyyppi = Cut(f->tyyppi.AsText(), 3);
     out += "<tr>\r";
     out += "<td>";
     out += FormatDateTimeShort(start, sep);
@@ -108,15 +110,15 @@ void DaySlotRows(RequestContext& ctx, const DayWindow& day, std::string_view res
     out += resName;
     out += "</td>\r";
     out += "<td>";
-    out += ActivityKindText(ctx, Cut(slots.Text("Laji"), kCodeWidth));
+    out += ActivityKindText(ctx, Cut(f->laji.AsText(), kCodeWidth));
     out += "</td>\r";
     if (ctx.settings.NaytaOhjaaja != 0) {
       out += "<td>";
-      out += InstructorText(ctx, Cut(slots.Text("Ohjaaja"), kCodeWidth));
+      out += InstructorText(ctx, Cut(f->ohjaaja.AsText(), kCodeWidth));
       out += "</td>\r";
     }
-    out += ctx.ini.SlotStates ? StateCell(ctx, slots, start, now, places, labels)
-                              : BookingCell(ctx, slots, start, now, places, labels);
+    out += ctx.ini.SlotStates ? StateCell(ctx, slots, *f, start, now, places, labels)
+                              : BookingCell(ctx, slots, *f, start, now, places, labels);
     return true;
   }, counts ? &places.Customer() : nullptr);
 }

@@ -80,24 +80,6 @@ int PlaceInTimeRow(RequestContext& m, DateTime start, DateTime end, double kesto
   return p;
 }
 
-// The fields of the slot table that the grid reads, looked up once a walk.
-struct SlotFields {
-  explicit SlotFields(store::Table& t)
-      : table(&t),
-        start(t["VuoroAika"]),
-        kesto(t["Kesto"]),
-        tyyppi(t["Tyyppi"]),
-        kausi(t["Kausi"]),
-        vuoroNo(t["VuoroNo"]),
-        seq(t["VuoroNoSeq"]),
-        resNo(t["ResNo"]),
-        laji(t["Laji"]),
-        ohjaaja(t["Ohjaaja"]),
-        maara(t["Maara"]) {}
-  const store::Table* table;
-  store::Field start, kesto, tyyppi, kausi, vuoroNo, seq, resNo, laji, ohjaaja, maara;
-};
-
 // The slot at the reader's row goes into the grid: a new day column when
 // its day differs from the last one, then its cell.
 struct GridFill {
