@@ -85,19 +85,19 @@ Answer WebModOrvaneWebActViikkoAction(RequestContext& ctx) {
   PageState& page = ctx.page;
   const Request& rq = ctx.req;
   page.Resurssi = Cut(rq.Field("Resurssi"), kCodeWidth);
-  // The grid and the lists name activity kinds and instructors: their
-  // tables go along with the heading's lookup.
-  AnnounceCodeTables(ctx, true, false);
-  page.ResourceName = Cut(
-      ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
-      kNameWidth);
-
   auto number = [&](std::string_view name) {
     long long v = ToIntDef(rq.Field(name), 0);
     return (v < -100000 || v > 100000) ? 0 : static_cast<int>(v);
   };
   const int day = number("PP"), month = number("KK"), year = number("VV");
   page.ChosenDate = IsValidDate(year, month, day) ? EncodeDate(year, month, day) : DateOf(ctx.Now());
+  // The grid and the lists name activity kinds and instructors: their
+  // tables, and the grid's slots, go along with the heading's lookup.
+  AnnounceCodeTables(ctx, true, false);
+  if (ctx.settings.ListanMuoto == 0) AnnounceWeekGrid(ctx);
+  page.ResourceName = Cut(
+      ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
+      kNameWidth);
   return Answer::Page(ctx.pages.PageProdViikko, "viikko.html");
 }
 
@@ -360,9 +360,13 @@ SlotState StateOf(RequestContext& ctx, DateTime start, int maara, const store::S
 
 std::string SessionCustomer(RequestContext& ctx) {
   if (!ctx.ini.SlotStates || !ShowsMenu(ctx.page.SessionId)) return {};
+  auto& asked = ctx.SessionCustomerAsked;
+  if (asked && asked->first == ctx.page.SessionId) return asked->second;
   store::Table& reg = ctx.tbl->TblWebReg;
   TableGuard guard{&reg};
-  return PlainSessionLookup(ctx) ? reg.Text("AsNo") : std::string();
+  std::string asNo = PlainSessionLookup(ctx) ? reg.Text("AsNo") : std::string();
+  asked.emplace(ctx.page.SessionId, asNo);
+  return asNo;
 }
 
 const char* SlotLabels::Class(SlotState s) {

@@ -49,6 +49,10 @@ std::string SlotList(RequestContext& ctx);
 // SlotPlaces) for a session that CountsPlaces, and for everyone under
 // SlotStates.
 void FillWeekGrid(RequestContext& ctx, std::string& out);
+// Announces the walk FillWeekGrid will make (calendar::AnnounceSlotWalks),
+// so that it goes to the server with the next query. REQUIRES:
+// page.Resurssi, page.ChosenDate and page.SessionId as the grid reads them.
+void AnnounceWeekGrid(RequestContext& ctx);
 // Appends the grid's rows as FillWeekGrid left them. Under SlotStates each
 // slot's cell shows its state and carries its class (SlotLabels).
 void RenderWeekGridRows(RequestContext& ctx, std::string& out);
