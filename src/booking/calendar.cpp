@@ -250,12 +250,14 @@ void LoadActivityKinds(RequestContext& ctx) {
 }
 
 void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources) {
+  // What earlier requests read and still holds is not read again.
+  ctx.UseKeptCodeTables(false);
   auto announce = [](store::Table& t, std::string_view key) {
     if (t.IsOpen()) return;
     t.SetIndex(key);
     t.Prefetch();
   };
-  announce(ctx.tbl->TblVaLaji, "Koodi");
+  if (!ctx.KindsRead) announce(ctx.tbl->TblVaLaji, "Koodi");
   if (instructors && ctx.settings.NaytaOhjaaja != 0 && !ctx.Instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
   if (resources && !ctx.ResourceNames.rows) announce(ctx.tbl->TblResNimi, "ResNo");
 }

@@ -77,7 +77,8 @@ void LoadActivityKinds(RequestContext& ctx);
 // activity kinds, with `instructors` the instructors where the site shows
 // them and with `resources` the resource names -- so that they go to the
 // database along with the page's next query. A table read into the request
-// already, or open, is left out. What the lookups answer does not change.
+// already (or kept from earlier requests, RequestContext::UseKeptCodeTables),
+// or open, is left out. What the lookups answer does not change.
 void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources);
 // The Lyhenne of the first loaded kind whose Koodi is exactly `code`; the
 // code itself when none is; "&nbsp;" for an empty result.
