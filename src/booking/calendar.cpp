@@ -40,14 +40,15 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf) {
 }
 
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
-               const std::function<bool(store::Table& slots)>& each, const std::string* countFor) {
+               const std::function<bool(store::Table& slots)>& each, const std::string* countFor, int days) {
   try {
     store::Table& slots = ctx.tbl->TblFiVuoro;
     TableGuard slotsGuard{&slots};
     slots.SetIndex(kSlotsByResource);
     if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
-    slots.Open();
     const std::string res(resNo);
+    if (days > 0 && store::ReadsInBatches(ctx.conn)) store::OnlyFirstDaysWithSlots(ctx.conn, slots, res, from, to, days);
+    slots.Open();
     slots.SetRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
     for (bool any = !slots.IsEmpty(); any && !slots.Eof() && each(slots); slots.Next()) {
     }
@@ -59,15 +60,18 @@ void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateT
 }
 
 void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resNos, DateTime from, DateTime to,
-                       const std::string* countFor) {
+                       const std::string* countFor, int days) {
   store::Table& slots = ctx.tbl->TblFiVuoro;
   if (slots.IsOpen()) return;
   // Closing the handle forgets the counting until WalkSlots sets it again.
   try {
     slots.SetIndex(kSlotsByResource);
     if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
-    for (const std::string& res : resNos)
+    const bool onlyDays = days > 0 && store::ReadsInBatches(ctx.conn);
+    for (const std::string& res : resNos) {
+      if (onlyDays) store::OnlyFirstDaysWithSlots(ctx.conn, slots, res, from, to, days);
       slots.PrefetchRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
+    }
   } catch (...) {
     slots.Close();
     throw;

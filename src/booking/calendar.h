@@ -220,14 +220,18 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf);
 // start) in start order, calling `each` on each until it returns false.
 // With `countFor` (a customer's AsNo, "" for none) each slot comes with
 // the places taken in it (store::PlacesTaken), counted in the walk's query.
+// With `days` > 0, a walk that `each` ends at the first slot of a later
+// day than the first `days` days with slots: an engine that reads in
+// batches is asked for no slot after those days.
 // Closes VaVuoro and ends `out` with "</TR>", also when `each` throws.
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
-               const std::function<bool(store::Table& slots)>& each, const std::string* countFor = nullptr);
-// Announces the walks that WalkSlots(ctx, r, from, to, .., countFor) will
+               const std::function<bool(store::Table& slots)>& each, const std::string* countFor = nullptr,
+               int days = 0);
+// Announces the walks that WalkSlots(ctx, r, from, to, .., countFor, days) will
 // make for each resource r of `resNos` (Table::PrefetchRange), so that
 // they go to the server with the first of them. Leaves VaVuoro closed.
 void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resNos, DateTime from, DateTime to,
-                       const std::string* countFor);
+                       const std::string* countFor, int days = 0);
 
 }  // namespace calendar
 }  // namespace wo

@@ -190,7 +190,7 @@ struct GridWindow {
 void AnnounceWeekGrid(RequestContext& ctx) {
   const GridWindow window(ctx);
   calendar::AnnounceSlotWalks(ctx, {ctx.page.Resurssi}, GridWindow::From(ctx.page), GridWindow::To(ctx.page),
-                              window.counts ? &window.asNo : nullptr);
+                              window.counts ? &window.asNo : nullptr, kGridColumns);
 }
 
 void FillWeekGrid(RequestContext& ctx, std::string& out) {
@@ -214,7 +214,7 @@ void FillWeekGrid(RequestContext& ctx, std::string& out) {
   const std::string& asNo = window.asNo;
   calendar::WalkSlots(
       ctx, page.Resurssi, from, to, out, [&](store::Table& slots) { return fill.Place(slots); },
-      fill.counts ? &asNo : nullptr);
+      fill.counts ? &asNo : nullptr, kGridColumns);
   // The lines are settled and counted once the walk has found the last day
   // shown: the window ends at the last slot placed, not a month on.
   if (fill.lastStart && fill.counts && ctx.ini.WaitingList) {
