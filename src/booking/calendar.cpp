@@ -96,9 +96,11 @@ Answer WebModOrvaneWebActViikkoAction(RequestContext& ctx) {
   const int day = number("PP"), month = number("KK"), year = number("VV");
   page.ChosenDate = IsValidDate(year, month, day) ? EncodeDate(year, month, day) : DateOf(ctx.Now());
   // The grid and the lists name activity kinds and instructors: their
-  // tables, and the grid's slots, go along with the heading's lookup.
+  // tables, and the grid's slots or the centre's resources, go along with
+  // the heading's lookup.
   AnnounceCodeTables(ctx, true, false);
   if (ctx.settings.ListanMuoto == 0) AnnounceWeekGrid(ctx);
+  if (ctx.settings.ListanMuoto == 2) AnnounceCentreList(ctx);
   page.ResourceName = Cut(
       ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
       kNameWidth);

@@ -62,6 +62,9 @@ void RenderWeekGridRows(RequestContext& ctx, std::string& out);
 // The list forms of VUOROLISTA: a header row, then the day's slots of every
 // shown resource of the centre (ListanMuoto 2) or of the one resource.
 void RenderSlotList(RequestContext& ctx, std::string& out);
+// Announces RenderSlotList's read of the centre page.Resurssi's resources
+// (ListanMuoto 2), so that it goes to the server with the next query.
+void AnnounceCentreList(RequestContext& ctx);
 // One row per slot of `resNo` on page.ChosenDate from now (or from its
 // midnight when that day is in the future) to 23:59, then "</TR>".
 // `resName` is written as given: the caller escapes a name that is request
