@@ -18,6 +18,11 @@ namespace wo::store {
 namespace {
 
 constexpr int kBusyTimeoutMs = 8000;
+// The pages the log holds before a commit moves them into the database
+// (a booking writes about six). The first connection to open the database
+// reads the log back, about 6,000 instructions a page, so the log is kept
+// short: a process per request pays that on every request.
+constexpr int kCheckpointPages = 32;
 
 class SqliteConnection;
 
@@ -56,6 +61,10 @@ class SqliteConnection final : public Connection, public Connection::Backend {
   // Statements go before the connection: the members die in reverse order.
   ~SqliteConnection() override {
     for (SqliteRows* r : live_) r->Detach();
+    // A log this connection moved into the database is emptied as the
+    // connection closes, when no other connection is open; closing then
+    // has nothing left to move, so it flushes nothing.
+    if (db_ && moved_) sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
   }
 
   // ---- Connection ----
@@ -114,14 +123,20 @@ class SqliteConnection final : public Connection, public Connection::Backend {
       inode_ = st.st_ino;
     }
     // The write-ahead log and its index stay beside the database between
-    // connections instead of being made and removed by each: the last
-    // connection to close still moves the log into the database, and the
-    // size limit of 0 then empties the log, so the next connection finds
-    // nothing to read back. A file that is no database fails here and
-    // again, with the same message, at the first statement.
+    // connections instead of being made and removed by each. The log is
+    // moved into the database by the commit that fills it to
+    // kCheckpointPages, not by every connection as it closes: a commit
+    // then flushes the log once, instead of also flushing it again, the
+    // database and the next log's header to move a few pages. Either way
+    // a commit is on the disk before its page is answered. The size
+    // limit of 0 empties a log once it has been moved. A file that is no
+    // database fails here and again, with the same message, at the first
+    // statement.
     int persist = 1;
     sqlite3_file_control(db_.get(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     sqlite3_exec(db_.get(), "PRAGMA journal_size_limit=0", nullptr, nullptr, nullptr);
+    sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_wal_hook(db_.get(), &SqliteConnection::Committed, this);
   }
 
   std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) override {
@@ -237,6 +252,18 @@ class SqliteConnection final : public Connection, public Connection::Backend {
     return st;
   }
 
+  // After each commit, with the pages in the log: a full log is moved into
+  // the database without waiting for readers (what they still read stays).
+  static int Committed(void* self, sqlite3* db, const char* name, int pages) {
+    auto* c = static_cast<SqliteConnection*>(self);
+    c->moved_ = false;
+    if (pages < kCheckpointPages) return SQLITE_OK;
+    int logged = 0, moved = 0;
+    c->moved_ = sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, &logged, &moved) == SQLITE_OK &&
+                logged == moved;
+    return SQLITE_OK;
+  }
+
   // Every statement being read lets go of its snapshot.
   void LetGo() {
     std::vector<SqliteRows*> live = live_;
@@ -250,6 +277,7 @@ class SqliteConnection final : public Connection, public Connection::Backend {
   std::string error_;
   dev_t device_ = 0;  // the file opened
   ino_t inode_ = 0;
+  bool moved_ = false;  // a commit moved the whole log into the database
   std::unordered_map<std::string, std::vector<SqliteStmt>> idle_;  // prepared, not being read
   std::vector<SqliteRows*> live_;  // rows objects holding a statement
 };
@@ -306,16 +334,21 @@ Rows::Step SqliteRows::Next(StoredRow& out) {
   }
   int n = sqlite3_column_count(st_.get());
   out.cols.resize(n > 0 ? n - 1 : 0);
+  // Each value is set in place: a row read into the storage of an earlier
+  // one takes its texts without allocating them anew.
   for (int i = 0; i < n; ++i) {
     Stored& v = i == 0 ? out.rowId : out.cols[i - 1];
+    v.i = 0;
+    v.d = 0;
     switch (sqlite3_column_type(st_.get(), i)) {
-      case SQLITE_NULL: v = Stored(); break;
-      case SQLITE_INTEGER: v = Stored::OfInt(sqlite3_column_int64(st_.get(), i)); break;
-      case SQLITE_FLOAT: v = Stored::OfReal(sqlite3_column_double(st_.get(), i)); break;
+      case SQLITE_NULL: v.kind = Stored::Null; v.s.clear(); break;
+      case SQLITE_INTEGER: v.kind = Stored::Int; v.i = sqlite3_column_int64(st_.get(), i); v.s.clear(); break;
+      case SQLITE_FLOAT: v.kind = Stored::Real; v.d = sqlite3_column_double(st_.get(), i); v.s.clear(); break;
       default: {
         const unsigned char* t = sqlite3_column_text(st_.get(), i);
         int len = sqlite3_column_bytes(st_.get(), i);
-        v = Stored::OfText(std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(len)));
+        v.kind = Stored::Text;
+        v.s.assign(reinterpret_cast<const char*>(t), static_cast<size_t>(len));
       }
     }
   }

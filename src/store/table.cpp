@@ -116,6 +116,7 @@ struct Table::Impl {
   int read = 0;                // rows read from it
   bool findQuery = false;      // it reads the rows of one key; the walk goes on after them
   StoredRow cur;
+  StoredRow spare;  // the row before `cur`: its storage takes the next row
 
   enum class Mode { Browse, Insert, Edit };
   Mode mode = Mode::Browse;
@@ -399,10 +400,9 @@ struct Table::Impl {
         pos = Pos::Eof;
         return;
       }
-      StoredRow r;
-      Rows::Step st = rows->Next(r);
+      Rows::Step st = rows->Next(spare);
       if (st == Rows::Step::Row) {
-        cur = std::move(r);
+        std::swap(cur, spare);
         ++read;
         pos = Pos::Row;
         return;

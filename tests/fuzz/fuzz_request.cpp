@@ -148,6 +148,7 @@ void SetUp() {
   size_t at = loc.find("ID=");
   Require(at != std::string::npos, "registration gave no session", r.raw);
   sessionId = loc.substr(at + 3, loc.find('&', at) - at - 3);
+  wo::test::MoveLogIntoDatabase(site.db());  // the registration may still be in the log
   pristine = ReadAll(site.db());
   Require(!pristine.empty(), "no database file", site.db());
 }

@@ -1,6 +1,7 @@
 #include "support/site.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,6 +87,14 @@ void InsertRow(store::Connection& c, std::string_view table, const Row& row) {
   }
   t.Post();
   t.Close();
+}
+
+void MoveLogIntoDatabase(const std::string& dbFile) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(dbFile.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  if (rc != SQLITE_OK) throw std::runtime_error("cannot move the log of " + dbFile + " into it");
 }
 
 std::pair<int, std::string> Shell(const std::string& cmd) {

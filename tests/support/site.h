@@ -111,6 +111,11 @@ class TempSite {
 // Runs a command line through /bin/sh; returns its exit status and output.
 std::pair<int, std::string> Shell(const std::string& cmd);
 
+// Moves the write-ahead log of the SQLite file `dbFile` into the file and
+// empties it, so that the file alone holds the database (a copy of it is
+// then the whole database). Raises std::runtime_error when it cannot.
+void MoveLogIntoDatabase(const std::string& dbFile);
+
 // Changes the working directory for the life of the object.
 class ScopedCwd {
  public:
