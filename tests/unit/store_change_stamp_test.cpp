@@ -59,7 +59,9 @@ TEST_P(StoreChangeStamp, DiffersAfterEveryWrite) {
        }},
   };
   ChangeStamp before = *first;
-  if (GetParam() == Engine::Sqlite) EXPECT_TRUE(ChangeStampOf(*c) == before) << "nothing written";
+  if (GetParam() == Engine::Sqlite) {
+    EXPECT_TRUE(ChangeStampOf(*c) == before) << "nothing written";
+  }
   for (const auto& s : steps) {
     s.write();
     const std::optional<ChangeStamp> now = QuietStamp(*c);
