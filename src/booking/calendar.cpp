@@ -40,14 +40,15 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf) {
 }
 
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
-               const std::function<bool(store::Table& slots)>& each, const std::string* countFor) {
+               const std::function<bool(store::Table& slots)>& each, const std::string* countFor, int days) {
   try {
     store::Table& slots = ctx.tbl->TblFiVuoro;
     TableGuard slotsGuard{&slots};
     slots.SetIndex(kSlotsByResource);
     if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
-    slots.Open();
     const std::string res(resNo);
+    if (days > 0 && store::ReadsInBatches(ctx.conn)) store::OnlyFirstDaysWithSlots(ctx.conn, slots, res, from, to, days);
+    slots.Open();
     slots.SetRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
     for (bool any = !slots.IsEmpty(); any && !slots.Eof() && each(slots); slots.Next()) {
     }
@@ -59,15 +60,18 @@ void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateT
 }
 
 void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resNos, DateTime from, DateTime to,
-                       const std::string* countFor) {
+                       const std::string* countFor, int days) {
   store::Table& slots = ctx.tbl->TblFiVuoro;
   if (slots.IsOpen()) return;
   // Closing the handle forgets the counting until WalkSlots sets it again.
   try {
     slots.SetIndex(kSlotsByResource);
     if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
-    for (const std::string& res : resNos)
+    const bool onlyDays = days > 0 && store::ReadsInBatches(ctx.conn);
+    for (const std::string& res : resNos) {
+      if (onlyDays) store::OnlyFirstDaysWithSlots(ctx.conn, slots, res, from, to, days);
       slots.PrefetchRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
+    }
   } catch (...) {
     slots.Close();
     throw;
@@ -85,19 +89,21 @@ Answer WebModOrvaneWebActViikkoAction(RequestContext& ctx) {
   PageState& page = ctx.page;
   const Request& rq = ctx.req;
   page.Resurssi = Cut(rq.Field("Resurssi"), kCodeWidth);
-  // The grid and the lists name activity kinds and instructors: their
-  // tables go along with the heading's lookup.
-  AnnounceCodeTables(ctx, true, false);
-  page.ResourceName = Cut(
-      ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
-      kNameWidth);
-
   auto number = [&](std::string_view name) {
     long long v = ToIntDef(rq.Field(name), 0);
     return (v < -100000 || v > 100000) ? 0 : static_cast<int>(v);
   };
   const int day = number("PP"), month = number("KK"), year = number("VV");
   page.ChosenDate = IsValidDate(year, month, day) ? EncodeDate(year, month, day) : DateOf(ctx.Now());
+  // The grid and the lists name activity kinds and instructors: their
+  // tables, and the grid's slots or the centre's resources, go along with
+  // the heading's lookup.
+  AnnounceCodeTables(ctx, true, false);
+  if (ctx.settings.ListanMuoto == 0) AnnounceWeekGrid(ctx);
+  if (ctx.settings.ListanMuoto == 2) AnnounceCentreList(ctx);
+  page.ResourceName = Cut(
+      ctx.settings.ListanMuoto == 2 ? CentreNameOf(ctx, page.Resurssi, true) : ResourceNameOf(ctx, page.Resurssi, true),
+      kNameWidth);
   return Answer::Page(ctx.pages.PageProdViikko, "viikko.html");
 }
 
@@ -250,12 +256,14 @@ void LoadActivityKinds(RequestContext& ctx) {
 }
 
 void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources) {
+  // What earlier requests read and still holds is not read again.
+  ctx.UseKeptCodeTables(false);
   auto announce = [](store::Table& t, std::string_view key) {
     if (t.IsOpen()) return;
     t.SetIndex(key);
     t.Prefetch();
   };
-  announce(ctx.tbl->TblVaLaji, "Koodi");
+  if (!ctx.KindsRead) announce(ctx.tbl->TblVaLaji, "Koodi");
   if (instructors && ctx.settings.NaytaOhjaaja != 0 && !ctx.Instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
   if (resources && !ctx.ResourceNames.rows) announce(ctx.tbl->TblResNimi, "ResNo");
 }
@@ -360,9 +368,13 @@ SlotState StateOf(RequestContext& ctx, DateTime start, int maara, const store::S
 
 std::string SessionCustomer(RequestContext& ctx) {
   if (!ctx.ini.SlotStates || !ShowsMenu(ctx.page.SessionId)) return {};
+  auto& asked = ctx.SessionCustomerAsked;
+  if (asked && asked->first == ctx.page.SessionId) return asked->second;
   store::Table& reg = ctx.tbl->TblWebReg;
   TableGuard guard{&reg};
-  return PlainSessionLookup(ctx) ? reg.Text("AsNo") : std::string();
+  std::string asNo = PlainSessionLookup(ctx) ? reg.Text("AsNo") : std::string();
+  asked.emplace(ctx.page.SessionId, asNo);
+  return asNo;
 }
 
 const char* SlotLabels::Class(SlotState s) {

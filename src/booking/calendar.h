@@ -49,6 +49,10 @@ std::string SlotList(RequestContext& ctx);
 // SlotPlaces) for a session that CountsPlaces, and for everyone under
 // SlotStates.
 void FillWeekGrid(RequestContext& ctx, std::string& out);
+// Announces the walk FillWeekGrid will make (calendar::AnnounceSlotWalks),
+// so that it goes to the server with the next query. REQUIRES:
+// page.Resurssi, page.ChosenDate and page.SessionId as the grid reads them.
+void AnnounceWeekGrid(RequestContext& ctx);
 // Appends the grid's rows as FillWeekGrid left them. Under SlotStates each
 // slot's cell shows its state and carries its class (SlotLabels).
 void RenderWeekGridRows(RequestContext& ctx, std::string& out);
@@ -58,6 +62,9 @@ void RenderWeekGridRows(RequestContext& ctx, std::string& out);
 // The list forms of VUOROLISTA: a header row, then the day's slots of every
 // shown resource of the centre (ListanMuoto 2) or of the one resource.
 void RenderSlotList(RequestContext& ctx, std::string& out);
+// Announces RenderSlotList's read of the centre page.Resurssi's resources
+// (ListanMuoto 2), so that it goes to the server with the next query.
+void AnnounceCentreList(RequestContext& ctx);
 // One row per slot of `resNo` on page.ChosenDate from now (or from its
 // midnight when that day is in the future) to 23:59, then "</TR>".
 // `resName` is written as given: the caller escapes a name that is request
@@ -92,7 +99,8 @@ void LoadActivityKinds(RequestContext& ctx);
 // activity kinds, with `instructors` the instructors where the site shows
 // them and with `resources` the resource names -- so that they go to the
 // database along with the page's next query. A table read into the request
-// already, or open, is left out. What the lookups answer does not change.
+// already (or kept from earlier requests, RequestContext::UseKeptCodeTables),
+// or open, is left out. What the lookups answer does not change.
 void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources);
 // The Lyhenne of the first loaded kind whose Koodi is exactly `code`; the
 // code itself when none is; "&nbsp;" for an empty result.
@@ -234,14 +242,18 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf);
 // start) in start order, calling `each` on each until it returns false.
 // With `countFor` (a customer's AsNo, "" for none) each slot comes with
 // the places taken in it (store::PlacesTaken), counted in the walk's query.
+// With `days` > 0, a walk that `each` ends at the first slot of a later
+// day than the first `days` days with slots: an engine that reads in
+// batches is asked for no slot after those days.
 // Closes VaVuoro and ends `out` with "</TR>", also when `each` throws.
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
-               const std::function<bool(store::Table& slots)>& each, const std::string* countFor = nullptr);
-// Announces the walks that WalkSlots(ctx, r, from, to, .., countFor) will
+               const std::function<bool(store::Table& slots)>& each, const std::string* countFor = nullptr,
+               int days = 0);
+// Announces the walks that WalkSlots(ctx, r, from, to, .., countFor, days) will
 // make for each resource r of `resNos` (Table::PrefetchRange), so that
 // they go to the server with the first of them. Leaves VaVuoro closed.
 void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resNos, DateTime from, DateTime to,
-                       const std::string* countFor);
+                       const std::string* countFor, int days = 0);
 
 }  // namespace calendar
 }  // namespace wo

@@ -134,6 +134,12 @@ void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_
   DaySlotRows(ctx, day, resNo, resName, places, out);
 }
 
+void AnnounceCentreList(RequestContext& ctx) {
+  store::Table& t = ctx.tbl->TblRes;
+  if (t.IsOpen()) return;
+  t.PrefetchRange({store::Txt(ctx.page.Resurssi), store::Int(1)}, {store::Txt(ctx.page.Resurssi), store::Int(1)});
+}
+
 void RenderSlotList(RequestContext& ctx, std::string& out) {
   out += "<tr class=\"otsikko\">\r<th width=\"28%\" colspan=2>" + ctx.TranslatedText(texts::C39) + "</th><th>" +
          ctx.TranslatedText(texts::C40) + "</th><th>" + ctx.TranslatedText(texts::C41) + "</th>";

@@ -164,7 +164,28 @@ void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi,
   if (tyyppi != "S") anyOrdinary = true;
 }
 
+// What the grid's walk reads: its window, and whether the places are
+// counted and whose are the customer's own.
+struct GridWindow {
+  explicit GridWindow(RequestContext& ctx)
+      : counts(ctx.ini.SlotStates || CountsPlaces(ctx.page.SessionId)),
+        asNo(counts ? SessionCustomer(ctx) : std::string()) {}
+  static DateTime From(const PageState& page) { return page.ChosenDate; }
+  // The last weeks of year 9999 look no further than its end.
+  static DateTime To(const PageState& page) {
+    return calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
+  }
+  bool counts;
+  std::string asNo;
+};
+
 }  // namespace
+
+void AnnounceWeekGrid(RequestContext& ctx) {
+  const GridWindow window(ctx);
+  calendar::AnnounceSlotWalks(ctx, {ctx.page.Resurssi}, GridWindow::From(ctx.page), GridWindow::To(ctx.page),
+                              window.counts ? &window.asNo : nullptr, kGridColumns);
+}
 
 void FillWeekGrid(RequestContext& ctx, std::string& out) {
   // A grid made here starts empty; one filled before is emptied. Its rows
@@ -175,17 +196,16 @@ void FillWeekGrid(RequestContext& ctx, std::string& out) {
   out = "<TR><th>&nbsp;</th>\r";
 
   const PageState& page = ctx.page;
-  const DateTime from = page.ChosenDate;
-  // The last weeks of year 9999 look no further than its end.
-  const DateTime to = calendar::NoLaterThanLastStorable(page.ChosenDate + 31 + calendar::EndOfDay());
+  const DateTime from = GridWindow::From(page), to = GridWindow::To(page);
   GridFill fill{ctx, out, std::nullopt};
-  fill.counts = ctx.ini.SlotStates || CountsPlaces(page.SessionId);
+  const GridWindow window(ctx);
+  fill.counts = window.counts;
   ctx.RowCount = 0;
   ctx.ColumnCount = 1;
-  const std::string asNo = fill.counts ? SessionCustomer(ctx) : std::string();
+  const std::string& asNo = window.asNo;
   calendar::WalkSlots(
       ctx, page.Resurssi, from, to, out, [&](store::Table& slots) { return fill.Place(slots); },
-      fill.counts ? &asNo : nullptr);
+      fill.counts ? &asNo : nullptr, kGridColumns);
   // The lines are settled and counted once the walk has found the last day
   // shown: the window ends at the last slot placed, not a month on.
   if (fill.lastStart && fill.counts && ctx.ini.WaitingList) {

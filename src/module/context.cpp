@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "module/table_guard.h"
 #include "module/tags.h"
+#include "store/change_stamp.h"
 
 namespace wo {
 
@@ -76,6 +77,9 @@ void RequestContext::LoadSettings() {
   store::Table& t = tbl->TblWebParam;
   TableGuard guard{&t};
   t.Open();
+  // A process that keeps the code tables asks whether they still hold
+  // with the settings row.
+  if (res_.keepsCodeTables()) store::AnnounceChangeStamp(conn);
   if (!t.FindKey({store::Txt(std::string(kParamNumero))})) return;
   Settings& s = settings;
   s.OsoiteRivi1 = Cut(t.Text("OsoiteRivi1"), kAddressLineWidth);

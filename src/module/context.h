@@ -105,6 +105,9 @@ struct RequestContext {
   std::vector<TimeRow> TimeRows;
   std::vector<ActivityKind> ActivityKinds;
   int RowCount = 0, ColumnCount = 0, KindCount = 0;
+  // The session's customer as the calendar found it (booking/calendar.h
+  // SessionCustomer), with the session id it was found for.
+  std::optional<std::pair<std::string, std::string>> SessionCustomerAsked;
   // Small code tables read whole at their first lookup in the request
   // (booking/calendar.cpp LookUpCode): the instructors (VAOHJAAJA), the
   // resources (VARESNIMI) and the centres (WEBKESKUS), each row's values

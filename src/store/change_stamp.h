@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "store/database.h"
 
@@ -17,11 +18,21 @@ namespace wo::store {
 struct ChangeStamp {
   int64_t others = 0;  // the file's version as other connections left it
   int64_t own = 0;     // rows this connection has changed since it opened
+  // On a PostgreSQL server: the server's snapshot, "xmin:xmax:running
+  // transactions". Two equal snapshots see the same committed writes: a
+  // transaction that has begun to write since moved xmax, one that has
+  // ended since left the list. Any write on the server changes it, in
+  // this database or another, which only costs a reading.
+  std::string snapshot;
   bool operator==(const ChangeStamp&) const = default;
 };
 
-// The stamp of `c` now; nullopt when the engine cannot tell (a PostgreSQL
-// server: every request reads the tables again). Raises DatabaseError.
+// The stamp of `c` now; nullopt when the engine cannot tell. Raises
+// DatabaseError.
 std::optional<ChangeStamp> ChangeStampOf(Connection& c);
+
+// Announces the query of ChangeStampOf (store::Announce), so that on a
+// server it rides with the next query. Raises DatabaseError as Announce.
+void AnnounceChangeStamp(Connection& c);
 
 }  // namespace wo::store

@@ -115,6 +115,31 @@ void CountPlacesWithEachSlot(Table& slots, std::string_view asNo) {
   slots.SetComputed(std::move(sql), std::move(params));
 }
 
+bool ReadsInBatches(Connection& c) {
+  Connection::Backend& be = c.backend();
+  be.Ensure();
+  return be.dialect.batch > 0;
+}
+
+void OnlyFirstDaysWithSlots(Connection& c, Table& slots, std::string_view resNo, DateTime from, DateTime to, int days) {
+  if (days < 1) throw DatabaseError(std::string(kSlots) + ": a walk of no days");
+  Connection::Backend& be = c.backend();
+  be.Ensure();
+  const bool server = be.dialect.numberedParams;
+  // The start of the first day after them, as the stored date-time
+  // compares: a timestamp on a server, the date's text in SQLite (which
+  // sorts before every time of that day and after every earlier one).
+  const std::string day = server ? "date_trunc('day', w.VuoroAika)" : "substr(w.VuoroAika, 1, 10)";
+  const std::string next = "(SELECT d FROM (SELECT DISTINCT " + day +
+                           " AS d FROM VaVuoro w WHERE w.ResNo = ? AND w.VuoroAika >= ? AND w.VuoroAika <= ?) x"
+                           " ORDER BY d LIMIT 1 OFFSET " + std::to_string(days) + ")";
+  // Without such a day every row of the range is read.
+  slots.SetCondition("coalesce(VaVuoro.VuoroAika < " + next + ", 1 = 1)",
+                     {ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo))),
+                      ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from)),
+                      ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to))});
+}
+
 SlotTaken PlacesTaken(const Table& slots) {
   const Stored& rows = slots.Computed(0);
   if (rows.IsNull()) throw DatabaseError(std::string(kSlots) + ": the places of a slot were not counted with its row");

@@ -99,6 +99,9 @@ struct Table::Impl {
   // the columns of `cols`.
   std::string computedSql;
   std::vector<Stored> computedParams;
+  // A condition every row the handle reads also meets (SetCondition).
+  std::string conditionSql;
+  std::vector<Stored> conditionParams;
 
   bool open = false;
   bool ranged = false;
@@ -314,7 +317,25 @@ struct Table::Impl {
         q.head += q.Marker(*next++);
       }
     }
+    Condition(q);
     return q;
+  }
+
+  // The handle's own condition, the first of the statement's.
+  void Condition(Sql& q) {
+    if (conditionSql.empty()) return;
+    q.And();
+    q.text += "(";
+    auto next = conditionParams.begin();
+    for (char ch : conditionSql) {
+      if (ch != '?') {
+        q.text += ch;
+      } else {
+        if (next == conditionParams.end()) Fail("a condition has more markers than values");
+        q.Param(*next++);
+      }
+    }
+    q.text += ")";
   }
 
   // A find reads the rows of one key: a batch. A walk's first query
@@ -444,6 +465,7 @@ struct Table::Impl {
 
   int64_t CountRows(bool justOne) {
     Sql w(dialect());
+    Condition(w);
     RangeCondition(w);
     std::string sql = justOne ? "SELECT 1 FROM " + def.name : "SELECT count(*) FROM " + def.name;
     if (!w.text.empty()) sql += " WHERE " + w.text;
@@ -597,6 +619,8 @@ void Table::Close() {
   m.cur = StoredRow();
   m.computedSql.clear();
   m.computedParams.clear();
+  m.conditionSql.clear();
+  m.conditionParams.clear();
   m.Rewind();
 }
 
@@ -696,6 +720,13 @@ void Table::SetComputed(std::string expressions, std::vector<Stored> params) {
   if (m.open) m.Fail("computed columns are set on a closed table");
   m.computedSql = std::move(expressions);
   m.computedParams = std::move(params);
+}
+
+void Table::SetCondition(std::string condition, std::vector<Stored> params) {
+  Impl& m = *impl_;
+  if (m.open) m.Fail("a condition is set on a closed table");
+  m.conditionSql = std::move(condition);
+  m.conditionParams = std::move(params);
 }
 
 const Stored& Table::Computed(size_t i) const {

@@ -164,6 +164,11 @@ class Table {
   // just posted).
   void SetComputed(std::string expressions, std::vector<Stored> params);
   const Stored& Computed(size_t i) const;
+  // A condition that every row the handle reads, finds or counts also
+  // meets, beside its range: an SQL condition over the table (named by its
+  // own name), each "?" in it the marker of the next of `params`.
+  // REQUIRES: a closed handle (otherwise DatabaseError); Close drops it.
+  void SetCondition(std::string condition, std::vector<Stored> params);
 
   // nullopt when the handle lacks the field (names compare without case).
   // The handle remembers where recent names were found, so asking for the

@@ -133,6 +133,33 @@ TEST_P(KeptConnection, EndedByTheServerIsMadeAgain) {
   EXPECT_EQ(site_->Worker().WaitExit(0, 0), -1) << "the worker ended instead of connecting again";
 }
 
+// The code tables a worker keeps between requests: a change that another
+// connection commits shows in the next page, as the CGI program shows it.
+TEST_P(KeptConnection, CodeTablesChangedByAnotherConnectionShow) {
+  MakeSite();
+  site_->WriteTemplate("Fin", "viikko.html", "<#RESURSSI>|<#VUOROLISTA>");
+  ASSERT_EQ(Shell(std::string(WO_ADMIN_PROGRAM) + " --ini '" + site_->iniFile() + "' demo >/dev/null").first, 0);
+  const DateParts d = Decode(Now());
+  const std::string week = "ID=0&Lang=Fin&Resurssi=102&PP=" + std::to_string(d.day) + "&KK=" + std::to_string(d.month) +
+                           "&VV=" + std::to_string(d.year);
+  const struct {
+    const char *what, *change, *shown;
+  } steps[] = {
+      {"served", "", "Anna N."},
+      {"instructor", "UPDATE VAOHJAAJA SET Lyhenne='Anna U.' WHERE Koodi='AN'", "Anna U."},
+      {"activity kind", "UPDATE VALAJI SET Lyhenne='Polku' WHERE Koodi='SPIN'", "Polku"},
+      {"resource", "UPDATE VARESNIMI SET ResNimi='Sali X' WHERE ResNo='102'", "Sali X"},
+      {"unchanged", "", "Sali X"},
+  };
+  for (const auto& s : steps) {
+    if (*s.change) conn_->backend().ExecScript(s.change);
+    const CgiResult fcgi = site_->RunAsFastCgi("/Viikko", week);
+    const CgiResult cgi = site_->RunAsCgi("/Viikko", week);
+    EXPECT_NE(cgi.raw.find(s.shown), std::string::npos) << s.what;
+    EXPECT_EQ(fcgi.raw, cgi.raw) << s.what;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Server, KeptConnection, ::testing::Values(&kPostgres),
                          [](const ::testing::TestParamInfo<const Backend*>& p) { return p.param->name; });
 

@@ -3,6 +3,7 @@
 // customer's own rows and the first of them still open.
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "store/backend.h"
 #include "store/slot_counts.h"
 #include "store/table.h"
@@ -93,6 +94,38 @@ TEST_P(StoreSlotCounts, TheWalksQueryCountsEachSlotsPlacesByKey) {
   ASSERT_FALSE(plain.Eof());
   EXPECT_THROW(PlacesTaken(plain), DatabaseError);
   EXPECT_THROW(CountPlacesWithEachSlot(plain, ""), DatabaseError);
+}
+
+// A walk of the first days that have slots: every slot of those days, in
+// order, counted as before, and none of a later day in the window; a
+// window with fewer such days is read whole.
+TEST_P(StoreSlotCounts, AWalkOfTheFirstDaysWithSlotsEndsBeforeTheNext) {
+  Slot("    1", "2030-06-10 00:00:00");  // a day's first second
+  Slot("    2", "2030-06-10 23:59:59");  // and its last
+  Slot("    3", "2030-06-13 08:00:00");  // days without slots in between
+  Slot("    4", "2030-06-13 08:00:00");  // the same start
+  Slot("    5", "2030-06-14 00:00:00");
+  Slot("    6", "2030-06-15 09:00:00", "R2");  // another resource's day
+  Slot("    7", "2030-06-20 09:00:00");
+  Reserve("    3", 1, "100");
+  const DateTime from = EncodeDate(2030, 6, 10), to = EncodeDate(2030, 6, 30);
+  auto walk = [&](int days) {
+    Table slots(*c, TableNamed("VaVuoro"), "", "ResNo;VuoroAika");
+    CountPlacesWithEachSlot(slots, "");
+    OnlyFirstDaysWithSlots(*c, slots, "R1", from, to, days);
+    slots.Open();
+    slots.SetRange({Txt("R1"), Dt(from)}, {Txt("R1"), Dt(to)});
+    std::string out;
+    for (; !slots.Eof(); slots.Next())
+      out += Trim(slots.Text("VuoroNo")) + ":" + std::to_string(PlacesTaken(slots).rows) + " ";
+    return out;
+  };
+  const struct {
+    int days;
+    const char* slots;
+  } cases[] = {{1, "1:0 2:0 "}, {2, "1:0 2:0 3:1 4:0 "}, {3, "1:0 2:0 3:1 4:0 5:0 "},
+               {4, "1:0 2:0 3:1 4:0 5:0 7:0 "}, {7, "1:0 2:0 3:1 4:0 5:0 7:0 "}};
+  for (const auto& k : cases) EXPECT_EQ(walk(k.days), k.slots) << k.days << " day(s)";
 }
 
 WO_INSTANTIATE_PER_ENGINE(StoreSlotCounts);
