@@ -40,14 +40,15 @@ struct SlotTaken {
 // counts; "" counts none. The slot's rows join by the key the slot reads
 // (a null Kausi reading as ""), exactly, as a handle's key lookup compares.
 void CountPlacesWithEachSlot(Table& slots, std::string_view asNo);
-// Has `slots` (a VaVuoro handle on `c`, closed, that will walk the slots
-// of `resNo` from `from` to `to`) read only the slots of the first `days`
-// days (dates) on which that range has slots: the rows after them are
-// never read, counted or sent. `days` >= 1.
 // Whether `c`'s engine reads a walk's rows in batches (a server), so that
 // a walk stopped early has had the rows after it read and counted all the
 // same; SQLite reads no further than the walk steps.
 bool ReadsInBatches(Connection& c);
+// Has `slots` (a VaVuoro handle on `c`, closed, that will walk the slots
+// of `resNo` from `from` to `to`) read only the slots of the first `days`
+// days (dates) on which that range has slots: the rows after them are
+// never read, counted or sent. REQUIRES: `days` >= 1 (otherwise
+// DatabaseError).
 void OnlyFirstDaysWithSlots(Connection& c, Table& slots, std::string_view resNo, DateTime from, DateTime to, int days);
 // Those places of the slot of `slots`' current row: rows, own and
 // ownOpenJno; the waiting list's fields stay empty. REQUIRES: the handle
