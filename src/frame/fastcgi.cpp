@@ -2,6 +2,7 @@
 
 #include <fcgiapp.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -56,6 +57,14 @@ void HoldEndSignals(bool hold) {
   sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
+// Whether a connection waits on `listenSock` to be accepted. A worker
+// that has served its number of requests still serves those: the web
+// server has sent them to it, and they would be lost (reset) with it.
+bool Waiting(int listenSock) {
+  pollfd p{listenSock, POLLIN, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+}
+
 }  // namespace
 
 bool StandardInputListens() {
@@ -80,7 +89,7 @@ int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
   long served = 0;
   bool more = true;
   CatchEndSignals();
-  while (more && (maxRequests <= 0 || served < maxRequests)) {
+  while (more && (maxRequests <= 0 || served < maxRequests || Waiting(r.listen_sock))) {
     HoldEndSignals(false);
     if (endRequested) break;
     const int accepted = FCGX_Accept_r(&r);

@@ -30,7 +30,8 @@ struct FastCgiRequest {
 using FastCgiServe = std::function<bool(const FastCgiRequest&)>;
 
 // Accepts requests on standard input and hands each to `serve`, until
-// `maxRequests` have been served (0: no limit), `serve` says to stop,
+// `maxRequests` have been served (0: no limit) and no connection waits
+// to be accepted (the web server has already sent it), `serve` says to stop,
 // SIGTERM, SIGINT or SIGUSR1 arrives (a request being served is finished
 // first), or the socket fails. An error that escapes `serve` is written to
 // standard error and ends the worker once that request is finished, since

@@ -8,9 +8,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <set>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "module_harness.h"
 #include "store/sqlite_handle.h"
@@ -228,6 +232,20 @@ TEST(FastCgiWorker, EndsAfterItsRequestsAndOnTerm) {
   {
     FastCgiWorkers w(site.program(), site.root() + "/max.sock", 1, {"WEBORVANE_MAX_REQUESTS=3"});
     for (int i = 0; i < 3; ++i) EXPECT_EQ(ParseCgiOutput(w.Request({{"SERVER_PROTOCOL", "HTTP/1.1"}})).body, "ok");
+    EXPECT_EQ(w.WaitExit(0, 10), 0);
+  }
+  {
+    // Requests already waiting when the last allowed one is served are
+    // served too, not reset as the worker ends: the worker is held
+    // stopped while three connect.
+    FastCgiWorkers w(site.program(), site.root() + "/queued.sock", 1, {"WEBORVANE_MAX_REQUESTS=1"});
+    kill(w.pids()[0], SIGSTOP);
+    std::vector<std::future<std::string>> answers;
+    for (int i = 0; i < 3; ++i)
+      answers.push_back(std::async(std::launch::async, [&w] { return w.Request({{"SERVER_PROTOCOL", "HTTP/1.1"}}); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(w.pids()[0], SIGCONT);
+    for (auto& a : answers) EXPECT_EQ(ParseCgiOutput(a.get()).body, "ok");
     EXPECT_EQ(w.WaitExit(0, 10), 0);
   }
   FastCgiWorkers w(site.program(), site.root() + "/term.sock");
