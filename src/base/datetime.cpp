@@ -34,11 +34,6 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
   y = static_cast<int>(yy + (m <= 2));
 }
 
-// The last `width` decimal digits of `v` (0 <= v) at `p`, zero-padded.
-void PutDigits(char* p, int v, int width) {
-  for (int i = width - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
-}
-
 // 1899-12-30 counted from 1970-01-01.
 constexpr long long kEpochOffset = DaysFromCivil(1899, 12, 30);
 
@@ -109,6 +104,10 @@ int DayOfWeek(DateTime t) {
   // Day 0 (30 December 1899) was a Saturday.
   long long w = ((days + 6) % 7 + 7) % 7;  // 0 = Sunday
   return static_cast<int>(w) + 1;
+}
+
+void PutDigits(char* p, int v, int width) {
+  for (int i = width - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
 }
 
 std::string ToStoredDateTime(DateTime t) {

@@ -42,6 +42,10 @@ DateTime Now();
 // says otherwise.
 using Clock = DateTime (*)();
 
+// Writes the last `width` decimal digits of `v` at `p`, zero-padded: the
+// digits of a date or time without printf. REQUIRES: v >= 0.
+void PutDigits(char* p, int v, int width);
+
 // Stored forms: "YYYY-MM-DD HH:MM:SS" and "HH:MM:SS" (whole seconds).
 std::string ToStoredDateTime(DateTime t);
 std::string ToStoredTime(double dayFraction);

@@ -16,12 +16,6 @@ void AppendPadded(std::string& out, int v, int width) {
   out += buf;
 }
 
-// `v` (0 <= v < 100) as two digits at `p`.
-void Put2(char* p, int v) {
-  p[0] = static_cast<char>('0' + v / 10);
-  p[1] = static_cast<char>('0' + v % 10);
-}
-
 // "dd.mm.yyyy" of `p` appended to `out`. The calendar formats a few
 // hundred dates and times on a page: they are written digit by digit
 // into the string's own storage.
@@ -37,12 +31,11 @@ void AppendDate(std::string& out, const DateParts& p) {
   const size_t at = out.size();
   out.resize(at + 10);
   char* d = out.data() + at;
-  Put2(d, p.day);
+  PutDigits(d, p.day, 2);
   d[2] = '.';
-  Put2(d + 3, p.month);
+  PutDigits(d + 3, p.month, 2);
   d[5] = '.';
-  Put2(d + 6, p.year / 100);
-  Put2(d + 8, p.year % 100);
+  PutDigits(d + 6, p.year, 4);
 }
 
 // "hh" `timeSep` "nn" of `p` appended to `out`.
@@ -50,9 +43,9 @@ void AppendTime(std::string& out, const DateParts& p, std::string_view timeSep) 
   const size_t at = out.size();
   out.resize(at + 4 + timeSep.size());
   char* d = out.data() + at;
-  Put2(d, p.hour);
+  PutDigits(d, p.hour, 2);
   timeSep.copy(d + 2, timeSep.size());
-  Put2(d + 2 + timeSep.size(), p.minute);
+  PutDigits(d + 2 + timeSep.size(), p.minute, 2);
 }
 
 }  // namespace
