@@ -27,6 +27,10 @@ namespace {
 constexpr const char* kLockTimeout = "8s";
 // The advisory lock of writers: any number the centre's tools agree on.
 constexpr const char* kWriterLock = "1466921590";
+// A statement prepared to run several times in one round trip is planned
+// once for all its parameters, then the session plans as it did.
+constexpr const char* kGenericPlans = "SET plan_cache_mode = force_generic_plan";
+constexpr const char* kSessionPlans = "RESET plan_cache_mode";
 
 // The functions of the client library that the backend uses.
 struct PqApi {
@@ -426,6 +430,31 @@ class PgConnection final : public Connection, public Connection::Backend {
   // runs again.
   void RanOnce(const std::string& sql) { names_.emplace(sql, std::string()); }
 
+  // Whether a query announced and not yet sent is `sql` or repeats another
+  // one of them; each such statement that has no name yet is then marked to
+  // be prepared at its first sending, so that its later sendings in the
+  // same round trip run it by name.
+  // `mainRepeated` tells whether `sql` is one of them.
+  bool NameRepeated(const std::string& sql, bool& mainRepeated) {
+    std::unordered_map<std::string_view, int> times;
+    times[sql] = 1;
+    for (const Ahead& a : ahead_)
+      if (!a.sent) ++times[a.sql];
+    bool any = false;
+    for (const auto& [text, n] : times)
+      if (n > 1) {
+        any = true;
+        RanOnce(std::string(text));
+      }
+    mainRepeated = times[sql] > 1;
+    return any;
+  }
+
+  // Sends a statement without parameters into the pipeline.
+  bool SendSimple(PGconn* c, const char* sql) {
+    return api_->sendQueryParams(c, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  }
+
   // A statement that failed to prepare is run unprepared, and prepared
   // again when it runs again.
   void PrepareFailed(const std::string& sql) { names_[sql].clear(); }
@@ -488,6 +517,11 @@ class PgConnection final : public Connection, public Connection::Backend {
     PGconn* c = conn_.get();
     const bool begin = beginPending_;
     beginPending_ = false;
+    // A statement sent more than once in this round trip (the walks of a
+    // centre's resources) is prepared at its first sending and planned
+    // once: the server parses and plans it once, not once per sending.
+    bool mainRepeated = false;
+    const bool planOnce = sendAhead && NameRepeated(sql, mainRepeated);
     if (!api_->enterPipelineMode(c)) throw DatabaseError(Where() + ": " + Chomp(api_->errorMessage(c)));
     struct SentAhead {
       Ahead* ahead;
@@ -507,6 +541,13 @@ class PgConnection final : public Connection, public Connection::Backend {
     if (begin)
       for (const std::string& st : BeginStatements())
         ok = ok && api_->sendQueryParams(c, st.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    // The plan made for the first of the repeated statement's runs serves
+    // the others; the setting is the session's again before the round
+    // trip ends (a failure in it rolls the setting back as well).
+    if (mainRepeated) {
+      ok = ok && SendSimple(c, kGenericPlans);
+      if (!name) name = NameFor(sql, prepareNow);
+    }
     if (ok && prepareNow) ok = api_->sendPrepare(c, name, sql.c_str(), 0, nullptr) == 1;
     {
       ParamTexts v(params);
@@ -514,6 +555,7 @@ class PgConnection final : public Connection, public Connection::Backend {
                        : api_->sendQueryParams(c, sql.c_str(), v.size(), nullptr, v.values.data(), nullptr, nullptr,
                                                0)) == 1;
     }
+    if (planOnce && !mainRepeated) ok = ok && SendSimple(c, kGenericPlans);
     if (sendAhead) {
       for (Ahead& a : ahead_) {
         if (!ok || a.sent) continue;
@@ -528,6 +570,7 @@ class PgConnection final : public Connection, public Connection::Backend {
         sent.push_back({&a, an, prepare});
       }
     }
+    if (planOnce) ok = ok && SendSimple(c, kSessionPlans);
     ok = ok && api_->pipelineSync(c) == 1;
     ++roundTrips;
     if (!ok) {
@@ -548,8 +591,15 @@ class PgConnection final : public Connection, public Connection::Backend {
         PgResult b = take();
         if (!Succeeded(api_, b) && beginFailure.empty()) beginFailure = MessageOf(api_, b);
       }
+    std::string planFailure;
+    auto generic = [&] {
+      PgResult g = take();
+      if (!Succeeded(api_, g)) planFailure = MessageOf(api_, g) + " (" + kGenericPlans + ")";
+    };
+    if (mainRepeated) generic();
     PgResult prep = prepareNow ? take() : PgResult(nullptr, PqClear{api_});
     PgResult r = take();
+    if (planOnce && !mainRepeated) generic();
     std::string aheadFailure;
     for (SentAhead& s : sent) {
       Ahead& a = *s.ahead;
@@ -568,6 +618,11 @@ class PgConnection final : public Connection, public Connection::Backend {
       } else if (aheadFailure.empty() && ar && api_->resultStatus(ar.get()) != PGRES_PIPELINE_ABORTED) {
         aheadFailure = MessageOf(api_, ar) + " (" + a.sql + ")";
       }
+    }
+    if (planOnce) {
+      PgResult g = take();
+      if (!Succeeded(api_, g) && planFailure.empty() && g && api_->resultStatus(g.get()) != PGRES_PIPELINE_ABORTED)
+        planFailure = MessageOf(api_, g) + " (" + kSessionPlans + ")";
     }
     PgResult sync = Own(api_, api_->getResult(c));
     if (!sync || api_->resultStatus(sync.get()) != PGRES_PIPELINE_SYNC || !api_->exitPipelineMode(c)) {
@@ -588,6 +643,10 @@ class PgConnection final : public Connection, public Connection::Backend {
         Fail(prep, sql);
       }
       ++prepares;
+    }
+    if (!planFailure.empty()) {
+      if (prepareNow) PrepareFailed(sql);
+      throw DatabaseError(Where() + ": " + planFailure);
     }
     if (!Succeeded(api_, r)) Fail(r, sql);
     if (!name) RanOnce(sql);

@@ -708,6 +708,53 @@ TEST_P(StoreTable, WalksAnnouncedAheadAnswerAsIfAskedThen) {
   ASSERT_TRUE(other.FindKey({Txt("c")}));
 }
 
+// The same walk announced for several ranges (a centre's resources) rides
+// in one round trip, is prepared once on a server, and each range answers
+// its own rows; the session's planning is as it was afterwards, also when
+// a repeated query fails.
+TEST_P(StoreTable, OneWalkAnnouncedForSeveralRangesIsPreparedOnce) {
+  Table p = Handle("TblParam");
+  p.Open();
+  for (const char* k : {"a", "b", "c", "d"}) {
+    p.Append();
+    p["Avain"].SetText(k);
+    p.Post();
+  }
+  Connection::Backend& be = conn->backend();
+  auto planning = [&] {
+    StoredRow r;
+    std::unique_ptr<Rows> q = be.Query("SHOW plan_cache_mode", {});
+    return q->Next(r) == Rows::Step::Row ? r.rowId.s : std::string();
+  };
+  const std::string before = Pg() ? planning() : "";
+  const std::vector<std::pair<const char*, const char*>> ranges = {{"a", "b"}, {"c", "c"}, {"d", "z"}};
+  Table walks[] = {Handle("TblParam"), Handle("TblParam"), Handle("TblParam")};
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    walks[i].SetIndex("Avain");
+    walks[i].PrefetchRange({Txt(ranges[i].first)}, {Txt(ranges[i].second)});
+  }
+  int64_t prepared = be.prepares, trips = be.roundTrips;
+  ASSERT_TRUE(p.FindKey({Txt("a")}));
+  const std::vector<std::string> expected = {"ab", "c", "d"};
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    walks[i].Open();
+    walks[i].SetRange({Txt(ranges[i].first)}, {Txt(ranges[i].second)});
+    std::string keys;
+    for (; !walks[i].Eof(); walks[i].Next()) keys += walks[i].Text("Avain");
+    EXPECT_EQ(keys, expected[i]) << i;
+  }
+  if (Pg()) {
+    EXPECT_EQ(be.roundTrips - trips, 1);
+    EXPECT_EQ(be.prepares - prepared, 1);
+    EXPECT_EQ(planning(), before);
+    be.Prefetch("SELECT no_such_column FROM PARAM WHERE Avain = $1", {Stored::OfText("a")});
+    be.Prefetch("SELECT no_such_column FROM PARAM WHERE Avain = $1", {Stored::OfText("b")});
+    ASSERT_TRUE(p.FindKey({Txt("c")}));
+    EXPECT_EQ(p.Text("Avain"), "c");
+    EXPECT_EQ(planning(), before);
+  }
+}
+
 TEST_P(StoreTable, WriteTransactionsCommitOrRollBack) {
   Table p = Handle("TblParam");
   p.Open();
