@@ -133,8 +133,13 @@ void OnlyFirstDaysWithSlots(Connection& c, Table& slots, std::string_view resNo,
   const std::string next = "(SELECT d FROM (SELECT DISTINCT " + day +
                            " AS d FROM VaVuoro w WHERE w.ResNo = ? AND w.VuoroAika >= ? AND w.VuoroAika <= ?) x"
                            " ORDER BY d LIMIT 1 OFFSET " + std::to_string(days) + ")";
-  // Without such a day every row of the range is read.
-  slots.SetCondition("coalesce(VaVuoro.VuoroAika < " + next + ", 1 = 1)",
+  // Without such a day every row of the range is read. On a server the
+  // bound is a plain comparison with the start time, which the server
+  // takes into the index range of the walk, so that the rows after it are
+  // not read at all.
+  const std::string before = server ? "VaVuoro.VuoroAika < coalesce(" + next + ", 'infinity')"
+                                     : "coalesce(VaVuoro.VuoroAika < " + next + ", 1 = 1)";
+  slots.SetCondition(before,
                      {ToStored(kSlots, Column(kSlots, "ResNo"), Txt(std::string(resNo))),
                       ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(from)),
                       ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to))});
