@@ -4,10 +4,12 @@
 // slower, and most sites use the embedded database.
 //
 // Every value travels as text. A statement that runs more than once on a
-// connection is prepared there under a name of its own; queries come back
-// whole, in batches that the table handle asks for with LIMIT. A write transaction takes a
-// transaction-scoped advisory lock that every writer takes, so writers
-// queue behind each other and each sees the others' committed rows.
+// connection is prepared there under a name of its own (at once, and
+// planned once, when one round trip sends it several times); queries come
+// back whole, in batches that the table handle asks for with LIMIT. A write
+// transaction takes a transaction-scoped advisory lock that every writer
+// takes, so writers queue behind each other and each sees the others'
+// committed rows.
 #include <dlfcn.h>
 #include <poll.h>
 #include <libpq-fe.h>
