@@ -56,6 +56,7 @@ struct PqApi {
   decltype(&::PQcmdStatus) cmdStatus;
   decltype(&::PQtransactionStatus) transactionStatus;
   decltype(&::PQsocket) socket;
+  decltype(&::PQserverVersion) serverVersion;
   // Pipeline mode (libpq 14 and later); null in an older library, which
   // then sends each statement on its own.
   decltype(&::PQenterPipelineMode) enterPipelineMode;
@@ -111,6 +112,7 @@ PqLibrary Load() {
   get(api.cmdStatus, "PQcmdStatus");
   get(api.transactionStatus, "PQtransactionStatus");
   get(api.socket, "PQsocket");
+  get(api.serverVersion, "PQserverVersion");
   auto optional = [&](auto& fn, const char* name) {
     fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(handle, name));
   };
@@ -452,6 +454,10 @@ class PgConnection final : public Connection, public Connection::Backend {
     return any;
   }
 
+  // Whether the server can be asked for generic plans (version 12 and
+  // later); an older one plans each sending as before.
+  bool PlansGeneric() const { return api_->serverVersion(conn_.get()) >= 120000; }
+
   // Sends a statement without parameters into the pipeline.
   bool SendSimple(PGconn* c, const char* sql) {
     return api_->sendQueryParams(c, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
@@ -523,7 +529,7 @@ class PgConnection final : public Connection, public Connection::Backend {
     // centre's resources) is prepared at its first sending and planned
     // once: the server parses and plans it once, not once per sending.
     bool mainRepeated = false;
-    const bool planOnce = sendAhead && NameRepeated(sql, mainRepeated);
+    const bool planOnce = sendAhead && PlansGeneric() && NameRepeated(sql, mainRepeated);
     if (!api_->enterPipelineMode(c)) throw DatabaseError(Where() + ": " + Chomp(api_->errorMessage(c)));
     struct SentAhead {
       Ahead* ahead;
