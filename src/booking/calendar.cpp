@@ -62,7 +62,7 @@ void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateT
 void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resNos, DateTime from, DateTime to,
                        const std::string* countFor, int days) {
   store::Table& slots = ctx.tbl->TblFiVuoro;
-  if (slots.IsOpen()) return;
+  if (slots.IsOpen() || !store::ReadsAhead(ctx.conn)) return;
   // Closing the handle forgets the counting until WalkSlots sets it again.
   try {
     slots.SetIndex(kSlotsByResource);

@@ -682,13 +682,14 @@ void Table::First() {
 void Table::Prefetch() {
   Impl& m = *impl_;
   m.Need();
+  if (!m.be().ReadsAhead()) return;
   if (m.mode == Impl::Mode::Browse && m.pos == Impl::Pos::Unread) m.AnnounceFirst();
 }
 
 void Table::PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>& hi) {
   Impl& m = *impl_;
   m.Need();
-  if (m.open || lo.size() != hi.size()) return;
+  if (m.open || lo.size() != hi.size() || !m.be().ReadsAhead()) return;
   std::vector<Stored> l = m.KeyValues(lo, "set range"), h = m.KeyValues(hi, "set range");
   Sql w = m.Statement();  // with the computed columns the walk reads
   m.RangeCondition(w, l, h);
@@ -698,6 +699,7 @@ void Table::PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>
 void Table::PrefetchKey(const std::vector<Value>& key) {
   Impl& m = *impl_;
   m.Need();
+  if (!m.be().ReadsAhead()) return;
   if (m.mode == Impl::Mode::Browse) m.AnnounceFind(key);
 }
 
