@@ -631,7 +631,8 @@ void Table::SetIndex(std::string_view fieldList) {
   if (m.open) m.ToBrowse();
   std::string old = m.indexText;
   m.indexText = std::string(fieldList);
-  if (m.laidOut) {
+  // The same index lays the columns out as they are.
+  if (m.laidOut && m.indexText != old) {
     try {
       m.LayOut();
     } catch (...) {
