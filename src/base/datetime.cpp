@@ -81,11 +81,22 @@ double EncodeTime(int hour, int minute, int second, int msec) {
   return (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + msec) / (kSecondsPerDay * 1000.0);
 }
 
+namespace {
+
+// `t` to the nearest millisecond, as whole days and the milliseconds of
+// the day after them.
+void SplitDays(DateTime t, long long& days, long long& rest) {
+  const long long ms = std::llround(t * kSecondsPerDay * 1000.0);
+  days = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
+  rest = ms - days * 86400000;
+}
+
+}  // namespace
+
 DateParts Decode(DateTime t) {
   DateParts p;
-  long long ms = std::llround(t * kSecondsPerDay * 1000.0);
-  long long days = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
-  long long rest = ms - days * 86400000;
+  long long days, rest;
+  SplitDays(t, days, rest);
   CivilFromDays(days + kEpochOffset, p.year, p.month, p.day);
   p.hour = static_cast<int>(rest / 3600000);
   p.minute = static_cast<int>(rest / 60000 % 60);
@@ -95,8 +106,11 @@ DateParts Decode(DateTime t) {
 }
 
 DateTime DateOf(DateTime t) {
-  DateParts p = Decode(t);
-  return EncodeDate(p.year, p.month, p.day);
+  // Decode's day without its calendar date: EncodeDate of that date is
+  // the day's number itself.
+  long long days, rest;
+  SplitDays(t, days, rest);
+  return static_cast<double>(days);
 }
 
 int DayOfWeek(DateTime t) {

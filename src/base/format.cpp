@@ -69,13 +69,19 @@ void AppendTimeSpan(std::string& out, DateTime from, DateTime to, std::string_vi
 }
 
 std::string FormatDateTimeShort(DateTime t, std::string_view timeSep) {
-  const DateParts p = Decode(t);
   std::string out;
   out.reserve(15 + timeSep.size());
+  AppendDateTimeShort(out, t, timeSep);
+  return out;
+}
+
+void AppendTime(std::string& out, DateTime t, std::string_view timeSep) { AppendTime(out, Decode(t), timeSep); }
+
+void AppendDateTimeShort(std::string& out, DateTime t, std::string_view timeSep) {
+  const DateParts p = Decode(t);
   AppendDate(out, p);
   out += ' ';
   AppendTime(out, p, timeSep);
-  return out;
 }
 
 std::string FinnishWeekdayName(int day) {

@@ -18,6 +18,9 @@ std::string FormatTime(DateTime t, std::string_view timeSep = ":");
 void AppendTimeSpan(std::string& out, DateTime from, DateTime to, std::string_view timeSep = ":");
 // "dd.mm.yyyy hh:nn".
 std::string FormatDateTimeShort(DateTime t, std::string_view timeSep = ":");
+// FormatTime and FormatDateTimeShort appended to `out`.
+void AppendTime(std::string& out, DateTime t, std::string_view timeSep = ":");
+void AppendDateTimeShort(std::string& out, DateTime t, std::string_view timeSep = ":");
 
 // The Finnish name of a day of the week, 1 = "Sunnuntai" ... 7 =
 // "Lauantai" (DayOfWeek's numbering); "Tuntematon" for any other number.

@@ -26,12 +26,14 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string Trim(std::string_view s) {
+std::string_view TrimmedView(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
   while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return std::string(s.substr(b, e - b));
+  return s.substr(b, e - b);
 }
+
+std::string Trim(std::string_view s) { return std::string(TrimmedView(s)); }
 
 long long ToIntDef(std::string_view s, long long fallback) {
   std::string t = Trim(s);

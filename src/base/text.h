@@ -19,6 +19,8 @@ bool SameText(std::string_view a, std::string_view b);
 
 // `s` without leading and trailing bytes 0..32 (blanks and control bytes).
 std::string Trim(std::string_view s);
+// The same as a view into `s`.
+std::string_view TrimmedView(std::string_view s);
 
 // Decimal integer of the whole text (an optional sign, digits, nothing else;
 // surrounding blanks allowed); `fallback` when it is not one or overflows.

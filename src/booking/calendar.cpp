@@ -62,7 +62,7 @@ void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateT
 void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resNos, DateTime from, DateTime to,
                        const std::string* countFor, int days) {
   store::Table& slots = ctx.tbl->TblFiVuoro;
-  if (slots.IsOpen()) return;
+  if (slots.IsOpen() || !store::ReadsAhead(ctx.conn)) return;
   // Closing the handle forgets the counting until WalkSlots sets it again.
   try {
     slots.SetIndex(kSlotsByResource);
@@ -299,16 +299,37 @@ const store::SlotTaken& SlotPlaces::Queued(std::string_view kausi, std::string_v
   return it == queued_->end() ? kNone : it->second;
 }
 
+std::string CodeText(const store::Field& f) {
+  std::string s = f.AsText();
+  if (s.size() > kCodeWidth) s.resize(kCodeWidth);
+  return s;
+}
+
+void AppendSlotLinkOpen(std::string& out, RequestContext& ctx, std::string_view action, std::string_view kausi,
+                        std::string_view vuoroNo, std::string_view seq) {
+  AppendProgramLinkOpen(out, action,
+                        {{"ID", ctx.page.SessionId},
+                         {"Lang", ctx.page.Lang},
+                         {"Kau", TrimmedView(kausi)},
+                         {"Vuo", TrimmedView(vuoroNo)},
+                         {"Seq", TrimmedView(seq)}});
+}
+
 std::string SlotLinkOpen(RequestContext& ctx, std::string_view action, std::string_view kausi,
                          std::string_view vuoroNo, std::string_view seq) {
-  const std::string kau = Trim(kausi), vuo = Trim(vuoroNo), sq = Trim(seq);
-  return ProgramLinkOpen(
-      action, {{"ID", ctx.page.SessionId}, {"Lang", ctx.page.Lang}, {"Kau", kau}, {"Vuo", vuo}, {"Seq", sq}});
+  std::string link;
+  AppendSlotLinkOpen(link, ctx, action, kausi, vuoroNo, seq);
+  return link;
 }
 
 std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
                             std::string_view seq) {
   return SlotLinkOpen(ctx, "Varaa", kausi, vuoroNo, seq);
+}
+
+void AppendBookingLinkOpen(std::string& out, RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
+                           std::string_view seq) {
+  AppendSlotLinkOpen(out, ctx, "Varaa", kausi, vuoroNo, seq);
 }
 
 std::string CancelLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,

@@ -90,6 +90,8 @@ struct SlotFields {
   const store::Table* table;
   store::Field start, kesto, tyyppi, kausi, vuoroNo, seq, resNo, laji, ohjaaja, maara;
 };
+// `f`'s text cut to a code's width (kCodeWidth).
+std::string CodeText(const store::Field& f);
 
 // ---- lookups (calendar.cpp) ----
 
@@ -150,9 +152,14 @@ class SlotPlaces {
 // the slot key trimmed.
 std::string SlotLinkOpen(RequestContext& ctx, std::string_view action, std::string_view kausi,
                          std::string_view vuoroNo, std::string_view seq);
-// SlotLinkOpen of "Varaa".
+// The same appended to `out`.
+void AppendSlotLinkOpen(std::string& out, RequestContext& ctx, std::string_view action, std::string_view kausi,
+                        std::string_view vuoroNo, std::string_view seq);
+// SlotLinkOpen of "Varaa", returned or appended to `out`.
 std::string BookingLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
                             std::string_view seq);
+void AppendBookingLinkOpen(std::string& out, RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,
+                           std::string_view seq);
 // "<A HREF=\"/cgi-bin/WebOrvane.exe/Poista?ID=..&Lang=..&Kau=..&Vuo=..&Seq=..&JNo=..\">":
 // the cancellation of reservation `jno` of the slot, the key trimmed.
 std::string CancelLinkOpen(RequestContext& ctx, std::string_view kausi, std::string_view vuoroNo,

@@ -24,16 +24,20 @@ namespace {
 
 // The plain booking cell: the slot's link while the session may
 // book it (ShowsMenu, places left, not started), "&nbsp;" otherwise.
-std::string BookingCell(RequestContext& ctx, store::Table& slots, const SlotFields& f, DateTime start, DateTime now,
-                        SlotPlaces& places, SlotLabels& labels) {
+void AppendBookingCell(RequestContext& ctx, store::Table& slots, const SlotFields& f, DateTime start, DateTime now,
+                       SlotPlaces& places, SlotLabels& labels, std::string& out) {
   const int maara = static_cast<int>(f.maara.AsInt());
-  if (!ShowsMenu(ctx.page.SessionId) || maara <= 0 || start <= now) return "<td>&nbsp;</td>\r";
-  const std::string kausi = Cut(f.kausi.AsText(), kCodeWidth);
-  const std::string vuoroNo = Cut(f.vuoroNo.AsText(), kCodeWidth);
-  const std::string seq = Cut(f.seq.AsText(), kCodeWidth);
-  const store::SlotTaken taken = places.Of(slots, kausi, vuoroNo, seq);
-  if (FreePlaces(maara, taken) <= 0) return "<td>&nbsp;</td>\r";
-  return "<td>" + BookingLinkOpen(ctx, kausi, vuoroNo, seq) + labels.Book() + "</A></td>\r";
+  if (ShowsMenu(ctx.page.SessionId) && maara > 0 && start > now) {
+    const std::string kausi = CodeText(f.kausi), vuoroNo = CodeText(f.vuoroNo), seq = CodeText(f.seq);
+    if (FreePlaces(maara, places.Of(slots, kausi, vuoroNo, seq)) > 0) {
+      out += "<td>";
+      AppendBookingLinkOpen(out, ctx, kausi, vuoroNo, seq);
+      out += labels.Book();
+      out += "</A></td>\r";
+      return;
+    }
+  }
+  out += "<td>&nbsp;</td>\r";
 }
 
 // The booking cell under SlotStates: the slot's state, then its booking
@@ -42,9 +46,7 @@ std::string BookingCell(RequestContext& ctx, store::Table& slots, const SlotFiel
 std::string StateCell(RequestContext& ctx, store::Table& slots, const SlotFields& f, DateTime start, DateTime now,
                       SlotPlaces& places, SlotLabels& labels) {
   const int maara = static_cast<int>(f.maara.AsInt());
-  const std::string kausi = Cut(f.kausi.AsText(), kCodeWidth);
-  const std::string vuoroNo = Cut(f.vuoroNo.AsText(), kCodeWidth);
-  const std::string seq = Cut(f.seq.AsText(), kCodeWidth);
+  const std::string kausi = CodeText(f.kausi), vuoroNo = CodeText(f.vuoroNo), seq = CodeText(f.seq);
   const store::SlotTaken taken = places.Of(slots, kausi, vuoroNo, seq);
   const SlotState state = StateOf(ctx, start, maara, taken, now);
   std::string cell = labels.Span(state, FreePlaces(maara, taken), start);
@@ -94,9 +96,9 @@ void DaySlotRows(RequestContext& ctx, const DayWindow& day, std::string_view res
     const std::string tyyppi = Cut(f->tyyppi.AsText(), 3);
     out += "<tr>\r";
     out += "<td>";
-    out += FormatDateTimeShort(start, sep);
+    AppendDateTimeShort(out, start, sep);
     out += " - ";
-    out += FormatTime(end, sep);
+    AppendTime(out, end, sep);
     out += "</td>\r";
     if (tyyppi == "A") {
       if (!reduced) reduced = ctx.ini.PageLanguage ? ctx.TranslatedText(texts::C65) : "Ale";
@@ -110,15 +112,17 @@ void DaySlotRows(RequestContext& ctx, const DayWindow& day, std::string_view res
     out += resName;
     out += "</td>\r";
     out += "<td>";
-    out += ActivityKindText(ctx, Cut(f->laji.AsText(), kCodeWidth));
+    out += ActivityKindText(ctx, CodeText(f->laji));
     out += "</td>\r";
     if (ctx.settings.NaytaOhjaaja != 0) {
       out += "<td>";
-      out += InstructorText(ctx, Cut(f->ohjaaja.AsText(), kCodeWidth));
+      out += InstructorText(ctx, CodeText(f->ohjaaja));
       out += "</td>\r";
     }
-    out += ctx.ini.SlotStates ? StateCell(ctx, slots, *f, start, now, places, labels)
-                              : BookingCell(ctx, slots, *f, start, now, places, labels);
+    if (ctx.ini.SlotStates)
+      out += StateCell(ctx, slots, *f, start, now, places, labels);
+    else
+      AppendBookingCell(ctx, slots, *f, start, now, places, labels, out);
     return true;
   }, counts ? &places.Customer() : nullptr);
 }

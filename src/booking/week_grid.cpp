@@ -139,12 +139,12 @@ bool GridFill::Place(store::Table& slots) {
 
 void GridFill::Fill(GridCell& c, store::Table& slots, const std::string& tyyppi, DateTime start, double kesto,
                     int target) {
-  c.Kausi = Cut(f->kausi.AsText(), kCodeWidth);
-  c.VuoroNo = Cut(f->vuoroNo.AsText(), kCodeWidth);
-  c.VuoroNoSeq = Cut(f->seq.AsText(), kCodeWidth);
-  c.ResNo = Cut(f->resNo.AsText(), kCodeWidth);
-  c.Laji = Cut(f->laji.AsText(), kCodeWidth);
-  c.Ohjaaja = Cut(f->ohjaaja.AsText(), kCodeWidth);
+  c.Kausi = CodeText(f->kausi);
+  c.VuoroNo = CodeText(f->vuoroNo);
+  c.VuoroNoSeq = CodeText(f->seq);
+  c.ResNo = CodeText(f->resNo);
+  c.Laji = CodeText(f->laji);
+  c.Ohjaaja = CodeText(f->ohjaaja);
   c.Tyyppi = tyyppi;
   c.Start = start;
   c.End = start + kesto;
@@ -224,16 +224,41 @@ void FillWeekGrid(RequestContext& ctx, std::string& out) {
 
 namespace {
 
-// A plain cell, without states: a bookable slot carries the
-// booking link; a fixed-time cell shows nothing else.
-std::string PlainCell(RequestContext& ctx, const GridCell& cell, const std::string& text, DateTime now,
-                      SlotLabels& labels) {
+// An ordinary cell's text appended to `out`: its times, its kind ("%"
+// after a reduced-price one) and, when shown, its instructor.
+void AppendCellText(RequestContext& ctx, const GridCell& cell, std::string_view sep, std::string& out) {
+  AppendTimeSpan(out, cell.Start, cell.End, sep);
+  out += "<br>";
+  out += ActivityKindText(ctx, cell.Laji);
+  if (cell.Tyyppi == "A") out += " %";
+  if (ctx.settings.NaytaOhjaaja != 0 && !cell.Ohjaaja.empty()) {
+    out += "<br>";
+    out += InstructorText(ctx, cell.Ohjaaja);
+  }
+}
+
+// A plain cell, without states, appended to `out`: a bookable slot
+// carries the booking link; a fixed-time cell shows nothing else, and
+// "&nbsp;" when it is not bookable.
+void AppendPlainCell(RequestContext& ctx, const GridCell& cell, std::string_view sep, DateTime now,
+                     SlotLabels& labels, std::string& out) {
   const bool bookable = Bookable(ctx.page.SessionId, cell.Maara, cell.Reserved + cell.Held, cell.Start, now);
-  if (!bookable) return cell.Tyyppi == "S" ? std::string() : text;
-  // A fixed-time cell's link reads "Varaa"; in the page's language under
-  // PageLanguage.
-  const std::string linkText = cell.Tyyppi != "S" ? text : ctx.ini.PageLanguage ? labels.Book() : "Varaa";
-  return BookingLinkOpen(ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq) + linkText + "</A>";
+  out += "<td>";
+  if (cell.Tyyppi == "S") {
+    if (bookable) {
+      // Its link reads "Varaa"; in the page's language under PageLanguage.
+      AppendBookingLinkOpen(out, ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq);
+      out += ctx.ini.PageLanguage ? labels.Book() : "Varaa";
+      out += "</A>";
+    } else {
+      out += "&nbsp;";
+    }
+  } else {
+    if (bookable) AppendBookingLinkOpen(out, ctx, cell.Kausi, cell.VuoroNo, cell.VuoroNoSeq);
+    AppendCellText(ctx, cell, sep, out);
+    if (bookable) out += "</A>";
+  }
+  out += "</td>\r";
 }
 
 // A cell under SlotStates: the slot's text (a fixed-time cell's time, shown
@@ -287,21 +312,18 @@ void RenderWeekGridRows(RequestContext& ctx, std::string& out) {
     out += "</td>\r";
     for (int c = 1; c <= columns; ++c) {
       const GridCell& cell = ctx.WeekGrid[r - 1][c - 1];
+      if (cell.Used && !ctx.ini.SlotStates) {
+        AppendPlainCell(ctx, cell, sep, now, labels, out);
+        continue;
+      }
       std::string content, tdClass;
       if (cell.Used) {
         std::string text;
-        AppendTimeSpan(text, cell.Start, cell.End, sep);
-        if (cell.Tyyppi != "S") {
-          text += "<br>";
-          text += ActivityKindText(ctx, cell.Laji);
-          if (cell.Tyyppi == "A") text += " %";
-          if (ctx.settings.NaytaOhjaaja != 0 && !cell.Ohjaaja.empty()) {
-            text += "<br>";
-            text += InstructorText(ctx, cell.Ohjaaja);
-          }
-        }
-        content = ctx.ini.SlotStates ? StateCell(ctx, cell, std::move(text), now, labels, tdClass)
-                                     : PlainCell(ctx, cell, text, now, labels);
+        if (cell.Tyyppi == "S")
+          AppendTimeSpan(text, cell.Start, cell.End, sep);
+        else
+          AppendCellText(ctx, cell, sep, text);
+        content = StateCell(ctx, cell, std::move(text), now, labels, tdClass);
       }
       if (tdClass.empty()) {
         out += "<td>";

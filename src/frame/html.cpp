@@ -54,14 +54,16 @@ char* Put(char* p, std::string_view s) {
   return p + s.size();
 }
 
-// `before`, the program's URL of `action` with `args`, then `after`:
-// written into room for the longest form, then cut to what it took.
-std::string ProgramUrlWithin(std::string_view before, std::string_view action, std::initializer_list<UrlArg> args,
-                             std::string_view after) {
+// `before`, the program's URL of `action` with `args`, then `after`,
+// appended to `out`: written into room for the longest form, then cut to
+// what it took.
+void AppendProgramUrlWithin(std::string& out, std::string_view before, std::string_view action,
+                            std::initializer_list<UrlArg> args, std::string_view after) {
   size_t room = before.size() + kProgramUrl.size() + action.size() + after.size();
   for (const UrlArg& a : args) room += a.name.size() + 3 * a.value.size() + 2;
-  std::string url(room, '\0');
-  char* p = Put(Put(Put(url.data(), before), kProgramUrl), action);
+  const size_t at = out.size();
+  out.resize(at + room);
+  char* p = Put(Put(Put(out.data() + at, before), kProgramUrl), action);
   char sep = '?';
   for (const UrlArg& a : args) {
     *p++ = sep;
@@ -71,7 +73,13 @@ std::string ProgramUrlWithin(std::string_view before, std::string_view action, s
     sep = '&';
   }
   p = Put(p, after);
-  url.resize(static_cast<size_t>(p - url.data()));
+  out.resize(static_cast<size_t>(p - out.data()));
+}
+
+std::string ProgramUrlWithin(std::string_view before, std::string_view action, std::initializer_list<UrlArg> args,
+                             std::string_view after) {
+  std::string url;
+  AppendProgramUrlWithin(url, before, action, args, after);
   return url;
 }
 
@@ -89,6 +97,10 @@ std::string ProgramUrl(std::string_view action, std::initializer_list<UrlArg> ar
 
 std::string ProgramLinkOpen(std::string_view action, std::initializer_list<UrlArg> args) {
   return ProgramUrlWithin("<A HREF=\"", action, args, "\">");
+}
+
+void AppendProgramLinkOpen(std::string& out, std::string_view action, std::initializer_list<UrlArg> args) {
+  AppendProgramUrlWithin(out, "<A HREF=\"", action, args, "\">");
 }
 
 std::string LinkOpen(std::string_view url) {

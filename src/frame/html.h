@@ -44,6 +44,8 @@ std::string ProgramUrl(std::string_view action, std::initializer_list<UrlArg> ar
 std::string LinkOpen(std::string_view url);
 // LinkOpen(ProgramUrl(action, args)), built in one string.
 std::string ProgramLinkOpen(std::string_view action, std::initializer_list<UrlArg> args);
+// The same appended to `out`.
+void AppendProgramLinkOpen(std::string& out, std::string_view action, std::initializer_list<UrlArg> args);
 // The same for a URL of the site's settings, as it is; with a `target`,
 // the link opens in that window ("<A HREF=\"url\" target=\"_top\">").
 std::string LinkOpen(Html url, std::string_view target = {});

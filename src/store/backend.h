@@ -91,6 +91,9 @@ struct Connection::Backend {
   // between requests. Nothing changes in what any query answers. The
   // default does nothing.
   virtual void Prefetch(const std::string& /*sql*/, const std::vector<Stored>& /*params*/) {}
+  // Whether Prefetch reads anything ahead: where it does not, callers need
+  // not build the queries they would announce. The default: it does not.
+  virtual bool ReadsAhead() { return false; }
 
   // The tables that exist with their columns, and the indexes, every name
   // in lower case (names compare without case).

@@ -324,6 +324,11 @@ class PgConnection final : public Connection, public Connection::Backend {
     Simple(sql);
   }
 
+  bool ReadsAhead() override {
+    Ensure();
+    return api_->HasPipeline();
+  }
+
   void Prefetch(const std::string& sql, const std::vector<Stored>& params) override {
     Ensure();
     if (!api_->HasPipeline()) return;

@@ -121,6 +121,12 @@ bool ReadsInBatches(Connection& c) {
   return be.dialect.batch > 0;
 }
 
+bool ReadsAhead(Connection& c) {
+  Connection::Backend& be = c.backend();
+  be.Ensure();
+  return be.ReadsAhead();
+}
+
 void OnlyFirstDaysWithSlots(Connection& c, Table& slots, std::string_view resNo, DateTime from, DateTime to, int days) {
   if (days < 1) throw DatabaseError(std::string(kSlots) + ": a walk of no days");
   Connection::Backend& be = c.backend();

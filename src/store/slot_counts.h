@@ -44,6 +44,9 @@ void CountPlacesWithEachSlot(Table& slots, std::string_view asNo);
 // a walk stopped early has had the rows after it read and counted all the
 // same; SQLite reads no further than the walk steps.
 bool ReadsInBatches(Connection& c);
+// Whether `c`'s engine reads announced queries ahead (Backend::ReadsAhead):
+// where it does not, a walk has nothing to announce.
+bool ReadsAhead(Connection& c);
 // Has `slots` (a VaVuoro handle on `c`, closed, that will walk the slots
 // of `resNo` from `from` to `to`) read only the slots of the first `days`
 // days (dates) on which that range has slots: the rows after them are

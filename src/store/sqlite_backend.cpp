@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <unordered_map>
 
 #include "store/backend.h"
@@ -352,7 +353,10 @@ Rows::Step SqliteRows::Next(StoredRow& out) {
         const unsigned char* t = sqlite3_value_text(cell);
         int len = sqlite3_value_bytes(cell);
         v.kind = Stored::Text;
-        v.s.assign(reinterpret_cast<const char*>(t), static_cast<size_t>(len));
+        // Mostly as long as the same column of the row before.
+        const size_t n = len > 0 ? static_cast<size_t>(len) : 0;
+        if (v.s.size() != n) v.s.resize(n);
+        if (n > 0) std::memcpy(v.s.data(), t, n);
       }
     }
   }

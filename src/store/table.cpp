@@ -631,7 +631,8 @@ void Table::SetIndex(std::string_view fieldList) {
   if (m.open) m.ToBrowse();
   std::string old = m.indexText;
   m.indexText = std::string(fieldList);
-  if (m.laidOut) {
+  // The same index lays the columns out as they are.
+  if (m.laidOut && m.indexText != old) {
     try {
       m.LayOut();
     } catch (...) {
@@ -682,13 +683,14 @@ void Table::First() {
 void Table::Prefetch() {
   Impl& m = *impl_;
   m.Need();
+  if (!m.be().ReadsAhead()) return;
   if (m.mode == Impl::Mode::Browse && m.pos == Impl::Pos::Unread) m.AnnounceFirst();
 }
 
 void Table::PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>& hi) {
   Impl& m = *impl_;
   m.Need();
-  if (m.open || lo.size() != hi.size()) return;
+  if (m.open || lo.size() != hi.size() || !m.be().ReadsAhead()) return;
   std::vector<Stored> l = m.KeyValues(lo, "set range"), h = m.KeyValues(hi, "set range");
   Sql w = m.Statement();  // with the computed columns the walk reads
   m.RangeCondition(w, l, h);
@@ -698,6 +700,7 @@ void Table::PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>
 void Table::PrefetchKey(const std::vector<Value>& key) {
   Impl& m = *impl_;
   m.Need();
+  if (!m.be().ReadsAhead()) return;
   if (m.mode == Impl::Mode::Browse) m.AnnounceFind(key);
 }
 

@@ -131,7 +131,9 @@ class Table {
   void Prefetch();
   // The same for the walk of a closed handle once it is opened and given
   // SetRange(lo, hi), and for the query of FindKey(key) in the handle's
-  // present state. Bad values raise DatabaseError as those would.
+  // present state. Bad values raise DatabaseError as those would. On an
+  // engine that reads nothing ahead (Backend::ReadsAhead) all three do
+  // nothing.
   void PrefetchRange(const std::vector<Value>& lo, const std::vector<Value>& hi);
   void PrefetchKey(const std::vector<Value>& key);
   void Next();

@@ -39,6 +39,7 @@ class FaultyConnection final : public store::Connection, public store::Connectio
   void Prefetch(const std::string& sql, const std::vector<store::Stored>& params) override {
     Inner().Prefetch(sql, params);
   }
+  bool ReadsAhead() override { return Inner().ReadsAhead(); }
   Existing ReadSchema() override { return Inner().ReadSchema(); }
 
  private:

@@ -35,5 +35,25 @@ TEST(Formats, DatesAndTimesAreZeroPadded) {
   }
 }
 
+// A date-time's day is the day its calendar date names, also where the
+// time rounds up to the next day's midnight and before 30.12.1899.
+TEST(Formats, DateOfIsTheDayOfTheDecodedDate) {
+  const DateTime lastMs = EncodeTime(23, 59, 59, 999);
+  const DateTime cases[] = {0,
+                            EncodeDate(2024, 2, 29) + EncodeTime(12, 0, 0),
+                            EncodeDate(2024, 2, 29) + lastMs,
+                            EncodeDate(2024, 2, 29) + lastMs + 0.6 / 86400000,  // rounds to 1 March
+                            EncodeDate(1899, 12, 29) + EncodeTime(6, 0, 0),
+                            EncodeDate(1, 1, 1) + EncodeTime(0, 0, 1),
+                            EncodeDate(9999, 12, 31) + lastMs};
+  for (const DateTime t : cases) {
+    const DateParts p = Decode(t);
+    EXPECT_EQ(DateOf(t), EncodeDate(p.year, p.month, p.day)) << t;
+    std::string shown;
+    AppendDateTimeShort(shown, t, ":");
+    EXPECT_EQ(shown, FormatDateTimeShort(t, ":"));
+  }
+}
+
 }  // namespace
 }  // namespace wo
