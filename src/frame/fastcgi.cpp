@@ -120,6 +120,11 @@ int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
     ++served;
     if (endRequested) break;
   }
+  // The worker takes no more connections: its listening socket is closed
+  // before anything else ends, so that from here on the web server finds
+  // it gone at once (and starts another worker) rather than queueing a
+  // request on it that would be reset when the process ends.
+  close(r.listen_sock);
   HoldEndSignals(false);
   FCGX_Free(&r, 0);
   return status;
