@@ -45,13 +45,7 @@ void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateT
     store::Table& slots = ctx.tbl->TblFiVuoro;
     TableGuard slotsGuard{&slots};
     slots.SetIndex(kSlotsByResource);
-    if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
-    const std::string res(resNo);
-    if (days > 0 && store::ReadsInBatches(ctx.conn)) store::OnlyFirstDaysWithSlots(ctx.conn, slots, res, from, to, days);
-    slots.Open();
-    slots.SetRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
-    for (bool any = !slots.IsEmpty(); any && !slots.Eof() && each(slots); slots.Next()) {
-    }
+    store::WalkSlotsOfFirstDays(ctx.conn, slots, resNo, from, to, days, countFor, each);
   } catch (...) {
     out += "</TR>";
     throw;
@@ -67,11 +61,9 @@ void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resN
   try {
     slots.SetIndex(kSlotsByResource);
     if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
-    const bool onlyDays = days > 0 && store::ReadsInBatches(ctx.conn);
-    for (const std::string& res : resNos) {
-      if (onlyDays) store::OnlyFirstDaysWithSlots(ctx.conn, slots, res, from, to, days);
+    store::BoundFirstPartOfWalk(ctx.conn, slots, from, days);
+    for (const std::string& res : resNos)
       slots.PrefetchRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
-    }
   } catch (...) {
     slots.Close();
     throw;

@@ -249,9 +249,8 @@ DateTime WithTimeOfDay(DateTime dateOf, DateTime timeOf);
 // start) in start order, calling `each` on each until it returns false.
 // With `countFor` (a customer's AsNo, "" for none) each slot comes with
 // the places taken in it (store::PlacesTaken), counted in the walk's query.
-// With `days` > 0, a walk that `each` ends at the first slot of a later
-// day than the first `days` days with slots: an engine that reads in
-// batches is asked for no slot after those days.
+// With `days` > 0, only the slots of the first `days` days with slots
+// (store::WalkSlotsOfFirstDays).
 // Closes VaVuoro and ends `out` with "</TR>", also when `each` throws.
 void WalkSlots(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string& out,
                const std::function<bool(store::Table& slots)>& each, const std::string* countFor = nullptr,

@@ -151,6 +151,63 @@ void OnlyFirstDaysWithSlots(Connection& c, Table& slots, std::string_view resNo,
                       ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(to))});
 }
 
+namespace {
+
+// The end of the first `days` dates from `from`: where each of them has
+// slots, they are the first days with slots.
+DateTime EndOfFirstDays(DateTime from, int days) { return DateOf(from) + days; }
+
+bool WalksInParts(Connection& c, int days) { return days > 0 && ReadsInBatches(c); }
+
+}  // namespace
+
+void BoundFirstPartOfWalk(Connection& c, Table& slots, DateTime from, int days) {
+  if (!WalksInParts(c, days)) return;
+  // A plain comparison with the start, which a server takes into the
+  // walk's index range: no count of days to plan and run.
+  slots.SetCondition(std::string(kSlots) + ".VuoroAika < ?",
+                     {ToStored(kSlots, Column(kSlots, "VuoroAika"), Dt(EndOfFirstDays(from, days)))});
+}
+
+void WalkSlotsOfFirstDays(Connection& c, Table& slots, std::string_view resNo, DateTime from, DateTime to, int days,
+                          const std::string* countFor, const std::function<bool(Table& slots)>& each) {
+  const std::string res(resNo);
+  const bool inParts = WalksInParts(c, days);
+  const DateTime split = EndOfFirstDays(from, days);
+  auto open = [&](DateTime lo, int daysAfter) {
+    if (countFor) CountPlacesWithEachSlot(slots, *countFor);
+    if (daysAfter > 0) OnlyFirstDaysWithSlots(c, slots, res, lo, to, daysAfter);
+    else BoundFirstPartOfWalk(c, slots, lo, days);
+    slots.Open();
+    slots.SetRange({Txt(res), Dt(lo)}, {Txt(res), Dt(to)});
+  };
+  int daysSeen = 0;
+  DateTime lastDay = 0;
+  // Walks the open handle; false once the walk is over.
+  auto walk = [&]() {
+    if (slots.IsEmpty()) return true;
+    const Field start = slots["VuoroAika"];
+    for (; !slots.Eof(); slots.Next()) {
+      if (days > 0) {
+        const DateTime day = DateOf(start.AsDateTime());
+        if (daysSeen == 0 || day != lastDay) {
+          if (daysSeen == days) return false;
+          ++daysSeen;
+          lastDay = day;
+        }
+      }
+      if (!each(slots)) return false;
+    }
+    return true;
+  };
+  open(from, 0);
+  if (walk() && inParts && daysSeen < days && split <= to) {
+    slots.Close();
+    open(split, days - daysSeen);
+    walk();
+  }
+}
+
 SlotTaken PlacesTaken(const Table& slots) {
   const Stored& rows = slots.Computed(0);
   if (rows.IsNull()) throw DatabaseError(std::string(kSlots) + ": the places of a slot were not counted with its row");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -53,6 +54,21 @@ bool ReadsAhead(Connection& c);
 // never read, counted or sent. REQUIRES: `days` >= 1 (otherwise
 // DatabaseError).
 void OnlyFirstDaysWithSlots(Connection& c, Table& slots, std::string_view resNo, DateTime from, DateTime to, int days);
+// Walks `slots` (a VaVuoro handle on `c`, closed, indexed by resource and
+// start) over the slots of `resNo` from `from` to `to` in start order,
+// calling `each` on each slot until it returns false; with `days` > 0, on
+// the slots of the first `days` days (dates) with slots only. With
+// `countFor` (a customer's AsNo, "" for none) each slot comes with its
+// places (PlacesTaken). An engine that reads in batches is asked for the
+// first `days` dates from `from` with a plain bound on the start (see
+// BoundFirstPartOfWalk), and only where some of them had no slots, for as
+// many days with slots after them as are missing. Leaves the handle open.
+void WalkSlotsOfFirstDays(Connection& c, Table& slots, std::string_view resNo, DateTime from, DateTime to, int days,
+                          const std::string* countFor, const std::function<bool(Table& slots)>& each);
+// Has `slots` (closed, counted as the walk counts) ask for what the first
+// part of WalkSlotsOfFirstDays(.., from, .., days, ..) asks for, so that a
+// walk announced with it (Table::PrefetchRange) is the one the walk makes.
+void BoundFirstPartOfWalk(Connection& c, Table& slots, DateTime from, int days);
 // Those places of the slot of `slots`' current row: rows, own and
 // ownOpenJno; the waiting list's fields stay empty. REQUIRES: the handle
 // was opened after CountPlacesWithEachSlot and is on a row (otherwise

@@ -126,6 +126,44 @@ TEST_P(StoreSlotCounts, AWalkOfTheFirstDaysWithSlotsEndsBeforeTheNext) {
   } cases[] = {{1, "1:0 2:0 "}, {2, "1:0 2:0 3:1 4:0 "}, {3, "1:0 2:0 3:1 4:0 5:0 "},
                {4, "1:0 2:0 3:1 4:0 5:0 7:0 "}, {7, "1:0 2:0 3:1 4:0 5:0 7:0 "}};
   for (const auto& k : cases) EXPECT_EQ(walk(k.days), k.slots) << k.days << " day(s)";
+
+  // The walk of the first days gives the same slots, stops where `each`
+  // says, and asks a server a second time only when dates lack slots.
+  Slot("    8", "2030-06-11 10:00:00");
+  Slot("    9", "2030-06-12 10:00:00");
+  auto walkDays = [&](int start, int days, const std::string& stopAt) {
+    Table slots(*c, TableNamed("VaVuoro"), "", "ResNo;VuoroAika");
+    std::vector<std::string> trace;
+    c->backend().trace = &trace;
+    std::string out;
+    const std::string counted;
+    WalkSlotsOfFirstDays(*c, slots, "R1", EncodeDate(2030, 6, start), to, days, &counted, [&](Table& t) {
+      const std::string no = Trim(t.Text("VuoroNo"));
+      out += no + ":" + std::to_string(PlacesTaken(t).rows) + " ";
+      return no != stopAt;
+    });
+    c->backend().trace = nullptr;
+    return out + "/ " + std::to_string(trace.size());
+  };
+  const bool server = GetParam() == Engine::Postgres;
+  const struct {
+    int start, days;
+    std::string stopAt, slots;
+    size_t serverQueries;
+  } walks[] = {
+      {10, 1, "", "1:0 2:0 ", 1},
+      {10, 5, "", "1:0 2:0 8:0 9:0 3:1 4:0 5:0 ", 1},  // a slot on each date
+      {13, 2, "", "3:1 4:0 5:0 ", 1},
+      {13, 3, "", "3:1 4:0 5:0 7:0 ", 2},            // 15 to 19 June without
+      {7, 7, "", "1:0 2:0 8:0 9:0 3:1 4:0 5:0 7:0 ", 2},  // 14 June 00:00 starts the second part
+      {10, 9, "", "1:0 2:0 8:0 9:0 3:1 4:0 5:0 7:0 ", 2},
+      {10, 0, "", "1:0 2:0 8:0 9:0 3:1 4:0 5:0 7:0 ", 1},
+      {10, 7, "8", "1:0 2:0 8:0 ", 1},
+      {21, 7, "", "", 2},
+  };
+  for (const auto& k : walks)
+    EXPECT_EQ(walkDays(k.start, k.days, k.stopAt), k.slots + "/ " + std::to_string(server ? k.serverQueries : 1))
+        << k.days << " day(s) from " << k.start << " June, stopping at " << k.stopAt;
 }
 
 WO_INSTANTIATE_PER_ENGINE(StoreSlotCounts);
