@@ -175,13 +175,19 @@ class PgRows final : public Rows {
   Step Next(StoredRow& out) override {
     if (row_ >= n_) return Step::End;
     out.cols.resize(cols_ > 0 ? static_cast<size_t>(cols_ - 1) : 0);
+    // Each value is set in place, as SQLite's rows are: a row read into
+    // the storage of an earlier one takes its texts without allocating.
     for (int i = 0; i < cols_; ++i) {
       Stored& v = i == 0 ? out.rowId : out.cols[static_cast<size_t>(i - 1)];
-      if (api_->getisnull(r_.get(), row_, i))
-        v = Stored();
-      else
-        v = Stored::OfText(std::string(api_->getvalue(r_.get(), row_, i),
-                                       static_cast<size_t>(api_->getlength(r_.get(), row_, i))));
+      v.i = 0;
+      v.d = 0;
+      if (api_->getisnull(r_.get(), row_, i)) {
+        v.kind = Stored::Null;
+        v.s.clear();
+      } else {
+        v.kind = Stored::Text;
+        v.s.assign(api_->getvalue(r_.get(), row_, i), static_cast<size_t>(api_->getlength(r_.get(), row_, i)));
+      }
     }
     ++row_;
     return Step::Row;
