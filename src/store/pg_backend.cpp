@@ -29,10 +29,9 @@ namespace {
 constexpr const char* kLockTimeout = "8s";
 // The advisory lock of writers: any number the centre's tools agree on.
 constexpr const char* kWriterLock = "1466921590";
-// A statement prepared to run several times in one round trip is planned
-// once for all its parameters, then the session plans as it did.
+// A session plans each prepared statement once, for all its parameters
+// (see PgConnection::genericPlans_).
 constexpr const char* kGenericPlans = "SET plan_cache_mode = force_generic_plan";
-constexpr const char* kSessionPlans = "RESET plan_cache_mode";
 
 // The functions of the client library that the backend uses.
 struct PqApi {
@@ -307,6 +306,7 @@ class PgConnection final : public Connection, public Connection::Backend {
       throw DatabaseError(error_);
     }
     conn_ = std::move(c);
+    genericPlans_ = false;
   }
 
   std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) override {
@@ -465,9 +465,11 @@ class PgConnection final : public Connection, public Connection::Backend {
     return any;
   }
 
-  // Whether the server can be asked for generic plans (version 12 and
-  // later); an older one plans each sending as before.
-  bool PlansGeneric() const { return api_->serverVersion(conn_.get()) >= 120000; }
+  // Whether the session is still to be asked for generic plans: a server
+  // from version 12 on can be; an older one plans as it does.
+  bool AskGenericPlans() const {
+    return !genericPlans_ && api_->HasPipeline() && api_->serverVersion(conn_.get()) >= 120000;
+  }
 
   // Sends a statement without parameters into the pipeline.
   bool SendSimple(PGconn* c, const char* sql) {
@@ -503,7 +505,7 @@ class PgConnection final : public Connection, public Connection::Backend {
     bool prepareNow = false;
     const char* name = NameFor(sql, prepareNow);
     const bool sendAhead = !ahead_.empty();
-    if (api_->HasPipeline() && (prepareNow || sendAhead || beginPending_))
+    if (api_->HasPipeline() && (prepareNow || sendAhead || beginPending_ || AskGenericPlans()))
       return RunPipelined(sql, params, name, prepareNow, sendAhead);
     ahead_.clear();
     if (prepareNow) {
@@ -525,8 +527,9 @@ class PgConnection final : public Connection, public Connection::Backend {
     return r;
   }
 
-  // Run in one round trip: the beginning of a write transaction that is
-  // pending, the statement (prepared first when `prepareNow`) and, with
+  // Run in one round trip: the session's plan setting when it is not made
+  // yet, the beginning of a write transaction that is pending, the
+  // statement (prepared first when `prepareNow`) and, with
   // `sendAhead`, every query announced and not yet sent, whose answers are
   // kept for when they are asked for. A query sent ahead that fails is
   // dropped: it runs again, on its own, when asked for -- but inside a
@@ -537,10 +540,13 @@ class PgConnection final : public Connection, public Connection::Backend {
     const bool begin = beginPending_;
     beginPending_ = false;
     // A statement sent more than once in this round trip (the walks of a
-    // centre's resources) is prepared at its first sending and planned
-    // once: the server parses and plans it once, not once per sending.
+    // centre's resources) is prepared at its first sending: the server
+    // parses and plans it once, not once per sending.
     bool mainRepeated = false;
-    const bool planOnce = sendAhead && PlansGeneric() && NameRepeated(sql, mainRepeated);
+    if (sendAhead) NameRepeated(sql, mainRepeated);
+    // Outside any transaction, so that no rollback takes it back, and
+    // synced on its own: a refusal leaves the rest of the round trip be.
+    const bool askPlans = AskGenericPlans() && !InTransaction();
     if (!api_->enterPipelineMode(c)) throw DatabaseError(Where() + ": " + Chomp(api_->errorMessage(c)));
     struct SentAhead {
       Ahead* ahead;
@@ -556,17 +562,11 @@ class PgConnection final : public Connection, public Connection::Backend {
         if (a.prepare) PrepareFailed(a.ahead->sql);
       ahead_.clear();
     };
-    bool ok = true;
+    bool ok = !askPlans || (SendSimple(c, kGenericPlans) && api_->pipelineSync(c) == 1);
     if (begin)
       for (const std::string& st : BeginStatements())
         ok = ok && api_->sendQueryParams(c, st.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
-    // The plan made for the first of the repeated statement's runs serves
-    // the others; the setting is the session's again before the round
-    // trip ends (a failure in it rolls the setting back as well).
-    if (mainRepeated) {
-      ok = ok && SendSimple(c, kGenericPlans);
-      if (!name) name = NameFor(sql, prepareNow);
-    }
+    if (mainRepeated && !name) name = NameFor(sql, prepareNow);
     if (ok && prepareNow) ok = api_->sendPrepare(c, name, sql.c_str(), 0, nullptr) == 1;
     {
       ParamTexts v(params);
@@ -574,7 +574,6 @@ class PgConnection final : public Connection, public Connection::Backend {
                        : api_->sendQueryParams(c, sql.c_str(), v.size(), nullptr, v.values.data(), nullptr, nullptr,
                                                0)) == 1;
     }
-    if (planOnce && !mainRepeated) ok = ok && SendSimple(c, kGenericPlans);
     if (sendAhead) {
       for (Ahead& a : ahead_) {
         if (!ok || a.sent) continue;
@@ -589,7 +588,6 @@ class PgConnection final : public Connection, public Connection::Backend {
         sent.push_back({&a, an, prepare});
       }
     }
-    if (planOnce) ok = ok && SendSimple(c, kSessionPlans);
     ok = ok && api_->pipelineSync(c) == 1;
     ++roundTrips;
     if (!ok) {
@@ -604,21 +602,25 @@ class PgConnection final : public Connection, public Connection::Backend {
       if (r) (void)Own(api_, api_->getResult(c));
       return r;
     };
+    if (askPlans) {
+      // Asked once: a session that refuses plans as it does.
+      (void)take();
+      genericPlans_ = true;
+      PgResult planSync = Own(api_, api_->getResult(c));
+      if (!planSync || api_->resultStatus(planSync.get()) != PGRES_PIPELINE_SYNC) {
+        unname();
+        throw DatabaseError(Where() + ": the server's answers were cut short: " + Chomp(api_->errorMessage(c)) +
+                            " (" + sql + ")");
+      }
+    }
     std::string beginFailure;
     if (begin)
       for (size_t i = 0; i < BeginStatements().size(); ++i) {
         PgResult b = take();
         if (!Succeeded(api_, b) && beginFailure.empty()) beginFailure = MessageOf(api_, b);
       }
-    std::string planFailure;
-    auto generic = [&] {
-      PgResult g = take();
-      if (!Succeeded(api_, g)) planFailure = MessageOf(api_, g) + " (" + kGenericPlans + ")";
-    };
-    if (mainRepeated) generic();
     PgResult prep = prepareNow ? take() : PgResult(nullptr, PqClear{api_});
     PgResult r = take();
-    if (planOnce && !mainRepeated) generic();
     std::string aheadFailure;
     for (SentAhead& s : sent) {
       Ahead& a = *s.ahead;
@@ -637,11 +639,6 @@ class PgConnection final : public Connection, public Connection::Backend {
       } else if (aheadFailure.empty() && ar && api_->resultStatus(ar.get()) != PGRES_PIPELINE_ABORTED) {
         aheadFailure = MessageOf(api_, ar) + " (" + a.sql + ")";
       }
-    }
-    if (planOnce) {
-      PgResult g = take();
-      if (!Succeeded(api_, g) && planFailure.empty() && g && api_->resultStatus(g.get()) != PGRES_PIPELINE_ABORTED)
-        planFailure = MessageOf(api_, g) + " (" + kSessionPlans + ")";
     }
     PgResult sync = Own(api_, api_->getResult(c));
     if (!sync || api_->resultStatus(sync.get()) != PGRES_PIPELINE_SYNC || !api_->exitPipelineMode(c)) {
@@ -662,10 +659,6 @@ class PgConnection final : public Connection, public Connection::Backend {
         Fail(prep, sql);
       }
       ++prepares;
-    }
-    if (!planFailure.empty()) {
-      if (prepareNow) PrepareFailed(sql);
-      throw DatabaseError(Where() + ": " + planFailure);
     }
     if (!Succeeded(api_, r)) Fail(r, sql);
     if (!name) RanOnce(sql);
@@ -693,6 +686,13 @@ class PgConnection final : public Connection, public Connection::Backend {
   std::vector<Ahead> ahead_;
   // BeginWrite was called; the transaction begins with the next statement.
   bool beginPending_ = false;
+  // The session plans prepared statements generically: once, for all
+  // parameters, instead of anew for every sending whose parameters make the
+  // server expect a cheaper plan (a customer's reservations were planned
+  // anew for every page, 0.2 ms each). Set with the first round trip of a
+  // connection; the statements are lookups and walks along an index, whose
+  // plans do not depend on the values.
+  bool genericPlans_ = false;
 };
 
 }  // namespace
