@@ -441,6 +441,12 @@ class PgConnection final : public Connection, public Connection::Backend {
     return it->second.c_str();
   }
 
+  // Whether `sql` is prepared when it runs next.
+  bool PreparesNext(const std::string& sql) const {
+    auto it = names_.find(sql);
+    return it != names_.end() && it->second.empty();
+  }
+
   // Records that `sql` has run once, unprepared: it is prepared when it
   // runs again.
   void RanOnce(const std::string& sql) { names_.emplace(sql, std::string()); }
@@ -505,7 +511,7 @@ class PgConnection final : public Connection, public Connection::Backend {
     bool prepareNow = false;
     const char* name = NameFor(sql, prepareNow);
     const bool sendAhead = !ahead_.empty();
-    if (api_->HasPipeline() && (prepareNow || sendAhead || beginPending_ || AskGenericPlans()))
+    if (api_->HasPipeline() && (prepareNow || sendAhead || beginPending_))
       return RunPipelined(sql, params, name, prepareNow, sendAhead);
     ahead_.clear();
     if (prepareNow) {
@@ -527,8 +533,8 @@ class PgConnection final : public Connection, public Connection::Backend {
     return r;
   }
 
-  // Run in one round trip: the session's plan setting when it is not made
-  // yet, the beginning of a write transaction that is pending, the
+  // Run in one round trip: the session's plan setting when it is asked
+  // for, the beginning of a write transaction that is pending, the
   // statement (prepared first when `prepareNow`) and, with
   // `sendAhead`, every query announced and not yet sent, whose answers are
   // kept for when they are asked for. A query sent ahead that fails is
@@ -544,9 +550,15 @@ class PgConnection final : public Connection, public Connection::Backend {
     // parses and plans it once, not once per sending.
     bool mainRepeated = false;
     if (sendAhead) NameRepeated(sql, mainRepeated);
-    // Outside any transaction, so that no rollback takes it back, and
-    // synced on its own: a refusal leaves the rest of the round trip be.
-    const bool askPlans = AskGenericPlans() && !InTransaction();
+    if (mainRepeated && !name) name = NameFor(sql, prepareNow);
+    // The session's plans are asked for with its first statement to be
+    // prepared (a process that serves one request prepares little or
+    // nothing); outside any transaction, so that no rollback takes the
+    // setting back, and synced on its own, so that a refusal leaves the
+    // rest of the round trip be.
+    bool anyPrepared = prepareNow;
+    for (const Ahead& a : ahead_) anyPrepared = anyPrepared || (!a.sent && PreparesNext(a.sql));
+    const bool askPlans = anyPrepared && AskGenericPlans() && !InTransaction();
     if (!api_->enterPipelineMode(c)) throw DatabaseError(Where() + ": " + Chomp(api_->errorMessage(c)));
     struct SentAhead {
       Ahead* ahead;
@@ -566,7 +578,6 @@ class PgConnection final : public Connection, public Connection::Backend {
     if (begin)
       for (const std::string& st : BeginStatements())
         ok = ok && api_->sendQueryParams(c, st.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
-    if (mainRepeated && !name) name = NameFor(sql, prepareNow);
     if (ok && prepareNow) ok = api_->sendPrepare(c, name, sql.c_str(), 0, nullptr) == 1;
     {
       ParamTexts v(params);
@@ -689,9 +700,9 @@ class PgConnection final : public Connection, public Connection::Backend {
   // The session plans prepared statements generically: once, for all
   // parameters, instead of anew for every sending whose parameters make the
   // server expect a cheaper plan (a customer's reservations were planned
-  // anew for every page, 0.2 ms each). Set with the first round trip of a
-  // connection; the statements are lookups and walks along an index, whose
-  // plans do not depend on the values.
+  // anew for every page, 0.2 ms each). Set with the first statement the
+  // connection prepares; the statements are lookups and walks along an
+  // index, whose plans do not depend on the values.
   bool genericPlans_ = false;
 };
 
