@@ -121,7 +121,8 @@ constexpr size_t kMaxCodeRowsRead = 1000;
 // column `key` is its unique index), nullptr when there is none. A handle
 // left open by a caller is used as it is, by a key lookup. `lone`: the
 // caller names only this code of the table, so a table not read into the
-// request yet is asked for the one row instead. The answer points into
+// request yet is asked for the one row instead, which `cache` keeps among
+// the codes so asked (CodeRows::lonesOnly). The answer points into
 // `cache` or, for a row not kept there, into `scratch`; it stays valid
 // until the next lookup with either.
 const std::vector<std::string>* LookUpCode(RequestContext::CodeRows& cache, store::Table& t, std::string_view key,
@@ -152,12 +153,16 @@ const std::vector<std::string>* LookUpCode(RequestContext::CodeRows& cache, stor
   }
   t.SetIndex(key);
   t.Open();
-  if (!rows && lone) {
+  // A code asked for alone is kept with the others so asked: a FastCGI
+  // worker's next heading finds it while the database is unchanged.
+  if ((!rows || cache.lonesOnly) && lone) {
     if (!t.FindKey({store::Txt(cut)})) return nullptr;
-    return readInto();
+    if (!rows) rows.emplace(), cache.lonesOnly = true;
+    return &rows->emplace(cut, read()).first->second;
   }
-  if (!rows) {
+  if (!rows || cache.lonesOnly) {
     rows.emplace();
+    cache.lonesOnly = false;
     for (t.First(); !t.Eof() && rows->size() < kMaxCodeRowsRead; t.Next()) rows->emplace(t.Text(key), read());
     cache.whole = t.Eof();
     if (auto it = rows->find(cut); it != rows->end()) return &it->second;
@@ -257,7 +262,7 @@ void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources) {
   };
   if (!ctx.KindsRead) announce(ctx.tbl->TblVaLaji, "Koodi");
   if (instructors && ctx.settings.NaytaOhjaaja != 0 && !ctx.Instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
-  if (resources && !ctx.ResourceNames.rows) announce(ctx.tbl->TblResNimi, "ResNo");
+  if (resources && (!ctx.ResourceNames.rows || ctx.ResourceNames.lonesOnly)) announce(ctx.tbl->TblResNimi, "ResNo");
 }
 
 SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo)

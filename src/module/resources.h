@@ -36,10 +36,12 @@ struct ModulePaths {
 };
 
 // A small code table as far as a request has read it: each row's values by
-// its code; `whole` when every row of the table is there.
+// its code; `whole` when every row of the table is there, `lonesOnly` when
+// the rows are only codes asked for one at a time (a heading's).
 struct CodeRows {
   std::optional<std::map<std::string, std::vector<std::string>>> rows;
   bool whole = false;
+  bool lonesOnly = false;
 };
 
 // The code tables a page names again and again, as far as they were read:

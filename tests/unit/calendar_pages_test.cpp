@@ -169,11 +169,20 @@ TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
   EXPECT_EQ(ResourceNameOf(*lone, "R2", true), "Kentt\xe4");
   EXPECT_EQ(ResourceNameOf(*lone, "C1", true), "C1");
   EXPECT_EQ(CentreNameOf(*lone, "C2345678", true), "Iso");
-  EXPECT_FALSE(lone->ResourceNames.rows.has_value());
-  EXPECT_FALSE(lone->CentreNames.rows.has_value());
+  // The rows so asked are kept as such, and asked for no more.
+  EXPECT_TRUE(lone->ResourceNames.lonesOnly);
+  EXPECT_EQ(lone->ResourceNames.rows->size(), 1u);  // C1 has no row
+  EXPECT_TRUE(lone->CentreNames.lonesOnly);
   EXPECT_FALSE(lone->tbl->TblResNimi.IsOpen());
-  EXPECT_EQ(ResourceNameOf(*lone, "R2"), "Kentt\xe4");  // a later lookup reads the table
-  EXPECT_TRUE(lone->ResourceNames.rows.has_value());
+  std::vector<std::string> trace;
+  lone->conn.backend().trace = &trace;
+  EXPECT_EQ(ResourceNameOf(*lone, "R2", true), "Kentt\xe4");
+  EXPECT_TRUE(trace.empty());
+  lone->conn.backend().trace = nullptr;
+  EXPECT_EQ(ResourceNameOf(*lone, "R1"), "Halli");  // a lookup of a page naming many reads the table
+  EXPECT_FALSE(lone->ResourceNames.lonesOnly);
+  EXPECT_TRUE(lone->ResourceNames.whole);
+  EXPECT_EQ(ResourceNameOf(*lone, "R2"), "Kentt\xe4");
 }
 
 TEST_F(CalendarLookups, PlacesCountedInTheWalksQueryAndTheLinkOfASlot) {
