@@ -60,8 +60,7 @@ void AnnounceSlotWalks(RequestContext& ctx, const std::vector<std::string>& resN
   // Closing the handle forgets the counting until WalkSlots sets it again.
   try {
     slots.SetIndex(kSlotsByResource);
-    if (countFor) store::CountPlacesWithEachSlot(slots, *countFor);
-    store::BoundFirstPartOfWalk(ctx.conn, slots, from, days);
+    store::SetUpFirstPartOfWalk(ctx.conn, slots, from, days, countFor);
     for (const std::string& res : resNos)
       slots.PrefetchRange({store::Txt(res), store::Dt(from)}, {store::Txt(res), store::Dt(to)});
   } catch (...) {
@@ -155,12 +154,16 @@ const std::vector<std::string>* LookUpCode(RequestContext::CodeRows& cache, stor
   t.Open();
   // A code asked for alone is kept with the others so asked: a FastCGI
   // worker's next heading finds it while the database is unchanged.
-  if ((!rows || cache.lonesOnly) && lone) {
+  const bool onlyLones = !rows || cache.lonesOnly;
+  if (onlyLones && lone) {
     if (!t.FindKey({store::Txt(cut)})) return nullptr;
-    if (!rows) rows.emplace(), cache.lonesOnly = true;
+    if (!rows) {
+      rows.emplace();
+      cache.lonesOnly = true;
+    }
     return &rows->emplace(cut, read()).first->second;
   }
-  if (!rows || cache.lonesOnly) {
+  if (onlyLones) {
     rows.emplace();
     cache.lonesOnly = false;
     for (t.First(); !t.Eof() && rows->size() < kMaxCodeRowsRead; t.Next()) rows->emplace(t.Text(key), read());

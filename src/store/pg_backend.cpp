@@ -306,7 +306,6 @@ class PgConnection final : public Connection, public Connection::Backend {
       throw DatabaseError(error_);
     }
     conn_ = std::move(c);
-    genericPlans_ = false;
   }
 
   std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) override {

@@ -161,7 +161,8 @@ bool WalksInParts(Connection& c, int days) { return days > 0 && ReadsInBatches(c
 
 }  // namespace
 
-void BoundFirstPartOfWalk(Connection& c, Table& slots, DateTime from, int days) {
+void SetUpFirstPartOfWalk(Connection& c, Table& slots, DateTime from, int days, const std::string* countFor) {
+  if (countFor) CountPlacesWithEachSlot(slots, *countFor);
   if (!WalksInParts(c, days)) return;
   // A plain comparison with the start, which a server takes into the
   // walk's index range: no count of days to plan and run.
@@ -174,10 +175,14 @@ void WalkSlotsOfFirstDays(Connection& c, Table& slots, std::string_view resNo, D
   const std::string res(resNo);
   const bool inParts = WalksInParts(c, days);
   const DateTime split = EndOfFirstDays(from, days);
+  // The first part (`daysAfter` 0), or the days still missing after it.
   auto open = [&](DateTime lo, int daysAfter) {
-    if (countFor) CountPlacesWithEachSlot(slots, *countFor);
-    if (daysAfter > 0) OnlyFirstDaysWithSlots(c, slots, res, lo, to, daysAfter);
-    else BoundFirstPartOfWalk(c, slots, lo, days);
+    if (daysAfter == 0) {
+      SetUpFirstPartOfWalk(c, slots, lo, days, countFor);
+    } else {
+      if (countFor) CountPlacesWithEachSlot(slots, *countFor);
+      OnlyFirstDaysWithSlots(c, slots, res, lo, to, daysAfter);
+    }
     slots.Open();
     slots.SetRange({Txt(res), Dt(lo)}, {Txt(res), Dt(to)});
   };

@@ -60,15 +60,16 @@ void OnlyFirstDaysWithSlots(Connection& c, Table& slots, std::string_view resNo,
 // the slots of the first `days` days (dates) with slots only. With
 // `countFor` (a customer's AsNo, "" for none) each slot comes with its
 // places (PlacesTaken). An engine that reads in batches is asked for the
-// first `days` dates from `from` with a plain bound on the start (see
-// BoundFirstPartOfWalk), and only where some of them had no slots, for as
-// many days with slots after them as are missing. Leaves the handle open.
+// first `days` dates from `from` with a plain bound on the start, and only
+// where some of them had no slots, for as many days with slots after them
+// as are missing. Leaves the handle open.
 void WalkSlotsOfFirstDays(Connection& c, Table& slots, std::string_view resNo, DateTime from, DateTime to, int days,
                           const std::string* countFor, const std::function<bool(Table& slots)>& each);
-// Has `slots` (closed, counted as the walk counts) ask for what the first
-// part of WalkSlotsOfFirstDays(.., from, .., days, ..) asks for, so that a
+// Sets `slots` (closed) to ask for what the first part of
+// WalkSlotsOfFirstDays(.., from, .., days, countFor, ..) asks for -- the
+// places counted for `countFor` and the bound on the start -- so that a
 // walk announced with it (Table::PrefetchRange) is the one the walk makes.
-void BoundFirstPartOfWalk(Connection& c, Table& slots, DateTime from, int days);
+void SetUpFirstPartOfWalk(Connection& c, Table& slots, DateTime from, int days, const std::string* countFor);
 // Those places of the slot of `slots`' current row: rows, own and
 // ownOpenJno; the waiting list's fields stay empty. REQUIRES: the handle
 // was opened after CountPlacesWithEachSlot and is on a row (otherwise
