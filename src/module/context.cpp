@@ -55,12 +55,15 @@ void RequestContext::UseKeptCodeTables(bool whole) {
   ResourceNames = std::move(t.resourceNames);
   CentreNames = std::move(t.centreNames);
   KindsRead = std::move(t.kinds);
+  ResourceOptions = std::move(t.resourceOptions);
+  CentreOptions = std::move(t.centreOptions);
 }
 
 RequestContext::~RequestContext() {
   tbl.reset();  // the handles let go of their statements
   if (stamp_)
-    res_.KeepCodeTables({std::move(Instructors), std::move(ResourceNames), std::move(CentreNames), std::move(KindsRead)},
+    res_.KeepCodeTables({std::move(Instructors), std::move(ResourceNames), std::move(CentreNames), std::move(KindsRead),
+                         std::move(ResourceOptions), std::move(CentreOptions)},
                         *stamp_);
   try {
     if (conn.InTransaction()) conn.Rollback();

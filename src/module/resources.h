@@ -45,10 +45,13 @@ struct CodeRows {
 };
 
 // The code tables a page names again and again, as far as they were read:
-// the instructors, the resources, the centres and the activity kinds.
+// the instructors, the resources, the centres and the activity kinds; and
+// the option lists of the resources and of the centres shown on the web as
+// a page rendered them (SELECTRESURSSI).
 struct CodeTables {
   CodeRows instructors, resourceNames, centreNames;
   std::optional<std::vector<ActivityKind>> kinds;
+  std::optional<std::string> resourceOptions, centreOptions;
 };
 
 class Resources {

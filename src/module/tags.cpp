@@ -41,9 +41,14 @@ std::string LeftTrimSpaces(std::string s) {
 }
 
 // SELECTRESURSSI: the centres shown on the web (centre list form) or the
-// resources shown on the web, the first one selected.
+// resources shown on the web, the first one selected. The list depends on
+// the table alone, so a process that serves many requests keeps it with
+// the code tables while the database is unchanged.
 std::string BuildResourceOptions(RequestContext& ctx) {
   const bool centres = ctx.settings.ListanMuoto == 2;
+  std::optional<std::string>& kept = centres ? ctx.CentreOptions : ctx.ResourceOptions;
+  ctx.UseKeptCodeTables();
+  if (kept) return *kept;
   store::Table& t = centres ? ctx.tbl->TblWebKeskus : ctx.tbl->TblResNimi;
   const char* flag = centres ? "WebNayta" : "ResWebNayta";
   const char* code = centres ? "WebKeskus" : "ResNo";
@@ -57,6 +62,7 @@ std::string BuildResourceOptions(RequestContext& ctx) {
     r += OptionTag(first, Html{t.Text(code)}, Html{t.Text(name)});
     first = false;
   }
+  kept = r;
   return r;
 }
 

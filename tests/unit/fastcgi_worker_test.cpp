@@ -97,9 +97,9 @@ TEST(FastCgiWorker, SameBytesAsTheCgiProgramThroughEveryChange) {
             fs::path(site.root()) / "lib/dynamic/WebOrvane.exe");
 }
 
-// A worker keeps the code tables it read while the database is unchanged:
-// a name another program changes shows on the next page as it does in a
-// CGI process.
+// A worker keeps the code tables it read while the database is unchanged,
+// and the option lists made of them: a name another program changes shows
+// on the next page as it does in a CGI process.
 TEST(FastCgiWorker, CodeTablesChangedBetweenRequestsShow) {
   TempSite site(SiteOptions{true, true, ""});
   ASSERT_EQ(Shell(std::string(WO_ADMIN_PROGRAM) + " --ini '" + site.iniFile() + "' demo >/dev/null").first, 0);
@@ -111,19 +111,24 @@ TEST(FastCgiWorker, CodeTablesChangedBetweenRequestsShow) {
     ASSERT_EQ(sqlite3_exec(db.get(), text.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << text;
   };
   struct Step {
-    std::string what, change, shown;
+    std::string what, change, path, shown;
   };
   const std::vector<Step> steps = {
-      {"served", "", "Anna N."},
-      {"instructor", "UPDATE VAOHJAAJA SET Lyhenne='Anna U.' WHERE Koodi='AN'", "Anna U."},
-      {"activity kind", "UPDATE VALAJI SET Lyhenne='Polku' WHERE Koodi='SPIN'", "Polku"},
-      {"resource", "UPDATE VARESNIMI SET ResNimi='Sali X' WHERE ResNo='102'", "Sali X"},
-      {"unchanged", "", "Sali X"},
+      {"served", "", "/Viikko", "Anna N."},
+      {"instructor", "UPDATE VAOHJAAJA SET Lyhenne='Anna U.' WHERE Koodi='AN'", "/Viikko", "Anna U."},
+      {"activity kind", "UPDATE VALAJI SET Lyhenne='Polku' WHERE Koodi='SPIN'", "/Viikko", "Polku"},
+      {"resource", "UPDATE VARESNIMI SET ResNimi='Sali X' WHERE ResNo='102'", "/Viikko", "Sali X"},
+      {"unchanged", "", "/Viikko", "Sali X"},
+      {"option list", "", "/ResVal", "Sali X"},
+      {"option renamed", "UPDATE VARESNIMI SET ResNimi='Sali Y' WHERE ResNo='102'", "/ResVal", "Sali Y"},
+      {"centres listed", "UPDATE WEBPARAM SET ListanMuoto=2", "/ResVal", "Rantapuiston"},
+      {"centre renamed", "UPDATE WEBKESKUS SET WebKeskusNimi='Keskus Z' WHERE WebKeskus='RP'", "/ResVal", "Keskus Z"},
   };
   for (const Step& s : steps) {
     if (!s.change.empty()) sql(s.change);
-    const CgiResult fcgi = site.RunAsFastCgi("/Viikko", week);
-    const CgiResult cgi = site.RunAsCgi("/Viikko", week);
+    const std::string query = s.path == "/Viikko" ? week : "ID=0&Lang=Fin";
+    const CgiResult fcgi = site.RunAsFastCgi(s.path, query);
+    const CgiResult cgi = site.RunAsCgi(s.path, query);
     EXPECT_NE(cgi.raw.find(s.shown), std::string::npos) << s.what;
     EXPECT_EQ(fcgi.raw, cgi.raw) << s.what;
   }
