@@ -107,6 +107,28 @@ int ArenaRoundup(int n) { return static_cast<int>(Rounded(static_cast<size_t>(n)
 int ArenaInit(void*) { return SQLITE_OK; }
 void ArenaShutdown(void*) {}
 
+// ---- a write-ahead log that stays between connections ----
+//
+// The library opens the log asking to create it, and the system's file
+// system then flushes the log's directory at the log's first flush, so
+// that the name of a new file survives a crash. The log stays beside the
+// database between connections (SQLITE_FCNTL_PERSIST_WAL): its name is on
+// the disk already, and each process that opens it and commits would flush
+// the directory for nothing. This file system opens a log that exists
+// without asking to create it; one that does not is created as before. All
+// else is the system's default file system, whose calls take no state from
+// the object they are called through beyond what the copy holds.
+constexpr const char* kKeptLogVfs = "wo-kept-log";
+sqlite3_vfs keptLogVfs;
+
+int OpenKeptLog(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+  auto* base = static_cast<sqlite3_vfs*>(vfs->pAppData);
+  if (name && (flags & SQLITE_OPEN_WAL) && (flags & SQLITE_OPEN_CREATE) &&
+      base->xOpen(base, name, file, flags & ~SQLITE_OPEN_CREATE, outFlags) == SQLITE_OK)
+    return SQLITE_OK;
+  return base->xOpen(base, name, file, flags, outFlags);
+}
+
 // The library keeps no count of the memory it uses: the count costs a
 // global lock around every allocation, and nothing here reads it. Set
 // before the library starts, once per process.
@@ -117,6 +139,14 @@ void ConfigureLibrary() {
       static const sqlite3_mem_methods kMethods{ArenaMalloc, ArenaFree,    ArenaRealloc, ArenaSize,
                                                 ArenaRoundup, ArenaInit, ArenaShutdown, nullptr};
       sqlite3_config(SQLITE_CONFIG_MALLOC, &kMethods);
+    }
+    if (sqlite3_vfs* base = sqlite3_vfs_find(nullptr)) {
+      keptLogVfs = *base;
+      keptLogVfs.pNext = nullptr;
+      keptLogVfs.zName = kKeptLogVfs;
+      keptLogVfs.pAppData = base;
+      keptLogVfs.xOpen = OpenKeptLog;
+      sqlite3_vfs_register(&keptLogVfs, 0);
     }
     return true;
   }();
@@ -136,7 +166,7 @@ void UseOneRequestMemory() { arena.on = true; }
 SqliteDb OpenSqliteDb(const std::string& file, int flags) {
   ConfigureLibrary();
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+  const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, sqlite3_vfs_find(kKeptLogVfs) ? kKeptLogVfs : nullptr);
   SqliteDb db(raw);  // owned from here on, also when opening failed
   if (rc != SQLITE_OK)
     throw DatabaseError("cannot open the database file " + file + ": " +
