@@ -26,5 +26,10 @@ target_compile_definitions(store_pg_tests PRIVATE
   WO_CGI_PROGRAM="$<TARGET_FILE:weborvane_cgi>"
   WO_ADMIN_PROGRAM="$<TARGET_FILE:weborvane-admin>")
 add_dependencies(store_pg_tests weborvane_cgi weborvane-admin)
-gtest_discover_tests(store_pg_tests TEST_PREFIX "pg." DISCOVERY_TIMEOUT 60
+# The administration command's suites work on the database a site names,
+# VELMORI, which the booking tests on the server use as well.
+gtest_discover_tests(store_pg_tests TEST_PREFIX "pg." DISCOVERY_TIMEOUT 60 TEST_FILTER "-*StoreAdmin*"
   PROPERTIES FIXTURES_REQUIRED pg TIMEOUT 600 ENVIRONMENT "${WO_PG_ENV}")
+gtest_discover_tests(store_pg_tests TEST_PREFIX "pg." DISCOVERY_TIMEOUT 60 TEST_FILTER "*StoreAdmin*"
+  TEST_LIST STORE_PG_ADMIN_TESTS
+  PROPERTIES FIXTURES_REQUIRED pg TIMEOUT 600 RESOURCE_LOCK weborvane_pg_velmori ENVIRONMENT "${WO_PG_ENV}")
