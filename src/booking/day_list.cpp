@@ -140,7 +140,8 @@ void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_
 
 void AnnounceCentreList(RequestContext& ctx) {
   store::Table& t = ctx.tbl->TblRes;
-  if (t.IsOpen()) return;
+  ctx.UseKeptCodeTables(false);
+  if (t.IsOpen() || ctx.CentreLists.contains(ctx.page.Resurssi)) return;
   t.PrefetchRange({store::Txt(ctx.page.Resurssi), store::Int(1)}, {store::Txt(ctx.page.Resurssi), store::Int(1)});
 }
 
@@ -153,17 +154,26 @@ void RenderSlotList(RequestContext& ctx, std::string& out) {
   const PageState& page = ctx.page;
   const std::string asNo = SessionCustomer(ctx);
   if (ctx.settings.ListanMuoto == 2) {
-    store::Table& t = ctx.tbl->TblRes;  // by ResKeskus;ResWebNayta;ResNimi
-    TableGuard guard{&t};
-    t.Open();
-    t.SetRange({store::Txt(page.Resurssi), store::Int(1)}, {store::Txt(page.Resurssi), store::Int(1)});
-    // The shown resources first: the places of all of them are counted at once.
-    std::vector<std::string> codes, names;
-    for (; !t.Eof(); t.Next()) {
-      if (t.Int("ResWebNayta") != 1) continue;
-      codes.push_back(Cut(t.Text("ResNo"), kCodeWidth));
-      names.push_back(Cut(t.Text("ResNimi"), kNameWidth));
+    // The shown resources first: the places of all of them are counted at
+    // once. A process that serves many requests keeps them by centre.
+    ctx.UseKeptCodeTables();
+    auto kept = ctx.CentreLists.find(page.Resurssi);
+    if (kept == ctx.CentreLists.end()) {
+      store::Table& t = ctx.tbl->TblRes;  // by ResKeskus;ResWebNayta;ResNimi
+      TableGuard guard{&t};
+      t.Open();
+      t.SetRange({store::Txt(page.Resurssi), store::Int(1)}, {store::Txt(page.Resurssi), store::Int(1)});
+      CentreResources read;
+      for (; !t.Eof(); t.Next()) {
+        if (t.Int("ResWebNayta") != 1) continue;
+        read.codes.push_back(Cut(t.Text("ResNo"), kCodeWidth));
+        read.names.push_back(Cut(t.Text("ResNimi"), kNameWidth));
+      }
+      if (ctx.CentreLists.size() >= kMaxKeptCentreLists) ctx.CentreLists.clear();
+      kept = ctx.CentreLists.emplace(page.Resurssi, std::move(read)).first;
     }
+    const std::vector<std::string>& codes = kept->second.codes;
+    const std::vector<std::string>& names = kept->second.names;
     // One window for all of them, and their walks go to the server together.
     const DayWindow day(ctx);
     SlotPlaces places(ctx, codes, day.from, day.to, asNo);

@@ -57,13 +57,14 @@ void RequestContext::UseKeptCodeTables(bool whole) {
   KindsRead = std::move(t.kinds);
   ResourceOptions = std::move(t.resourceOptions);
   CentreOptions = std::move(t.centreOptions);
+  CentreLists = std::move(t.centreResources);
 }
 
 RequestContext::~RequestContext() {
   tbl.reset();  // the handles let go of their statements
   if (stamp_)
     res_.KeepCodeTables({std::move(Instructors), std::move(ResourceNames), std::move(CentreNames), std::move(KindsRead),
-                         std::move(ResourceOptions), std::move(CentreOptions)},
+                         std::move(ResourceOptions), std::move(CentreOptions), std::move(CentreLists)},
                         *stamp_);
   try {
     if (conn.InTransaction()) conn.Rollback();

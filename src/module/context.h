@@ -113,11 +113,13 @@ struct RequestContext {
   // resources (VARESNIMI) and the centres (WEBKESKUS), each row's values
   // by its code. `whole` is false when the table was longer than what was
   // read. KindsRead: the activity kinds as LoadActivityKinds read them.
-  // ResourceOptions, CentreOptions: the option lists of module/tags.cpp.
+  // ResourceOptions, CentreOptions: the option lists of module/tags.cpp;
+  // CentreLists: the centres' resources of booking/day_list.cpp.
   using CodeRows = wo::CodeRows;
   CodeRows Instructors, ResourceNames, CentreNames;
   std::optional<std::vector<ActivityKind>> KindsRead;
   std::optional<std::string> ResourceOptions, CentreOptions;
+  std::map<std::string, CentreResources> CentreLists;
   // Called before every lookup in those tables: at the first one, in a
   // process that serves many requests, they start as the requests before
   // left them while the database has not changed since

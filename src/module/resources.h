@@ -44,15 +44,24 @@ struct CodeRows {
   bool lonesOnly = false;
 };
 
+// The resources of a centre that the centre's list shows, in its order:
+// their codes and names as the list prints them.
+struct CentreResources {
+  std::vector<std::string> codes, names;
+};
+
 // The code tables a page names again and again, as far as they were read:
-// the instructors, the resources, the centres and the activity kinds; and
-// the option lists of the resources and of the centres shown on the web as
-// a page rendered them (SELECTRESURSSI).
+// the instructors, the resources, the centres and the activity kinds; the
+// option lists of the resources and of the centres shown on the web as a
+// page rendered them (SELECTRESURSSI); and the resources of the centres
+// whose lists were shown, by centre code (at most kMaxKeptCentreLists).
 struct CodeTables {
   CodeRows instructors, resourceNames, centreNames;
   std::optional<std::vector<ActivityKind>> kinds;
   std::optional<std::string> resourceOptions, centreOptions;
+  std::map<std::string, CentreResources> centreResources;
 };
+inline constexpr size_t kMaxKeptCentreLists = 64;
 
 class Resources {
  public:

@@ -104,31 +104,36 @@ TEST(FastCgiWorker, CodeTablesChangedBetweenRequestsShow) {
   TempSite site(SiteOptions{true, true, ""});
   ASSERT_EQ(Shell(std::string(WO_ADMIN_PROGRAM) + " --ini '" + site.iniFile() + "' demo >/dev/null").first, 0);
   const DateParts d = Decode(Now());
-  const std::string week = "ID=0&Lang=Fin&Resurssi=102&PP=" + std::to_string(d.day) + "&KK=" + std::to_string(d.month) +
-                           "&VV=" + std::to_string(d.year);
+  const std::string day = "&PP=" + std::to_string(d.day) + "&KK=" + std::to_string(d.month) + "&VV=" +
+                          std::to_string(d.year);
+  const std::string week = "ID=0&Lang=Fin&Resurssi=102" + day, centre = "ID=0&Lang=Fin&Resurssi=RP" + day,
+                    options = "ID=0&Lang=Fin";
   auto sql = [&](const std::string& text) {
     store::SqliteDb db = store::OpenSqliteDb(site.dbFile(), SQLITE_OPEN_READWRITE);
     ASSERT_EQ(sqlite3_exec(db.get(), text.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << text;
   };
   struct Step {
-    std::string what, change, path, shown;
+    std::string what, change, path, query, shown;
   };
   const std::vector<Step> steps = {
-      {"served", "", "/Viikko", "Anna N."},
-      {"instructor", "UPDATE VAOHJAAJA SET Lyhenne='Anna U.' WHERE Koodi='AN'", "/Viikko", "Anna U."},
-      {"activity kind", "UPDATE VALAJI SET Lyhenne='Polku' WHERE Koodi='SPIN'", "/Viikko", "Polku"},
-      {"resource", "UPDATE VARESNIMI SET ResNimi='Sali X' WHERE ResNo='102'", "/Viikko", "Sali X"},
-      {"unchanged", "", "/Viikko", "Sali X"},
-      {"option list", "", "/ResVal", "Sali X"},
-      {"option renamed", "UPDATE VARESNIMI SET ResNimi='Sali Y' WHERE ResNo='102'", "/ResVal", "Sali Y"},
-      {"centres listed", "UPDATE WEBPARAM SET ListanMuoto=2", "/ResVal", "Rantapuiston"},
-      {"centre renamed", "UPDATE WEBKESKUS SET WebKeskusNimi='Keskus Z' WHERE WebKeskus='RP'", "/ResVal", "Keskus Z"},
+      {"served", "", "/Viikko", week, "Anna N."},
+      {"instructor", "UPDATE VAOHJAAJA SET Lyhenne='Anna U.' WHERE Koodi='AN'", "/Viikko", week, "Anna U."},
+      {"activity kind", "UPDATE VALAJI SET Lyhenne='Polku' WHERE Koodi='SPIN'", "/Viikko", week, "Polku"},
+      {"resource", "UPDATE VARESNIMI SET ResNimi='Sali X' WHERE ResNo='102'", "/Viikko", week, "Sali X"},
+      {"unchanged", "", "/Viikko", week, "Sali X"},
+      {"option list", "", "/ResVal", options, "Sali X"},
+      {"option renamed", "UPDATE VARESNIMI SET ResNimi='Sali Y' WHERE ResNo='102'", "/ResVal", options, "Sali Y"},
+      {"centres listed", "UPDATE WEBPARAM SET ListanMuoto=2", "/ResVal", options, "Rantapuiston"},
+      {"centre renamed", "UPDATE WEBKESKUS SET WebKeskusNimi='Keskus Z' WHERE WebKeskus='RP'", "/ResVal", options,
+       "Keskus Z"},
+      {"centre's list", "", "/Viikko", centre, "Sali Y"},
+      {"centre's list again", "", "/Viikko", centre, "Sali Y"},
+      {"resource hidden", "UPDATE VARESNIMI SET ResWebNayta=0 WHERE ResNo='102'", "/Viikko", centre, "Kuntosali"},
   };
   for (const Step& s : steps) {
     if (!s.change.empty()) sql(s.change);
-    const std::string query = s.path == "/Viikko" ? week : "ID=0&Lang=Fin";
-    const CgiResult fcgi = site.RunAsFastCgi(s.path, query);
-    const CgiResult cgi = site.RunAsCgi(s.path, query);
+    const CgiResult fcgi = site.RunAsFastCgi(s.path, s.query);
+    const CgiResult cgi = site.RunAsCgi(s.path, s.query);
     EXPECT_NE(cgi.raw.find(s.shown), std::string::npos) << s.what;
     EXPECT_EQ(fcgi.raw, cgi.raw) << s.what;
   }
