@@ -188,12 +188,12 @@ std::string NameOf(RequestContext::CodeRows& cache, store::Table& t, std::string
 
 std::string ResourceNameOf(RequestContext& ctx, std::string_view code, bool lone) {
   ctx.UseKeptCodeTables(!lone);
-  return NameOf(ctx.ResourceNames, ctx.tbl->TblResNimi, "ResNo", "ResNimi", code, lone);
+  return NameOf(ctx.codes.resourceNames, ctx.tbl->TblResNimi, "ResNo", "ResNimi", code, lone);
 }
 
 std::string CentreNameOf(RequestContext& ctx, std::string_view code, bool lone) {
   ctx.UseKeptCodeTables(!lone);
-  return NameOf(ctx.CentreNames, ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code, lone);
+  return NameOf(ctx.codes.centreNames, ctx.tbl->TblWebKeskus, "WebKeskus", "WebKeskusNimi", code, lone);
 }
 
 std::string InstructorText(RequestContext& ctx, std::string_view code) {
@@ -201,7 +201,8 @@ std::string InstructorText(RequestContext& ctx, std::string_view code) {
   std::string_view shown = code;
   std::vector<std::string> scratch;
   if (!code.empty()) {
-    const auto* row = LookUpCode(ctx.Instructors, ctx.tbl->TblVaOhjaaja, "Koodi", {"Lyhenne", "Nimi"}, code, scratch);
+    const auto* row =
+        LookUpCode(ctx.codes.instructors, ctx.tbl->TblVaOhjaaja, "Koodi", {"Lyhenne", "Nimi"}, code, scratch);
     if (row) {
       switch (ctx.settings.NaytaOhjaaja) {
         case 0: shown = "&nbsp;"; break;
@@ -234,8 +235,8 @@ void LoadActivityKinds(RequestContext& ctx) {
   store::Table& t = ctx.tbl->TblVaLaji;
   // Read in Koodi order already: the same rows again.
   const bool ownOrder = !t.IsOpen();
-  if (ownOrder && ctx.KindsRead) {
-    ctx.ActivityKinds = *ctx.KindsRead;
+  if (ownOrder && ctx.codes.kinds) {
+    ctx.ActivityKinds = *ctx.codes.kinds;
     ctx.KindCount = static_cast<int>(ctx.ActivityKinds.size());
     return;
   }
@@ -252,7 +253,7 @@ void LoadActivityKinds(RequestContext& ctx) {
     ++ctx.KindCount;
     t.Next();
   }
-  if (ownOrder) ctx.KindsRead = ctx.ActivityKinds;
+  if (ownOrder) ctx.codes.kinds = ctx.ActivityKinds;
 }
 
 void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources) {
@@ -263,9 +264,10 @@ void AnnounceCodeTables(RequestContext& ctx, bool instructors, bool resources) {
     t.SetIndex(key);
     t.Prefetch();
   };
-  if (!ctx.KindsRead) announce(ctx.tbl->TblVaLaji, "Koodi");
-  if (instructors && ctx.settings.NaytaOhjaaja != 0 && !ctx.Instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
-  if (resources && (!ctx.ResourceNames.rows || ctx.ResourceNames.lonesOnly)) announce(ctx.tbl->TblResNimi, "ResNo");
+  const CodeTables& kept = ctx.codes;
+  if (!kept.kinds) announce(ctx.tbl->TblVaLaji, "Koodi");
+  if (instructors && ctx.settings.NaytaOhjaaja != 0 && !kept.instructors.rows) announce(ctx.tbl->TblVaOhjaaja, "Koodi");
+  if (resources && (!kept.resourceNames.rows || kept.resourceNames.lonesOnly)) announce(ctx.tbl->TblResNimi, "ResNo");
 }
 
 SlotPlaces::SlotPlaces(RequestContext& ctx, std::string_view resNo, DateTime from, DateTime to, std::string asNo)

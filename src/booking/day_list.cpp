@@ -141,7 +141,7 @@ void RenderDaySlotRows(RequestContext& ctx, std::string_view resNo, std::string_
 void AnnounceCentreList(RequestContext& ctx) {
   store::Table& t = ctx.tbl->TblRes;
   ctx.UseKeptCodeTables(false);
-  if (t.IsOpen() || ctx.CentreLists.contains(ctx.page.Resurssi)) return;
+  if (t.IsOpen() || ctx.codes.centreLists.contains(ctx.page.Resurssi)) return;
   t.PrefetchRange({store::Txt(ctx.page.Resurssi), store::Int(1)}, {store::Txt(ctx.page.Resurssi), store::Int(1)});
 }
 
@@ -157,8 +157,8 @@ void RenderSlotList(RequestContext& ctx, std::string& out) {
     // The shown resources first: the places of all of them are counted at
     // once. A process that serves many requests keeps them by centre.
     ctx.UseKeptCodeTables();
-    auto kept = ctx.CentreLists.find(page.Resurssi);
-    if (kept == ctx.CentreLists.end()) {
+    auto kept = ctx.codes.centreLists.find(page.Resurssi);
+    if (kept == ctx.codes.centreLists.end()) {
       store::Table& t = ctx.tbl->TblRes;  // by ResKeskus;ResWebNayta;ResNimi
       TableGuard guard{&t};
       t.Open();
@@ -169,8 +169,8 @@ void RenderSlotList(RequestContext& ctx, std::string& out) {
         read.codes.push_back(Cut(t.Text("ResNo"), kCodeWidth));
         read.names.push_back(Cut(t.Text("ResNimi"), kNameWidth));
       }
-      if (ctx.CentreLists.size() >= kMaxKeptCentreLists) ctx.CentreLists.clear();
-      kept = ctx.CentreLists.emplace(page.Resurssi, std::move(read)).first;
+      if (ctx.codes.centreLists.size() >= kMaxKeptCentreLists) ctx.codes.centreLists.clear();
+      kept = ctx.codes.centreLists.emplace(page.Resurssi, std::move(read)).first;
     }
     const std::vector<std::string>& codes = kept->second.codes;
     const std::vector<std::string>& names = kept->second.names;

@@ -50,22 +50,12 @@ void RequestContext::UseKeptCodeTables(bool whole) {
     return;
   }
   if (!stamp_) return;
-  CodeTables t = res_.TakeCodeTables(*stamp_);
-  Instructors = std::move(t.instructors);
-  ResourceNames = std::move(t.resourceNames);
-  CentreNames = std::move(t.centreNames);
-  KindsRead = std::move(t.kinds);
-  ResourceOptions = std::move(t.resourceOptions);
-  CentreOptions = std::move(t.centreOptions);
-  CentreLists = std::move(t.centreResources);
+  codes = res_.TakeCodeTables(*stamp_);
 }
 
 RequestContext::~RequestContext() {
   tbl.reset();  // the handles let go of their statements
-  if (stamp_)
-    res_.KeepCodeTables({std::move(Instructors), std::move(ResourceNames), std::move(CentreNames), std::move(KindsRead),
-                         std::move(ResourceOptions), std::move(CentreOptions), std::move(CentreLists)},
-                        *stamp_);
+  if (stamp_) res_.KeepCodeTables(std::move(codes), *stamp_);
   try {
     if (conn.InTransaction()) conn.Rollback();
   } catch (...) {

@@ -108,18 +108,15 @@ struct RequestContext {
   // The session's customer as the calendar found it (booking/calendar.h
   // SessionCustomer), with the session id it was found for.
   std::optional<std::pair<std::string, std::string>> SessionCustomerAsked;
-  // Small code tables read whole at their first lookup in the request
-  // (booking/calendar.cpp LookUpCode): the instructors (VAOHJAAJA), the
-  // resources (VARESNIMI) and the centres (WEBKESKUS), each row's values
-  // by its code. `whole` is false when the table was longer than what was
-  // read. KindsRead: the activity kinds as LoadActivityKinds read them.
-  // ResourceOptions, CentreOptions: the option lists of module/tags.cpp;
-  // CentreLists: the centres' resources of booking/day_list.cpp.
+  // What the request read of the small code tables and what is made of
+  // them alone (module/resources.h CodeTables): the instructors, resources
+  // and centres read whole at their first lookup (booking/calendar.cpp
+  // LookUpCode), each row's values by its code, `whole` false when the
+  // table was longer than what was read; the activity kinds as
+  // LoadActivityKinds read them; the option lists of module/tags.cpp; the
+  // centres' resources of booking/day_list.cpp.
   using CodeRows = wo::CodeRows;
-  CodeRows Instructors, ResourceNames, CentreNames;
-  std::optional<std::vector<ActivityKind>> KindsRead;
-  std::optional<std::string> ResourceOptions, CentreOptions;
-  std::map<std::string, CentreResources> CentreLists;
+  CodeTables codes;
   // Called before every lookup in those tables: at the first one, in a
   // process that serves many requests, they start as the requests before
   // left them while the database has not changed since

@@ -59,7 +59,7 @@ struct CodeTables {
   CodeRows instructors, resourceNames, centreNames;
   std::optional<std::vector<ActivityKind>> kinds;
   std::optional<std::string> resourceOptions, centreOptions;
-  std::map<std::string, CentreResources> centreResources;
+  std::map<std::string, CentreResources> centreLists;
 };
 inline constexpr size_t kMaxKeptCentreLists = 64;
 

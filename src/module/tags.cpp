@@ -46,7 +46,7 @@ std::string LeftTrimSpaces(std::string s) {
 // the code tables while the database is unchanged.
 std::string BuildResourceOptions(RequestContext& ctx) {
   const bool centres = ctx.settings.ListanMuoto == 2;
-  std::optional<std::string>& kept = centres ? ctx.CentreOptions : ctx.ResourceOptions;
+  std::optional<std::string>& kept = centres ? ctx.codes.centreOptions : ctx.codes.resourceOptions;
   ctx.UseKeptCodeTables();
   if (kept) return *kept;
   store::Table& t = centres ? ctx.tbl->TblWebKeskus : ctx.tbl->TblResNimi;

@@ -170,7 +170,7 @@ TEST_F(CalendarWeekGrid, TypeAAndInstructorsByNaytaOhjaaja) {
     m->page.Resurssi = "R1";
     m->page.ChosenDate = At(2024, 1, 1);
     std::string out = m.Grid();
-    EXPECT_EQ(m->Instructors.rows.has_value(), naytaOhjaaja != 0);  // read only when shown
+    EXPECT_EQ(m->codes.instructors.rows.has_value(), naytaOhjaaja != 0);  // read only when shown
     return out;
   };
   EXPECT_EQ(grid(0), head + Tr({"1", "10:00-11:00<br>Sali %"}) + Tr({"2", "11:00-12:00<br>Sali"}) +

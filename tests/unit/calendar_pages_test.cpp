@@ -147,8 +147,8 @@ TEST_F(CalendarLookups, InstructorsByNaytaOhjaaja) {
   EXPECT_EQ(InstructorText(*m, "O2"), "&nbsp;");
   EXPECT_EQ(InstructorText(*m, "O9"), "O9");
   EXPECT_EQ(InstructorText(*m, ""), "&nbsp;");
-  EXPECT_EQ(m->Instructors.rows->size(), 2u);  // read once for the request
-  EXPECT_TRUE(m->Instructors.whole);
+  EXPECT_EQ(m->codes.instructors.rows->size(), 2u);  // read once for the request
+  EXPECT_TRUE(m->codes.instructors.whole);
 }
 
 TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
@@ -170,9 +170,9 @@ TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
   EXPECT_EQ(ResourceNameOf(*lone, "C1", true), "C1");
   EXPECT_EQ(CentreNameOf(*lone, "C2345678", true), "Iso");
   // The rows so asked are kept as such, and asked for no more.
-  EXPECT_TRUE(lone->ResourceNames.lonesOnly);
-  EXPECT_EQ(lone->ResourceNames.rows->size(), 1u);  // C1 has no row
-  EXPECT_TRUE(lone->CentreNames.lonesOnly);
+  EXPECT_TRUE(lone->codes.resourceNames.lonesOnly);
+  EXPECT_EQ(lone->codes.resourceNames.rows->size(), 1u);  // C1 has no row
+  EXPECT_TRUE(lone->codes.centreNames.lonesOnly);
   EXPECT_FALSE(lone->tbl->TblResNimi.IsOpen());
   std::vector<std::string> trace;
   lone->conn.backend().trace = &trace;
@@ -180,8 +180,8 @@ TEST_F(CalendarLookups, NamesOfResourcesAndCentres) {
   EXPECT_TRUE(trace.empty());
   lone->conn.backend().trace = nullptr;
   EXPECT_EQ(ResourceNameOf(*lone, "R1"), "Halli");  // a lookup of a page naming many reads the table
-  EXPECT_FALSE(lone->ResourceNames.lonesOnly);
-  EXPECT_TRUE(lone->ResourceNames.whole);
+  EXPECT_FALSE(lone->codes.resourceNames.lonesOnly);
+  EXPECT_TRUE(lone->codes.resourceNames.whole);
   EXPECT_EQ(ResourceNameOf(*lone, "R2"), "Kentt\xe4");
 }
 
