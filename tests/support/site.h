@@ -16,6 +16,16 @@
 #include "store/database.h"
 #include "support/fastcgi_client.h"
 
+// The sanitizers' build makes both programs dynamic (there is no hand-over)
+// and keeps freed memory in quarantine (the resident size grows by design).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+constexpr bool kSanitized = false;
+#endif
+
 namespace wo::test {
 
 // The bytes the program wrote, split into its header lines and content.

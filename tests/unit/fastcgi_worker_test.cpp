@@ -25,16 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The sanitizers' build makes both programs dynamic (there is no hand-over)
-// and keeps freed memory in quarantine (the resident size grows by design).
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-constexpr bool kSanitized = __has_feature(address_sanitizer);
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // Each step changes the site, then the same request goes to a CGI process
 // and to one long-lived worker: the answers must be the same bytes. The
 // worker saw the site as it was at the step before.

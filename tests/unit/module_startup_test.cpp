@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "module/ini.h"
+#include "module/ini_server.h"
 #include "module/module.h"
 #include "module/site_log.h"
 #include "module_harness.h"
@@ -193,6 +194,55 @@ TEST(ModuleStartup, IniFileIsReadAsWindowsReadsIt) {
   EXPECT_EQ(i.PasswordKey, "abc");
   EXPECT_EQ(i.DatabaseFile, "/etc/wo/../data/VELMORI.db");
   EXPECT_EQ(ParseSiteIni("", "").LanguageKeys(), std::vector<std::string>{"ENG"});
+}
+
+// The static program's entry reads the INI file before its C library
+// starts, to hand a site on a server over at once: it must find a server
+// exactly where the INI parser does.
+TEST(ModuleStartup, EarlyServerCheckReadsTheIniAsTheParser) {
+  const struct {
+    const char* ini;
+    bool server;
+  } cases[] = {
+      {"[DataBase]\nServerName=n\nServerAddress=db\n", true},
+      {"\xef\xbb\xbf [database] \r\n  servername = n \r\nSERVERADDRESS=db ;comment\r\n", true},
+      {"[DataBase\nServerName=n\nServerAddress=db", true},
+      {"[DataBase]\nServerName=;x\nServerAddress=db\n", true},
+      {"[DataBase]\nServerName=\nServerName=n\nServerAddress=db\n", false},
+      {"[DataBase]\nServerName= ;n\nServerAddress=db\n", true},
+      {"[Site]\nServerName=n\nServerAddress=db\n", false},
+      {"[DataBase]\n;ServerName=n\n#x\nServerAddress=db\nServerName\n", false},
+      {"[DataBase]\nServerNames=n\nServerAddress=db\n", false},
+      {"[DataBase]x]\nServerName=n\nServerAddress=db\n", true},
+      {"[DataBases]\nServerName=n\nServerAddress=db\n", false},
+      {"[Site]\n[DataBase]\nServerAddress=db\n[Mail]\n[ DataBase ]\nServerName=n", true},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    const std::string_view text = c.ini;
+    EXPECT_EQ(wo_ini_names_server(text.data(), text.size()) != 0, c.server) << text;
+    EXPECT_EQ(ConnectionFromIni(ParseSiteIni(text, "")).UsesServer(), c.server) << text;
+  }
+}
+
+// A site on a server is served by the dynamic program, started in place
+// of the static one; when it cannot start, the static one says why.
+TEST(ModuleStartup, SiteOnServerIsHandedOverToDynamicProgram) {
+  if (kSanitized) GTEST_SKIP() << "the sanitized program is dynamic and serves every site itself";
+  TempSite site;
+  const std::string dynamic = site.root() + "/lib/dynamic/WebOrvane.exe";
+  std::filesystem::remove(dynamic);
+  std::ofstream(dynamic) << "#!/bin/sh\nprintf 'Status: 200 OK\\r\\n\\r\\nhanded over %s' \"$PATH_INFO\"\n";
+  std::filesystem::permissions(dynamic, std::filesystem::perms::owner_all);
+  site.WriteIni("ServerName=n\nServerAddress=db ; the server\n");
+  EXPECT_EQ(site.RunAsCgi("/Index", "").body, "handed over /Index");
+  site.WriteIni("ServerName=n\n");
+  EXPECT_NE(site.RunAsCgi("/Index", "").body, "handed over /Index");
+  site.WriteIni("ServerName=n\nServerAddress=db\n");
+  std::filesystem::remove(dynamic);
+  const CgiResult r = site.RunAsCgi("/Index", "");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("cannot load the PostgreSQL client library"), std::string::npos) << r.body;
 }
 
 // Feature switches are on with "1" only; the mail keys and the time zone

@@ -1,0 +1,105 @@
+/* The static program's first instructions, before its C library starts.
+
+   A site whose INI file names a PostgreSQL server is served by the
+   dynamically linked program (see src/main.cpp). Handing over from main()
+   costs the static program's whole start first: the C library's set-up,
+   which on a virtual machine spends most of a millisecond asking the
+   processor about its caches, and the C++ start-up. So the entry point
+   reads the INI file itself, with bare system calls, and execs the dynamic
+   program at once when the file names a server.
+
+   Nothing here may call into the C library, which is not set up yet (no
+   thread pointer, no relocated functions): hence the system calls by hand
+   and no library calls (this file and module/ini_server.c are compiled
+   freestanding). Whenever anything goes other than planned, the program
+   starts as usual and main() decides, and reports, as before. */
+#include "module/ini_server.h"
+
+#if defined(__x86_64__) && defined(__linux__)
+
+#define SYS_READ 0
+#define SYS_CLOSE 3
+#define SYS_EXECVE 59
+#define SYS_READLINK 89
+#define SYS_OPENAT 257
+#define AT_FDCWD_ (-100)
+#define O_RDONLY_CLOEXEC 02000000
+
+static long call3(long number, long a, long b, long c) {
+  long r;
+  __asm__ volatile("syscall" : "=a"(r) : "a"(number), "D"(a), "S"(b), "d"(c) : "rcx", "r11", "memory");
+  return r;
+}
+
+static long call4(long number, long a, long b, long c, long d) {
+  long r;
+  register long r10 __asm__("r10") = d;
+  __asm__ volatile("syscall" : "=a"(r) : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10) : "rcx", "r11", "memory");
+  return r;
+}
+
+enum { kPathMax = 4096, kIniMax = 1 << 16 };
+
+/* The INI file is read whole or not at all. */
+static char iniText[kIniMax];
+
+/* `path` ending at `*length` followed by `tail`; 0 when it does not fit. */
+static int append(char* path, unsigned long* length, const char* tail) {
+  for (; *tail; ++tail) {
+    if (*length + 1 >= kPathMax + 64) return 0;
+    path[(*length)++] = *tail;
+  }
+  path[*length] = 0;
+  return 1;
+}
+
+/* The folders above the program's, as main() finds them. */
+void wo_early_handover(long* stack) {
+  char** argv = (char**)(stack + 1);
+  char** envp = argv + stack[0] + 1;
+  char path[kPathMax + 64];
+  unsigned long folder, length;
+  long n, fd, size = 0;
+
+  n = call3(SYS_READLINK, (long)"/proc/self/exe", (long)path, kPathMax);
+  if (n <= 0 || n >= kPathMax) return;
+  while (n > 0 && path[n - 1] != '/') --n;
+  if (n == 0) return;
+  folder = (unsigned long)n;
+
+  length = folder;
+  if (!append(path, &length, "../../bin/Velmori.ini")) return;
+  fd = call4(SYS_OPENAT, AT_FDCWD_, (long)path, O_RDONLY_CLOEXEC, 0);
+  if (fd < 0) return;
+  for (;;) {
+    n = call3(SYS_READ, fd, (long)(iniText + size), kIniMax - size);
+    if (n <= 0 || (size += n) == kIniMax) break;
+  }
+  call3(SYS_CLOSE, fd, 0, 0);
+  if (n != 0 || !wo_ini_names_server(iniText, (unsigned long)size)) return;
+
+  length = folder;
+  if (!append(path, &length, "../../lib/dynamic/WebOrvane.exe")) return;
+  call3(SYS_EXECVE, (long)path, (long)argv, (long)envp);
+}
+
+/* The entry point: hands the initial stack (argc, argv, envp) to the
+   function above and, when it returns, goes on to the C library's entry
+   with the registers as the kernel left them. */
+__asm__(
+    "  .text\n"
+    "  .globl wo_early_start\n"
+    "  .type wo_early_start, @function\n"
+    "wo_early_start:\n"
+    "  xor %ebp, %ebp\n"
+    "  mov %rsp, %r12\n"
+    "  mov %rsp, %rdi\n"
+    "  and $-16, %rsp\n"
+    "  call wo_early_handover\n"
+    "  mov %r12, %rsp\n"
+    "  xor %r12d, %r12d\n"
+    "  xor %edx, %edx\n"
+    "  jmp _start\n"
+    "  .size wo_early_start, . - wo_early_start\n");
+
+#endif
