@@ -150,7 +150,9 @@ void AppendReservation(RequestContext& ctx, store::Table& va, const ReservationR
   va["Kaytettyaika"].SetNull();
   va["Varausaika"].SetDateTime(now);
   va["AikaLeima"].SetDateTime(now);
-  va.Post();
+  // Nothing reads the new row back: on a server it goes with the next
+  // statement of the transaction.
+  va.PostWithNext();
 }
 
 // Announces what CommitReservation reads for customer `asNo` and the slot

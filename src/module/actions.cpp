@@ -75,11 +75,14 @@ void AnnounceSessionOf(RequestContext& ctx, std::span<const ActionRow> actions, 
   if (row && !RowEnabled(*row, ctx.ini)) row = nullptr;
   for (size_t i = 0; !row && i < actions.size(); ++i)
     if (actions[i].isDefault) row = &actions[i];
-  // A write transaction drops what was read ahead of it.
-  if (!row || row->writes || (row->session == SessionRule::None && !row->readsSession)) return;
+  if (!row) return;
   // Only a hint: a query string the action cannot read, or a failure,
   // shows when the action itself reads it.
   try {
+    // A writing action's transaction begins in the settings' round trip:
+    // the session is then read inside it, as the action reads it.
+    if (row->writes) ctx.conn.BeginWriteAfterNext();
+    if (row->session == SessionRule::None && !row->readsSession) return;
     const std::optional<std::string> id = SessionIdOf(ctx.req, *row);
     if (id) AnnounceSessionLookup(ctx, *id, row->session == SessionRule::Details);
   } catch (const std::exception&) {

@@ -104,8 +104,9 @@ void RunAction(RequestContext& ctx, const ActionRow& row);
 const ActionRow* FindAction(std::span<const ActionRow> actions, std::string_view path);
 
 // Announces the first session lookup that RunAction(ctx, row) makes -- the
-// gate's, or a readsSession handler's -- outside a write transaction, so
-// that it goes to the server with the settings row. The row that serves
+// gate's, or a readsSession handler's -- so that it goes to the server with
+// the settings row; for a row that writes, after the beginning of its
+// write transaction, which goes there too. The row that serves
 // `path` is the enabled row of that path, or else the default row. Never
 // throws: what fails here fails again where RunAction meets it.
 void AnnounceSessionOf(RequestContext& ctx, std::span<const ActionRow> actions, std::string_view path);

@@ -82,6 +82,11 @@ struct Connection::Backend {
   virtual std::unique_ptr<Rows> Query(const std::string& sql, const std::vector<Stored>& params) = 0;
   // Runs a statement that writes; `insert` asks for the new row's identity.
   virtual ExecResult Exec(const std::string& sql, const std::vector<Stored>& params, bool insert) = 0;
+  // Runs an INSERT whose answer nothing waits for. An engine that can
+  // sends it inside the open write transaction with the next statement,
+  // whose round trip then raises its failure, or before the commit. The
+  // default runs it at once.
+  virtual void ExecWithNext(const std::string& sql, const std::vector<Stored>& params) { Exec(sql, params, true); }
   // Runs SQL text without parameters (schema statements).
   virtual void ExecScript(const std::string& sql) = 0;
   // Announces a query that will run soon with exactly this SQL and these

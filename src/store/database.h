@@ -66,6 +66,13 @@ class Connection {
   // raises DatabaseError.
   // Writes outside a transaction commit one by one.
   virtual void BeginWrite() = 0;
+  // Announces that BeginWrite will follow the next statement: a server
+  // begins the transaction, and waits for the writers' lock, right after
+  // that statement in its round trip, so that what is read from then on
+  // is read inside it; BeginWrite then goes on in that transaction. One
+  // that no BeginWrite takes up ends with Rollback as any other. The
+  // default does nothing.
+  virtual void BeginWriteAfterNext() {}
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;

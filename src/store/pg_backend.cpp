@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <unordered_map>
 
 #include "store/backend.h"
@@ -214,6 +215,10 @@ class PgConnection final : public Connection, public Connection::Backend {
   // that statement's round trip; nothing reads or writes before it.
   void BeginWrite() override {
     Ensure();
+    beginAfterNext_ = false;
+    // Begun with an earlier statement: what was read since, inside it,
+    // stays.
+    if (std::exchange(begunAhead_, false) && InTransaction()) return;
     ahead_.clear();
     if (InTransaction()) throw DatabaseError("a write transaction is already open");
     if (api_->HasPipeline())
@@ -221,9 +226,21 @@ class PgConnection final : public Connection, public Connection::Backend {
     else
       BeginNow();
   }
+  void BeginWriteAfterNext() override {
+    Ensure();
+    if (api_->HasPipeline() && !InTransaction()) beginAfterNext_ = true;
+  }
   void Commit() override {
     Ensure();
     ahead_.clear();
+    beginAfterNext_ = begunAhead_ = false;
+    // A write that waited for the next statement goes first, in a round
+    // trip of its own: whether it wrote is known before the commit.
+    if (!later_.empty()) {
+      const Later last = std::move(later_.back());
+      later_.pop_back();
+      Run(last.sql, last.params);
+    }
     if (beginPending_) {  // nothing ran inside it
       beginPending_ = false;
       return;
@@ -238,7 +255,8 @@ class PgConnection final : public Connection, public Connection::Backend {
   void Rollback() override {
     Ensure();
     ahead_.clear();
-    beginPending_ = false;
+    later_.clear();
+    beginPending_ = beginAfterNext_ = begunAhead_ = false;
     if (InTransaction()) Simple("ROLLBACK");
   }
   bool InTransaction() const override {
@@ -250,6 +268,8 @@ class PgConnection final : public Connection, public Connection::Backend {
 
   bool Usable() override {
     ahead_.clear();  // a new request asks afresh
+    later_.clear();
+    beginAfterNext_ = begunAhead_ = false;
     if (!error_.empty()) return false;
     if (!conn_) return true;
     if (IsClosed(settings_) || api_->status(conn_.get()) != CONNECTION_OK) return false;
@@ -323,9 +343,25 @@ class PgConnection final : public Connection, public Connection::Backend {
     return out;
   }
 
+  void ExecWithNext(const std::string& sql, const std::vector<Stored>& params) override {
+    Ensure();
+    if (!api_->HasPipeline() || !InTransaction()) {
+      Exec(sql, params, true);
+      return;
+    }
+    if (trace) trace->push_back(sql);
+    ahead_.clear();
+    later_.push_back({sql, params});
+  }
+
   void ExecScript(const std::string& sql) override {
     Ensure();
     ahead_.clear();
+    if (!later_.empty()) {
+      const Later last = std::move(later_.back());
+      later_.pop_back();
+      Run(last.sql, last.params);
+    }
     Simple(sql);
   }
 
@@ -510,7 +546,7 @@ class PgConnection final : public Connection, public Connection::Backend {
     bool prepareNow = false;
     const char* name = NameFor(sql, prepareNow);
     const bool sendAhead = !ahead_.empty();
-    if (api_->HasPipeline() && (prepareNow || sendAhead || beginPending_))
+    if (api_->HasPipeline() && (prepareNow || sendAhead || beginPending_ || beginAfterNext_ || !later_.empty()))
       return RunPipelined(sql, params, name, prepareNow, sendAhead);
     ahead_.clear();
     if (prepareNow) {
@@ -533,8 +569,8 @@ class PgConnection final : public Connection, public Connection::Backend {
   }
 
   // Run in one round trip: the session's plan setting when it is asked
-  // for, the beginning of a write transaction that is pending, the
-  // statement (prepared first when `prepareNow`) and, with
+  // for, the beginning of a write transaction that is pending, the writes
+  // that waited for the next statement, the statement (prepared first when `prepareNow`) and, with
   // `sendAhead`, every query announced and not yet sent, whose answers are
   // kept for when they are asked for. A query sent ahead that fails is
   // dropped: it runs again, on its own, when asked for -- but inside a
@@ -544,6 +580,10 @@ class PgConnection final : public Connection, public Connection::Backend {
     PGconn* c = conn_.get();
     const bool begin = beginPending_;
     beginPending_ = false;
+    const bool beginAfter = beginAfterNext_ && !begin && !InTransaction();
+    beginAfterNext_ = false;
+    const std::vector<Later> writes = std::move(later_);
+    later_.clear();
     // A statement sent more than once in this round trip (the walks of a
     // centre's resources) is prepared at its first sending: the server
     // parses and plans it once, not once per sending.
@@ -577,6 +617,10 @@ class PgConnection final : public Connection, public Connection::Backend {
     if (begin)
       for (const std::string& st : BeginStatements())
         ok = ok && api_->sendQueryParams(c, st.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    for (const Later& w : writes) {
+      ParamTexts v(w.params);
+      ok = ok && api_->sendQueryParams(c, w.sql.c_str(), v.size(), nullptr, v.values.data(), nullptr, nullptr, 0) == 1;
+    }
     if (ok && prepareNow) ok = api_->sendPrepare(c, name, sql.c_str(), 0, nullptr) == 1;
     {
       ParamTexts v(params);
@@ -584,6 +628,9 @@ class PgConnection final : public Connection, public Connection::Backend {
                        : api_->sendQueryParams(c, sql.c_str(), v.size(), nullptr, v.values.data(), nullptr, nullptr,
                                                0)) == 1;
     }
+    if (beginAfter)
+      for (const std::string& st : BeginStatements())
+        ok = ok && api_->sendQueryParams(c, st.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
     if (sendAhead) {
       for (Ahead& a : ahead_) {
         if (!ok || a.sent) continue;
@@ -629,8 +676,19 @@ class PgConnection final : public Connection, public Connection::Backend {
         PgResult b = take();
         if (!Succeeded(api_, b) && beginFailure.empty()) beginFailure = MessageOf(api_, b);
       }
+    std::string writeFailure;
+    for (const Later& w : writes) {
+      PgResult wr = take();
+      if (!Succeeded(api_, wr) && writeFailure.empty()) writeFailure = MessageOf(api_, wr) + " (" + w.sql + ")";
+    }
     PgResult prep = prepareNow ? take() : PgResult(nullptr, PqClear{api_});
     PgResult r = take();
+    std::string afterFailure;
+    if (beginAfter)
+      for (size_t i = 0; i < BeginStatements().size(); ++i) {
+        PgResult b = take();
+        if (!Succeeded(api_, b) && afterFailure.empty()) afterFailure = MessageOf(api_, b);
+      }
     std::string aheadFailure;
     for (SentAhead& s : sent) {
       Ahead& a = *s.ahead;
@@ -663,6 +721,12 @@ class PgConnection final : public Connection, public Connection::Backend {
       if (prepareNow) PrepareFailed(sql);
       BeginFailed(beginFailure);
     }
+    // A write that failed ended the transaction: what came after it did
+    // not run.
+    if (!writeFailure.empty()) {
+      unname();
+      throw DatabaseError(Where() + ": " + writeFailure);
+    }
     if (prepareNow) {
       if (!Succeeded(api_, prep)) {
         PrepareFailed(sql);
@@ -672,6 +736,10 @@ class PgConnection final : public Connection, public Connection::Backend {
     }
     if (!Succeeded(api_, r)) Fail(r, sql);
     if (!name) RanOnce(sql);
+    // The statement has its answer; the transaction after it may not have
+    // begun.
+    if (!afterFailure.empty()) BeginFailed(afterFailure);
+    begunAhead_ = beginAfter;
     if (!aheadFailure.empty() && InTransaction()) throw DatabaseError(Where() + ": " + aheadFailure);
     return r;
   }
@@ -694,8 +762,18 @@ class PgConnection final : public Connection, public Connection::Backend {
     PgResult result{nullptr, PqClear{nullptr}};
   };
   std::vector<Ahead> ahead_;
+  // Inserts that go with the next statement (ExecWithNext), in order.
+  struct Later {
+    std::string sql;
+    std::vector<Stored> params;
+  };
+  std::vector<Later> later_;
   // BeginWrite was called; the transaction begins with the next statement.
   bool beginPending_ = false;
+  // BeginWriteAfterNext was called: the transaction begins after the next
+  // statement; then it has (`begunAhead_`), and BeginWrite takes it up.
+  bool beginAfterNext_ = false;
+  bool begunAhead_ = false;
   // The session plans prepared statements generically: once, for all
   // parameters, instead of anew for every sending whose parameters make the
   // server expect a cheaper plan (a customer's reservations were planned

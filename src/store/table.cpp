@@ -503,28 +503,48 @@ struct Table::Impl {
           Fail("field " + c.name + " must have a value");
   }
 
+  // The INSERT of the appended row: the fields that were set.
+  Sql Insert(bool returning) {
+    const Dialect& d = dialect();
+    Sql q(d);
+    std::string names;
+    q.text = "INSERT INTO " + def.name;
+    Sql v(d);
+    for (size_t i = 0; i < cols.size(); ++i) {
+      if (!dirty[i]) continue;
+      names += (names.empty() ? "" : ", ") + cols[i]->name;
+      if (!v.text.empty()) v.text += ", ";
+      v.Param(buf.cols[i]);
+    }
+    if (names.empty())
+      q.text += " DEFAULT VALUES";
+    else
+      q.text += " (" + names + ") VALUES (" + v.text + ")";
+    q.params = std::move(v.params);
+    if (returning && d.returningRowId) q.text += std::string(" RETURNING ") + d.rowId;
+    return q;
+  }
+
+  void PostWithNext() {
+    if (mode != Mode::Insert) return Post();
+    CheckRequired();
+    const Sql insert = Insert(false);
+    be().ExecWithNext(insert.text, insert.params);
+    cur = StoredRow();
+    buf = StoredRow();
+    mode = Mode::Browse;
+    Drop();
+    pos = Pos::Eof;
+  }
+
   void Post() {
     if (mode == Mode::Browse) return;
     CheckRequired();
     const Dialect& d = dialect();
     Sql q(d);
     if (mode == Mode::Insert) {
-      std::string names, values;
-      q.text = "INSERT INTO " + def.name;
-      Sql v(d);
-      for (size_t i = 0; i < cols.size(); ++i) {
-        if (!dirty[i]) continue;
-        names += (names.empty() ? "" : ", ") + cols[i]->name;
-        if (!v.text.empty()) v.text += ", ";
-        v.Param(buf.cols[i]);
-      }
-      if (names.empty())
-        q.text += " DEFAULT VALUES";
-      else
-        q.text += " (" + names + ") VALUES (" + v.text + ")";
-      q.params = std::move(v.params);
-      if (d.returningRowId) q.text += std::string(" RETURNING ") + d.rowId;
-      ExecResult r = be().Exec(q.text, q.params, true);
+      const Sql insert = Insert(true);
+      ExecResult r = be().Exec(insert.text, insert.params, true);
       buf.rowId = r.rowId;
     } else {
       q.text = "UPDATE " + def.name + " SET ";
@@ -787,6 +807,12 @@ void Table::Post() {
   Impl& m = *impl_;
   m.NeedOpen("post");
   m.Post();
+}
+
+void Table::PostWithNext() {
+  Impl& m = *impl_;
+  m.NeedOpen("post");
+  m.PostWithNext();
 }
 
 void Table::Cancel() {

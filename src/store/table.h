@@ -154,6 +154,11 @@ class Table {
   void Append();
   void Edit();
   void Post();
+  // Post of an appended row that nothing reads back: an engine that can
+  // sends it with the next statement of the write transaction (or with its
+  // commit), which then raises its failure; the handle is left with no
+  // current row. An edit is posted as by Post.
+  void PostWithNext();
   void Cancel();  // drops a pending append or edit
   void Delete();
 

@@ -618,6 +618,96 @@ TEST_P(StoreTable, OpeningAndLookingUpTouchOnlyWhatIsAsked) {
   conn->backend().trace = nullptr;
 }
 
+// An insert posted with the next statement writes as Post does: the next
+// read sees it (on a server in that read's round trip), the commit keeps
+// it, a rollback drops it, and a refused one fails before anything after
+// it is read.
+TEST_P(StoreTable, InsertsPostedWithTheNextStatement) {
+  Table p = Handle("TblParam");
+  p.Open();
+  p.Append();
+  p["Avain"].SetText("a");
+  p.Post();
+  auto append = [&](const char* key) {
+    p.Append();
+    p["Avain"].SetText(key);
+    p.PostWithNext();
+  };
+  auto exists = [&](const char* key) {
+    Table t = Handle("TblParam");
+    t.Open();
+    return t.FindKey({Txt(key)});
+  };
+  const struct {
+    const char* key;
+    bool commit, kept;
+  } cases[] = {{"b", true, true}, {"c", false, false}, {"a", false, false}};
+  for (const auto& c : cases) {
+    conn->BeginWrite();
+    ASSERT_TRUE(exists("a"));
+    const int64_t trips = conn->backend().roundTrips;
+    append("e");
+    if (std::string(c.key) == "a") {  // the unique key refuses it
+      EXPECT_THROW({
+        append(c.key);
+        exists("e");
+      }, DatabaseError);
+      p.Cancel();
+    } else {
+      append(c.key);
+      EXPECT_TRUE(p.Eof());
+      EXPECT_TRUE(exists(c.key));
+      if (Pg()) {
+        EXPECT_EQ(conn->backend().roundTrips - trips, 1) << c.key;
+      }
+    }
+    c.commit ? conn->Commit() : conn->Rollback();
+    EXPECT_EQ(exists(c.key), c.kept || std::string(c.key) == "a") << c.key;
+    EXPECT_EQ(exists("e"), c.kept) << c.key;
+    if (c.kept) Sql("DELETE FROM PARAM WHERE Avain = 'e'");
+  }
+  // Posted last, it is written before the commit.
+  conn->BeginWrite();
+  append("f");
+  conn->Commit();
+  EXPECT_TRUE(exists("f"));
+}
+
+// A write transaction announced for after the next statement begins in
+// that statement's round trip: a read announced after it is read inside
+// it, BeginWrite takes it up, and its end ends it as any other.
+TEST_P(StoreTable, WriteTransactionBegunAfterTheNextStatement) {
+  Table p = Handle("TblParam"), ahead = Handle("TblParam");
+  ahead.SetIndex("Avain");
+  p.Open();
+  for (const char* key : {"a", "b"}) {
+    p.Append();
+    p["Avain"].SetText(key);
+    p.Post();
+  }
+  for (const bool commit : {false, true}) {
+    const int64_t trips = conn->backend().roundTrips;
+    conn->BeginWriteAfterNext();
+    ahead.PrefetchKey({Txt("a")});
+    ASSERT_TRUE(p.FindKey({Txt("b")}));
+    EXPECT_EQ(conn->InTransaction(), Pg());
+    conn->BeginWrite();
+    ahead.Open();
+    ASSERT_TRUE(ahead.FindKey({Txt("a")}));
+    if (Pg()) {
+      EXPECT_EQ(conn->backend().roundTrips - trips, 1);
+    }
+    ahead.Edit();
+    ahead["ArvoInt32"].SetInt(commit ? 2 : 1);
+    ahead.Post();
+    ahead.Close();
+    commit ? conn->Commit() : conn->Rollback();
+    EXPECT_FALSE(conn->InTransaction());
+    ASSERT_TRUE(p.FindKey({Txt("a")}));
+    EXPECT_EQ(p.IsNull("ArvoInt32") ? 0 : p.Int("ArvoInt32"), commit ? 2 : 0);
+  }
+}
+
 // A walk announced ahead (Table::Prefetch) reads what it would have read
 // when asked, costs no round trip of its own on a server, and never
 // answers from before a write or a transaction.
