@@ -234,13 +234,8 @@ class PgConnection final : public Connection, public Connection::Backend {
     Ensure();
     ahead_.clear();
     beginAfterNext_ = begunAhead_ = false;
-    // A write that waited for the next statement goes first, in a round
-    // trip of its own: whether it wrote is known before the commit.
-    if (!later_.empty()) {
-      const Later last = std::move(later_.back());
-      later_.pop_back();
-      Run(last.sql, last.params);
-    }
+    // Whether the writes that waited wrote is known before the commit.
+    RunLater();
     if (beginPending_) {  // nothing ran inside it
       beginPending_ = false;
       return;
@@ -357,11 +352,7 @@ class PgConnection final : public Connection, public Connection::Backend {
   void ExecScript(const std::string& sql) override {
     Ensure();
     ahead_.clear();
-    if (!later_.empty()) {
-      const Later last = std::move(later_.back());
-      later_.pop_back();
-      Run(last.sql, last.params);
-    }
+    RunLater();
     Simple(sql);
   }
 
@@ -417,6 +408,15 @@ class PgConnection final : public Connection, public Connection::Backend {
     ++roundTrips;
     PgResult r = Own(api_, api_->exec(conn_.get(), sql.c_str()));
     if (!Succeeded(api_, r)) BeginFailed(MessageOf(api_, r));
+  }
+
+  // Runs the writes that wait for the next statement, in one round trip:
+  // the last one as that statement.
+  void RunLater() {
+    if (later_.empty()) return;
+    const Later last = std::move(later_.back());
+    later_.pop_back();
+    Run(last.sql, last.params);
   }
 
   void Simple(const std::string& sql) {
@@ -570,7 +570,9 @@ class PgConnection final : public Connection, public Connection::Backend {
 
   // Run in one round trip: the session's plan setting when it is asked
   // for, the beginning of a write transaction that is pending, the writes
-  // that waited for the next statement, the statement (prepared first when `prepareNow`) and, with
+  // that waited for the next statement, the statement (prepared first when
+  // `prepareNow`), the beginning of a write transaction announced for
+  // after it and, with
   // `sendAhead`, every query announced and not yet sent, whose answers are
   // kept for when they are asked for. A query sent ahead that fails is
   // dropped: it runs again, on its own, when asked for -- but inside a
