@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -67,6 +68,16 @@ bool Waiting(int listenSock) {
 
 }  // namespace
 
+bool StopTakingConnections(int listenSock) {
+  sockaddr_storage addr;
+  socklen_t len = sizeof addr;
+  if (getsockname(listenSock, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.ss_family != AF_UNIX)
+    return false;
+  const char* owner = std::getenv("LISTEN_PID");
+  if (owner && std::strtol(owner, nullptr, 10) == static_cast<long>(getpid())) return false;
+  return shutdown(listenSock, SHUT_RD) == 0;
+}
+
 bool StandardInputListens() {
   sockaddr_storage peer;
   socklen_t len = sizeof peer;
@@ -89,7 +100,12 @@ int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
   long served = 0;
   bool more = true;
   CatchEndSignals();
-  while (more && (maxRequests <= 0 || served < maxRequests || Waiting(r.listen_sock))) {
+  bool refusing = false;  // StopTakingConnections: accept ends with what waits
+  while (more) {
+    if (maxRequests > 0 && served >= maxRequests) {
+      if (!refusing) refusing = StopTakingConnections(r.listen_sock);
+      if (!refusing && !Waiting(r.listen_sock)) break;
+    }
     HoldEndSignals(false);
     if (endRequested) break;
     const int accepted = FCGX_Accept_r(&r);

@@ -31,7 +31,8 @@ using FastCgiServe = std::function<bool(const FastCgiRequest&)>;
 
 // Accepts requests on standard input and hands each to `serve`, until
 // `maxRequests` have been served (0: no limit) and no connection waits
-// to be accepted (the web server has already sent it), `serve` says to stop,
+// to be accepted (the web server has already sent it; see
+// StopTakingConnections), `serve` says to stop,
 // SIGTERM, SIGINT or SIGUSR1 arrives (a request being served is finished
 // first), or the socket fails. An error that escapes `serve` is written to
 // standard error and ends the worker once that request is finished, since
@@ -39,6 +40,17 @@ using FastCgiServe = std::function<bool(const FastCgiRequest&)>;
 // Returns the exit status: 0, or 1 when the worker cannot start or ended
 // on an error.
 int RunFastCgi(const FastCgiServe& serve, long maxRequests);
+
+// Makes the listening socket `listenSock` refuse new connections while
+// those already waiting can still be accepted (after them accept fails):
+// a worker that has served its number of requests stops taking more
+// before it serves what waits, so that no request reaches it after its
+// last look and is reset as it ends; the web server sends a refused one
+// to another worker. Only a Unix socket of the worker's own: shut, one
+// that systemd hands to several workers (LISTEN_PID is this process)
+// would refuse theirs too, and a TCP socket would drop what waits.
+// Returns whether it did.
+bool StopTakingConnections(int listenSock);
 
 // Serves `q` by running `program` as a CGI program for it: its parameters
 // as the environment, its body on standard input, the program's output

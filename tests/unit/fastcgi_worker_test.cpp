@@ -3,7 +3,10 @@
 // behind, a memory and descriptor count that stay flat, and the end of a
 // worker.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame/fastcgi.h"
 #include "module_harness.h"
 #include "store/sqlite_handle.h"
 #include "support/centre_rows.h"
@@ -222,6 +226,55 @@ TEST(FastCgiWorker, TenThousandRequestsLeaveMemoryAndDescriptorsFlat) {
     usleep(20000);
   }
   for (const std::string& fd : opened) ADD_FAILURE() << "opened since the first request: " << fd;
+}
+
+// A worker's own Unix socket, stopped, refuses new connections and still
+// hands out those that wait; a socket systemd shares, or a TCP one, is
+// left as it is.
+TEST(FastCgiWorker, StopTakingConnectionsRefusesOnlyWhatIsNew) {
+  const std::string path = std::filesystem::temp_directory_path() / ("wo-stop-" + std::to_string(getpid()));
+  const struct {
+    bool unixSocket, shared;
+  } cases[] = {{true, false}, {true, true}, {false, false}};
+  for (const auto& c : cases) {
+    sockaddr_un un{};
+    sockaddr_in in{};
+    sockaddr* addr = reinterpret_cast<sockaddr*>(&un);
+    socklen_t len = sizeof un;
+    un.sun_family = AF_UNIX;
+    std::snprintf(un.sun_path, sizeof un.sun_path, "%s", path.c_str());
+    if (!c.unixSocket) {
+      in.sin_family = AF_INET;
+      in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      addr = reinterpret_cast<sockaddr*>(&in);
+      len = sizeof in;
+    }
+    unlink(path.c_str());
+    const int listening = socket(addr->sa_family, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listening, addr, len), 0);
+    ASSERT_EQ(listen(listening, 8), 0);
+    ASSERT_EQ(getsockname(listening, addr, &len), 0);
+    auto connectOnce = [&] {
+      const int s = socket(addr->sa_family, SOCK_STREAM, 0);
+      const int r = connect(s, addr, len);
+      close(s);
+      return r == 0;
+    };
+    ASSERT_TRUE(connectOnce());  // waits to be accepted
+    if (c.shared) setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+    const bool stopped = StopTakingConnections(listening);
+    unsetenv("LISTEN_PID");
+    EXPECT_EQ(stopped, c.unixSocket && !c.shared);
+    EXPECT_EQ(connectOnce(), !stopped);
+    const int waiting = accept(listening, nullptr, nullptr);
+    EXPECT_GE(waiting, 0);
+    close(waiting);
+    if (stopped) {
+      EXPECT_LT(accept(listening, nullptr, nullptr), 0);  // at once, not waiting
+    }
+    close(listening);
+  }
+  unlink(path.c_str());
 }
 
 // A worker ends by itself after the number of requests its environment
