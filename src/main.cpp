@@ -23,6 +23,7 @@
 #include "frame/cgi.h"
 #include "frame/fastcgi.h"
 #include "module/module.h"
+#include "module/site_layout.h"
 #include "store/backend.h"
 #include "store/sqlite_handle.h"
 
@@ -91,7 +92,7 @@ int main(int, char** argv) {
     std::fprintf(stderr, "WebOrvane: cannot change to %s: %s\n", paths.programFolder.c_str(), std::strerror(errno));
 
 #ifdef WEBORVANE_STATIC_PROGRAM
-  const std::string sibling = paths.top + "lib/dynamic/WebOrvane.exe";
+  const std::string sibling = paths.top + WO_SITE_DYNAMIC_PROGRAM;
   wo::Resources resources(paths, &wo::Now, [&](const wo::store::ConnectionSettings& s) {
     if (s.UsesServer()) {
       const int why = access(sibling.c_str(), X_OK) == 0 ? ENOEXEC : errno;

@@ -14,6 +14,7 @@
    freestanding). Whenever anything goes other than planned, the program
    starts as usual and main() decides, and reports, as before. */
 #include "module/ini_server.h"
+#include "module/site_layout.h"
 
 #if defined(__x86_64__) && defined(__linux__)
 
@@ -68,7 +69,7 @@ void wo_early_handover(long* stack) {
   folder = (unsigned long)n;
 
   length = folder;
-  if (!append(path, &length, "../../bin/Velmori.ini")) return;
+  if (!append(path, &length, WO_SITE_TOP_FROM_PROGRAM WO_SITE_INI_FILE)) return;
   fd = call4(SYS_OPENAT, AT_FDCWD_, (long)path, O_RDONLY_CLOEXEC, 0);
   if (fd < 0) return;
   for (;;) {
@@ -79,7 +80,7 @@ void wo_early_handover(long* stack) {
   if (n != 0 || !wo_ini_names_server(iniText, (unsigned long)size)) return;
 
   length = folder;
-  if (!append(path, &length, "../../lib/dynamic/WebOrvane.exe")) return;
+  if (!append(path, &length, WO_SITE_TOP_FROM_PROGRAM WO_SITE_DYNAMIC_PROGRAM)) return;
   call3(SYS_EXECVE, (long)path, (long)argv, (long)envp);
 }
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "module/site_layout.h"
+
 namespace wo {
 
 ModulePaths ModulePaths::FromExecutable() {
@@ -17,8 +19,8 @@ ModulePaths ModulePaths::FromExecutable() {
     dir = slash == std::string::npos ? std::string() : exe.substr(0, slash);
   }
   if (dir.empty() || dir.back() != '/') dir += '/';
-  const std::string top = dir + "../../";
-  return ModulePaths{top + "bin/Velmori.ini", top + "log/", top + "www/cgi-bin/", top};
+  const std::string top = dir + WO_SITE_TOP_FROM_PROGRAM;
+  return ModulePaths{top + WO_SITE_INI_FILE, top + "log/", top + "www/cgi-bin/", top};
 }
 
 Resources::Resources(ModulePaths paths, Clock clock, Opener open)

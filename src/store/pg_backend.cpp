@@ -616,9 +616,11 @@ class PgConnection final : public Connection, public Connection::Backend {
       ahead_.clear();
     };
     bool ok = !askPlans || (SendSimple(c, kGenericPlans) && api_->pipelineSync(c) == 1);
-    if (begin)
+    auto sendBegin = [&] {
       for (const std::string& st : BeginStatements())
         ok = ok && api_->sendQueryParams(c, st.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    };
+    if (begin) sendBegin();
     for (const Later& w : writes) {
       ParamTexts v(w.params);
       ok = ok && api_->sendQueryParams(c, w.sql.c_str(), v.size(), nullptr, v.values.data(), nullptr, nullptr, 0) == 1;
@@ -630,9 +632,7 @@ class PgConnection final : public Connection, public Connection::Backend {
                        : api_->sendQueryParams(c, sql.c_str(), v.size(), nullptr, v.values.data(), nullptr, nullptr,
                                                0)) == 1;
     }
-    if (beginAfter)
-      for (const std::string& st : BeginStatements())
-        ok = ok && api_->sendQueryParams(c, st.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    if (beginAfter) sendBegin();
     if (sendAhead) {
       for (Ahead& a : ahead_) {
         if (!ok || a.sent) continue;
@@ -672,12 +672,16 @@ class PgConnection final : public Connection, public Connection::Backend {
                             " (" + sql + ")");
       }
     }
-    std::string beginFailure;
-    if (begin)
+    // The first failure of the statements that begin the transaction.
+    auto takeBegin = [&] {
+      std::string failure;
       for (size_t i = 0; i < BeginStatements().size(); ++i) {
         PgResult b = take();
-        if (!Succeeded(api_, b) && beginFailure.empty()) beginFailure = MessageOf(api_, b);
+        if (!Succeeded(api_, b) && failure.empty()) failure = MessageOf(api_, b);
       }
+      return failure;
+    };
+    const std::string beginFailure = begin ? takeBegin() : std::string();
     std::string writeFailure;
     for (const Later& w : writes) {
       PgResult wr = take();
@@ -685,12 +689,7 @@ class PgConnection final : public Connection, public Connection::Backend {
     }
     PgResult prep = prepareNow ? take() : PgResult(nullptr, PqClear{api_});
     PgResult r = take();
-    std::string afterFailure;
-    if (beginAfter)
-      for (size_t i = 0; i < BeginStatements().size(); ++i) {
-        PgResult b = take();
-        if (!Succeeded(api_, b) && afterFailure.empty()) afterFailure = MessageOf(api_, b);
-      }
+    const std::string afterFailure = beginAfter ? takeBegin() : std::string();
     std::string aheadFailure;
     for (SentAhead& s : sent) {
       Ahead& a = *s.ahead;
