@@ -136,5 +136,12 @@ int main(int, char** argv) {
         wo::RunCgi(q.env, q.read, q.out, module);
         return true;
       },
-      MaxRequests());
+      MaxRequests(),
+      [&] {
+        // The site's program, as the process manager started it: a new
+        // image decides again which program serves the site.
+        const std::string started = argv[0] ? argv[0] : "";
+        resources.LetGo();
+        wo::StartOverAs(paths.programFolder + started.substr(started.rfind('/') + 1), argv);
+      });
 }

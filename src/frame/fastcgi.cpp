@@ -1,6 +1,7 @@
 #include "frame/fastcgi.h"
 
 #include <fcgiapp.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -84,7 +85,28 @@ bool StandardInputListens() {
   return getpeername(0, reinterpret_cast<sockaddr*>(&peer), &len) != 0 && errno == ENOTCONN;
 }
 
-int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
+void StartOverAs(const std::string& program, char** argv) {
+  // A signal to end that came while the last request was served arrives
+  // now, and the worker ends instead.
+  HoldEndSignals(false);
+  if (endRequested) return;
+  // One that comes from here on waits, through the exec, until the new
+  // image waits for a request.
+  HoldEndSignals(true);
+  // Nothing but the standard three goes on into the new image.
+  if (DIR* d = opendir("/proc/self/fd")) {
+    const int own = dirfd(d);
+    while (const dirent* e = readdir(d)) {
+      const int fd = std::atoi(e->d_name);
+      if (fd > 2 && fd != own) fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+    }
+    closedir(d);
+  }
+  execv(program.c_str(), argv);
+  execv("/proc/self/exe", argv);
+}
+
+int RunFastCgi(const FastCgiServe& serve, long maxRequests, const std::function<void()>& startOver) {
   if (FCGX_Init() != 0) {
     std::fputs("WebOrvane: the FastCGI library cannot start\n", stderr);
     return 1;
@@ -103,6 +125,7 @@ int RunFastCgi(const FastCgiServe& serve, long maxRequests) {
   bool refusing = false;  // StopTakingConnections: accept ends with what waits
   while (more) {
     if (maxRequests > 0 && served >= maxRequests) {
+      if (startOver && served == maxRequests) startOver();  // returns when it could not
       if (!refusing) refusing = StopTakingConnections(r.listen_sock);
       if (!refusing && !Waiting(r.listen_sock)) break;
     }

@@ -30,16 +30,30 @@ struct FastCgiRequest {
 using FastCgiServe = std::function<bool(const FastCgiRequest&)>;
 
 // Accepts requests on standard input and hands each to `serve`, until
-// `maxRequests` have been served (0: no limit) and no connection waits
-// to be accepted (the web server has already sent it; see
-// StopTakingConnections), `serve` says to stop,
+// `maxRequests` have been served (0: no limit) -- then `startOver`, when
+// given, starts the worker over (StartOverAs) and returns only when it
+// could not; the worker then ends once no connection waits to be accepted
+// (the web server has already sent it; see StopTakingConnections) --,
+// `serve` says to stop,
 // SIGTERM, SIGINT or SIGUSR1 arrives (a request being served is finished
 // first), or the socket fails. An error that escapes `serve` is written to
 // standard error and ends the worker once that request is finished, since
 // the process can no longer be trusted to start the next one clean.
 // Returns the exit status: 0, or 1 when the worker cannot start or ended
 // on an error.
-int RunFastCgi(const FastCgiServe& serve, long maxRequests);
+int RunFastCgi(const FastCgiServe& serve, long maxRequests, const std::function<void()>& startOver = {});
+
+// Runs `program` (failing that, this process's own program) in this
+// process with `argv` and the present environment: a worker that has
+// served its number of requests starts over as a new program image while
+// its listening socket, standard input, stays open. The web server finds
+// the worker neither gone nor refusing (lighttpd leaves a worker that
+// refused a connection out of use for a second or more, and all of them
+// when they end together), and what connects meanwhile waits in the
+// socket's queue for the new image. Every descriptor from 3 up is closed
+// by the exec. Returns only when neither could be run, or when a signal to
+// end has come: then the worker ends as it would without starting over.
+void StartOverAs(const std::string& program, char** argv);
 
 // Makes the listening socket `listenSock` refuse new connections while
 // those already waiting can still be accepted (after them accept fails):

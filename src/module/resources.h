@@ -99,6 +99,13 @@ class Resources {
   // the next call or the end of this object.
   store::Connection& ConnectionFor(const store::ConnectionSettings& s);
 
+  // Closes the kept connection, and forgets what was kept with it: the
+  // next request connects again.
+  void LetGo() {
+    codes_.reset();
+    conn_.reset();
+  }
+
   // Whether what a request read of the code tables is kept for the next
   // request (a process that serves many); off unless set.
   void SetKeepCodeTables(bool keep) { keepCodes_ = keep; }

@@ -9,9 +9,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <functional>
 #include <future>
 #include <set>
@@ -277,28 +277,52 @@ TEST(FastCgiWorker, StopTakingConnectionsRefusesOnlyWhatIsNew) {
   unlink(path.c_str());
 }
 
-// A worker ends by itself after the number of requests its environment
-// allows, and at once on SIGTERM while it waits.
-TEST(FastCgiWorker, EndsAfterItsRequestsAndOnTerm) {
+// The address of a process's vDSO: placed anew (ASLR) by every exec.
+std::string VdsoOf(pid_t pid) {
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  for (std::string line; std::getline(maps, line);)
+    if (line.find("[vdso]") != std::string::npos) return line.substr(0, line.find(' '));
+  return "";
+}
+
+bool AddressesRandomized() {
+  std::ifstream f("/proc/sys/kernel/randomize_va_space");
+  int v = 0;
+  return (f >> v) && v != 0;
+}
+
+// A worker that has served the number of requests its environment allows
+// starts over in the same process, a new program image on the same
+// socket: no request is refused or lost on the way, also those that
+// connected while it was held stopped; it ends at once on SIGTERM.
+TEST(FastCgiWorker, StartsOverAfterItsRequestsAndEndsOnTerm) {
   TempSite site;
   site.WriteTemplate("Fin", "index.html", "ok");
-  {
-    FastCgiWorkers w(site.program(), site.root() + "/max.sock", 1, {"WEBORVANE_MAX_REQUESTS=3"});
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(ParseCgiOutput(w.Request({{"SERVER_PROTOCOL", "HTTP/1.1"}})).body, "ok");
-    EXPECT_EQ(w.WaitExit(0, 10), 0);
-  }
-  {
-    // Requests already waiting when the last allowed one is served are
-    // served too, not reset as the worker ends: the worker is held
-    // stopped while three connect.
-    FastCgiWorkers w(site.program(), site.root() + "/queued.sock", 1, {"WEBORVANE_MAX_REQUESTS=1"});
-    kill(w.pids()[0], SIGSTOP);
-    std::vector<std::future<std::string>> answers;
-    for (int i = 0; i < 3; ++i)
-      answers.push_back(std::async(std::launch::async, [&w] { return w.Request({{"SERVER_PROTOCOL", "HTTP/1.1"}}); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    kill(w.pids()[0], SIGCONT);
-    for (auto& a : answers) EXPECT_EQ(ParseCgiOutput(a.get()).body, "ok");
+  struct Case {
+    const char* limit;
+    int held;  // requests that connect while the worker is stopped
+    int after;
+  };
+  for (const Case& c : {Case{"3", 0, 7}, Case{"1", 3, 2}}) {
+    SCOPED_TRACE(c.limit);
+    FastCgiWorkers w(site.program(), site.root() + "/max" + c.limit + ".sock", 1,
+                     {std::string("WEBORVANE_MAX_REQUESTS=") + c.limit});
+    const pid_t pid = w.pids()[0];
+    EXPECT_EQ(ParseCgiOutput(w.Request({{"SERVER_PROTOCOL", "HTTP/1.1"}})).body, "ok");
+    const std::string image = VdsoOf(pid);
+    if (c.held > 0) {
+      kill(pid, SIGSTOP);
+      std::vector<std::future<std::string>> answers;
+      for (int i = 0; i < c.held; ++i)
+        answers.push_back(std::async(std::launch::async, [&w] { return w.Request({{"SERVER_PROTOCOL", "HTTP/1.1"}}); }));
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      kill(pid, SIGCONT);
+      for (auto& a : answers) EXPECT_EQ(ParseCgiOutput(a.get()).body, "ok");
+    }
+    for (int i = 0; i < c.after; ++i) EXPECT_EQ(ParseCgiOutput(w.Request({{"SERVER_PROTOCOL", "HTTP/1.1"}})).body, "ok");
+    EXPECT_EQ(kill(pid, 0), 0) << "the worker ended instead of starting over";
+    if (AddressesRandomized()) EXPECT_NE(VdsoOf(pid), image) << "the worker went on in its old image";
+    kill(pid, SIGTERM);
     EXPECT_EQ(w.WaitExit(0, 10), 0);
   }
   FastCgiWorkers w(site.program(), site.root() + "/term.sock");
