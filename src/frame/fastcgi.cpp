@@ -1,7 +1,7 @@
 #include "frame/fastcgi.h"
 
-#include <fcgiapp.h>
 #include <dirent.h>
+#include <fcgiapp.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
