@@ -321,7 +321,9 @@ TEST(FastCgiWorker, StartsOverAfterItsRequestsAndEndsOnTerm) {
     }
     for (int i = 0; i < c.after; ++i) EXPECT_EQ(ParseCgiOutput(w.Request({{"SERVER_PROTOCOL", "HTTP/1.1"}})).body, "ok");
     EXPECT_EQ(kill(pid, 0), 0) << "the worker ended instead of starting over";
-    if (AddressesRandomized()) EXPECT_NE(VdsoOf(pid), image) << "the worker went on in its old image";
+    if (AddressesRandomized()) {
+      EXPECT_NE(VdsoOf(pid), image) << "the worker went on in its old image";
+    }
     kill(pid, SIGTERM);
     EXPECT_EQ(w.WaitExit(0, 10), 0);
   }
