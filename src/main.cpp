@@ -83,9 +83,12 @@ bool NamesServer(wo::Resources& res) {
 int main(int, char** argv) {
   const bool fastCgi = wo::StandardInputListens();
   const wo::ModulePaths paths = wo::ModulePaths::FromExecutable();
-  // A CGI process ends with its request: its database library's memory is
-  // never given back piece by piece.
-  if (!fastCgi) wo::store::UseOneRequestMemory();
+  // A CGI process ends with its request: its memory is made ready at once,
+  // and its database library's is never given back piece by piece.
+  if (!fastCgi) {
+    wo::ReadyHeapForOneRequest();
+    wo::store::UseOneRequestMemory();
+  }
   // A process manager may start its workers anywhere; the pages are read
   // relative to the folder the web server runs the CGI program in.
   if (fastCgi && chdir(paths.programFolder.c_str()) != 0)

@@ -33,6 +33,13 @@ int RunCgi(const Request::Env& env, const Request::BodyReader& read, const Respo
 // The same with the body on file descriptor `bodyFd`.
 int RunCgi(const Request::Env& env, int bodyFd, const Response::Sink& out, const ModuleFactory& factory);
 
+// For a process that serves one request and ends, called first: the C
+// library's heap takes its memory from the system in one piece, which a
+// single call maps page by page (page faults cost far more on a virtual
+// machine), and keeps what is freed until the process ends. Kernels before
+// 5.14 leave the pages to come as they are first written.
+void ReadyHeapForOneRequest();
+
 // The name an error is reported under: "DatabaseError", "DecodeError",
 // "TemplateError", "OutOfMemory" or "Exception".
 const char* ErrorTypeName(const std::exception& e);

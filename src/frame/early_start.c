@@ -12,7 +12,10 @@
    thread pointer, no relocated functions): hence the system calls by hand
    and no library calls (this file and module/ini_server.c are compiled
    freestanding). Whenever anything goes other than planned, the program
-   starts as usual and main() decides, and reports, as before. */
+   starts as usual and main() decides, and reports, as before.
+
+   A program that stays then maps its whole image at once (see
+   wo_early_map_image below). */
 #include "module/ini_server.h"
 #include "module/site_layout.h"
 
@@ -20,11 +23,20 @@
 
 #define SYS_READ 0
 #define SYS_CLOSE 3
+#define SYS_MADVISE 28
 #define SYS_EXECVE 59
 #define SYS_READLINK 89
 #define SYS_OPENAT 257
 #define AT_FDCWD_ (-100)
 #define O_RDONLY_CLOEXEC 02000000
+#define MADV_POPULATE_READ_ 22
+#define MADV_POPULATE_WRITE_ 23
+#define AT_PHDR_ 3
+#define AT_PHNUM_ 5
+#define PT_LOAD_ 1
+#define PT_PHDR_ 6
+#define PF_W_ 2
+#define PAGE_ 4096UL
 
 static long call3(long number, long a, long b, long c) {
   long r;
@@ -84,9 +96,50 @@ void wo_early_handover(long* stack) {
   call3(SYS_EXECVE, (long)path, (long)argv, (long)envp);
 }
 
+/* A program header of the image, as the ELF format lays it out. */
+struct ProgramHeader {
+  unsigned int type, flags;
+  unsigned long offset, address, fileAddress, fileSize, memorySize, alignment;
+};
+
+/* Maps every page of the program's loaded segments now, in one call per
+   segment, instead of one page fault at a time as the request first
+   touches each: its code and constants read from the page cache, its data
+   and zeroed memory made writable. A request touches much of a 4 MB image
+   and each fault costs far more than the mapping of a page in bulk: on a
+   virtual machine a fault took 10-15 microseconds, a page mapped by
+   madvise well under one. Kernels before 5.14 refuse the advice; the
+   pages then come as before. */
+void wo_early_map_image(long* stack) {
+  char** argv = (char**)(stack + 1);
+  char** p = argv + stack[0] + 1; /* the environment, then the aux vector */
+  const struct ProgramHeader* header = 0;
+  unsigned long* aux;
+  unsigned long count = 0, bias = 0, i;
+
+  while (*p) ++p;
+  for (aux = (unsigned long*)(p + 1); aux[0]; aux += 2) {
+    if (aux[0] == AT_PHDR_) header = (const struct ProgramHeader*)aux[1];
+    if (aux[0] == AT_PHNUM_) count = aux[1];
+  }
+  if (!header) return;
+  /* Where a position-independent image was loaded: the headers' own
+     address against the one they name for themselves. */
+  for (i = 0; i < count; ++i)
+    if (header[i].type == PT_PHDR_) bias = (unsigned long)header - header[i].address;
+  for (i = 0; i < count; ++i) {
+    unsigned long from, to;
+    if (header[i].type != PT_LOAD_) continue;
+    from = (bias + header[i].address) & ~(PAGE_ - 1);
+    to = (bias + header[i].address + header[i].memorySize + PAGE_ - 1) & ~(PAGE_ - 1);
+    call3(SYS_MADVISE, (long)from, (long)(to - from),
+          (header[i].flags & PF_W_) ? MADV_POPULATE_WRITE_ : MADV_POPULATE_READ_);
+  }
+}
+
 /* The entry point: hands the initial stack (argc, argv, envp) to the
-   function above and, when it returns, goes on to the C library's entry
-   with the registers as the kernel left them. */
+   two functions above and, when they return, goes on to the C library's
+   entry with the registers as the kernel left them. */
 __asm__(
     "  .text\n"
     "  .globl wo_early_start\n"
@@ -97,6 +150,8 @@ __asm__(
     "  mov %rsp, %rdi\n"
     "  and $-16, %rsp\n"
     "  call wo_early_handover\n"
+    "  mov %r12, %rdi\n"
+    "  call wo_early_map_image\n"
     "  mov %r12, %rsp\n"
     "  xor %r12d, %r12d\n"
     "  xor %edx, %edx\n"
