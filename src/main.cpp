@@ -83,12 +83,6 @@ bool NamesServer(wo::Resources& res) {
 int main(int, char** argv) {
   const bool fastCgi = wo::StandardInputListens();
   const wo::ModulePaths paths = wo::ModulePaths::FromExecutable();
-  // A CGI process ends with its request: its memory is made ready at once,
-  // and its database library's is never given back piece by piece.
-  if (!fastCgi) {
-    wo::ReadyHeapForOneRequest();
-    wo::store::UseOneRequestMemory();
-  }
   // A process manager may start its workers anywhere; the pages are read
   // relative to the folder the web server runs the CGI program in.
   if (fastCgi && chdir(paths.programFolder.c_str()) != 0)
@@ -112,6 +106,13 @@ int main(int, char** argv) {
   wo::Resources resources(paths);
 #endif
 
+  // A CGI process that stays ends with its request: its memory is made
+  // ready at once, and its database library's is never given back piece by
+  // piece.
+  if (!fastCgi) {
+    wo::ReadyHeapForOneRequest();
+    wo::store::UseOneRequestMemory();
+  }
   // A worker keeps what a request read of the code tables for the next
   // one, while the database stays unchanged.
   resources.SetKeepCodeTables(fastCgi);

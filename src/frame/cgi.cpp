@@ -28,9 +28,9 @@ void ReadyHeapForOneRequest() {
 // A sanitized build keeps its own allocator, whose every allocation the
 // sanitizer watches.
 #if !defined(__SANITIZE_ADDRESS__) && defined(MADV_POPULATE_WRITE)
-  // What a request takes of the heap, the database's blocks included: the
-  // pages of its largest page render and SQLite's 256 KB blocks, which the
-  // threshold keeps out of mappings of their own.
+  // What a request takes of the heap: the strings of a large page and
+  // SQLite's 256 KB blocks, which the threshold keeps in the heap rather
+  // than in mappings of their own.
   constexpr size_t kReady = 512 * 1024;
   constexpr int kOwnMappingFrom = 1024 * 1024;
   mallopt(M_MMAP_THRESHOLD, kOwnMappingFrom);
